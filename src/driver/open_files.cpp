@@ -1,0 +1,108 @@
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "driver/application.h"
+#include "text/string_helpers.h"
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using InputFile = std::unique_ptr<std::FILE, FileCloser>;
+
+constexpr std::size_t kReadBlock = std::size_t{1} << 20;
+
+// Reads the whole stream into text, in large blocks; false on a read error.
+bool readAll(std::FILE* file, std::size_t expectedSize, std::string& text) {
+  text.clear();
+  text.reserve(expectedSize + 1);
+  std::size_t filled = 0;
+  for (;;) {
+    const std::size_t room = std::max(kReadBlock, text.capacity() - filled);
+    text.resize(filled + room);
+    const std::size_t got = std::fread(text.data() + filled, 1, room, file);
+    filled += got;
+    if (got < room) {
+      break;
+    }
+  }
+  text.resize(filled);
+  return std::ferror(file) == 0;
+}
+
+}  // namespace
+
+bool Application::openFiles(int argc, const char* const* argv, std::string suffix) {
+  console << "Usage: prg [inputfile] [outputfile]\n";
+  std::string inputName = "input" + suffix;
+  std::string outputName = "output" + suffix;
+  if (argc == 2) {
+    inputName = argv[1];
+    std::string rest = inputName;
+    if (!stripPrefix(rest, "input")) {
+      console << "Can't gues the output file. Input file name should look like input***** to "
+                 "gues the output file \n";
+      return false;
+    }
+    outputName = "output" + rest;
+  } else if (argc == 3) {
+    inputName = argv[1];
+    outputName = argv[2];
+  } else if (argc > 3) {
+    console << "Too many arguments!\n";
+    return false;
+  }
+  console << "Opening input file: " << inputName << '\n';
+  if (!readInputFile(inputName)) {
+    return false;
+  }
+  console << "Opening output file: " << outputName << '\n';
+  return openOutputFile(inputName, outputName);
+}
+
+// The whole input is read before the output is opened, so that no failure of the
+// input can cost the output file its previous content.
+bool Application::readInputFile(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    console << "Can't open input file!\n";
+    return false;
+  }
+  const InputFile file(std::fopen(path.c_str(), "rb"));
+  if (file == nullptr) {
+    console << "Can't open input file!\n";
+    return false;
+  }
+  std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) {
+    size = 0;
+  }
+  if (!readAll(file.get(), static_cast<std::size_t>(size), inputText)) {
+    console << "Can't read input file!\n";
+    return false;
+  }
+  readPosition = 0;
+  return true;
+}
+
+bool Application::openOutputFile(const std::string& inputName, const std::string& outputName) {
+  // Opening the output truncates it, and when it is the input file too that would
+  // destroy the data; the names alone can't tell (./a, links), the file identity can.
+  std::error_code error;
+  if (std::filesystem::equivalent(inputName, outputName, error)) {
+    console << "Input and output file are the same!\n";
+    return false;
+  }
+  if (!output.open(outputName)) {
+    console << "Can't open output file!\n";
+    return false;
+  }
+  output.write(inputText);
+  if (!output.flush()) {
+    console << "Can't write output file!\n";
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,58 @@
+#include "join/natural_join.h"
+
+#include <map>
+
+#include "text/split.h"
+
+std::string descriptorKey(std::string_view descriptor) {
+  std::vector<std::string_view> fields;
+  splitInto(descriptor, ' ', fields);
+  return fields.empty() ? std::string() : std::string(fields.front());
+}
+
+std::string columnKey(const Table& table, std::size_t i) {
+  return descriptorKey(table.columns[i]);
+}
+
+JoinPlan startJoin(const Table& first) {
+  JoinPlan plan;
+  plan.name = first.name;
+  plan.columns = first.columns;
+  plan.first = &first;
+  return plan;
+}
+
+void addJoinStep(JoinPlan& plan, const Table& right) {
+  // The plan's columns are those of the table a left-to-right fold would have
+  // built so far; a key shared by several of them maps to the last.
+  std::map<std::string, std::size_t> leftKeyIndex;
+  for (std::size_t i = 0; i < plan.columns.size(); ++i) {
+    leftKeyIndex[descriptorKey(plan.columns[i])] = i;
+  }
+  JoinStep step;
+  step.right = &right;
+  std::vector<std::size_t> rightKeyColumns;
+  for (std::size_t j = 0; j < right.columns.size(); ++j) {
+    const auto found = leftKeyIndex.find(columnKey(right, j));
+    if (found == leftKeyIndex.end()) {
+      step.addedColumns.push_back(j);
+      plan.columns.push_back(right.columns[j]);
+      continue;
+    }
+    step.leftKeyColumns.push_back(found->second);
+    rightKeyColumns.push_back(j);
+  }
+  step.index = std::make_unique<RowIndex>(right, std::move(rightKeyColumns));
+  plan.steps.push_back(std::move(step));
+}
+
+Table joinTables(const Table& left, const Table& right) {
+  JoinPlan plan = startJoin(left);
+  addJoinStep(plan, right);
+  Table result = makeTable("", plan.columns);
+  forEachJoinedRow(plan, [&result](Row row) {
+    result.rows.push_back(row);
+    return true;
+  });
+  return result;
+}

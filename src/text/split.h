@@ -1,0 +1,19 @@
+// The quote-aware field splitter used for the join header, table descriptors, data
+// lines and column keys.
+//
+// A line is cut at every separator byte that stands outside an apostrophe-quoted
+// stretch. Apostrophes stay in the fields; an apostrophe directly after a backslash
+// does not open or close a quote, unless that backslash itself follows a backslash.
+// No byte is ever removed from a field. An empty line gives no field at all, and a
+// separator at the very end of a line closes the last field without opening another.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Cuts line into fields that are views into line; fields is cleared first.
+void splitInto(std::string_view line, char separator, std::vector<std::string_view>& fields);
+
+// Same cut, returning owned copies of the fields.
+std::vector<std::string> split(const std::string& line, char separator);

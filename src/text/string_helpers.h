@@ -1,0 +1,35 @@
+// Small byte-string operations the parsers and the file-name logic are written in.
+// The only white space anywhere is the space byte 0x20; nothing is locale-aware.
+#pragma once
+
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+
+// The view without its leading and trailing spaces.
+std::string_view trimmedView(std::string_view text);
+
+// Removes the leading and trailing spaces of text in place.
+void trim(std::string& text);
+
+// A copy of text without its leading and trailing spaces.
+std::string trimmedCopy(const std::string& text);
+
+// Removes every occurrence of ch from text in place.
+void removeChar(std::string& text, char ch);
+
+// If text begins (ends) with the given prefix (suffix), removes it and returns true;
+// otherwise returns false and leaves text unchanged.
+bool stripPrefix(std::string& text, const std::string& prefix);
+bool stripSuffix(std::string& text, const std::string& suffix);
+
+// The items in order, each one followed by separator: {"a", "b"} with "|" gives "a|b|".
+std::string joinStrings(std::span<const std::string_view> items, const char* separator);
+
+// Writes joinStrings(items, separator) and a line end to stream.
+void writeJoinedLine(std::span<const std::string_view> items, std::ostream& stream,
+                     const char* separator);
+
+// The field diagnostic: writeJoinedLine of items to standard output with "|".
+void printFields(std::span<const std::string_view> items);
