@@ -18,6 +18,7 @@ void Application::useInMemoryFiles(std::string text) {
   readPosition = 0;
   output.openInMemory();
   output.write(inputText);
+  output.flush();
 }
 
 // Every non-blank line opens a table; the lines after it, up to a blank line, are

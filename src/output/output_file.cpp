@@ -20,7 +20,9 @@ bool OutputFile::open(const std::string& path) {
   return true;
 }
 
-void OutputFile::openInMemory() { inMemory_ = true; }
+void OutputFile::openInMemory() {
+  inMemory_ = true;
+}
 
 void OutputFile::writeSlow(std::string_view bytes) {
   drain();

@@ -1,8 +1,6 @@
 #include "output/result_writer.h"
 
-
-void writeTableStart(OutputFile& out, std::string_view name,
-                         std::span<const std::string> columns) {
+void writeTableStart(OutputFile& out, std::string_view name, std::span<const std::string> columns) {
   out.write("\n\n");
   out.write(name);
   out.put('(');

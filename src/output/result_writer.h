@@ -12,8 +12,7 @@
 
 // Two line ends that set the table apart from what precedes it, then the descriptor
 // line name(col1, col2, ...) with its line end.
-void writeTableStart(OutputFile& out, std::string_view name,
-                         std::span<const std::string> columns);
+void writeTableStart(OutputFile& out, std::string_view name, std::span<const std::string> columns);
 
 // The cells with "," between neighbours, then a line end.
 inline void writeRow(OutputFile& out, Row cells) {

@@ -19,7 +19,9 @@ void trim(std::string& text) {
   text.erase(0, first);
 }
 
-std::string trimmedCopy(const std::string& text) { return std::string(trimmedView(text)); }
+std::string trimmedCopy(const std::string& text) {
+  return std::string(trimmedView(text));
+}
 
 void removeChar(std::string& text, char ch) {
   text.erase(std::remove(text.begin(), text.end(), ch), text.end());

@@ -1,0 +1,278 @@
+// Runs the built program in a fresh folder and compares console bytes, exit status
+// and the files it leaves behind.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kUsage[] = "Usage: prg [inputfile] [outputfile]\n";
+const char kGuess[] =
+    "Can't gues the output file. Input file name should look like input***** to gues the "
+    "output file \n";
+const char kTypical[] = "join(A, B)\n\nA(id int, name)\n1, x\n2, y\n\nB(id, price)\n1, 10\n";
+const char kTypicalResult[] = "\n\nresult(id int, name, price)\n1,x,10\n";
+const char kJoined[] =
+    "Parsing the input file complete.\nJoining the tables: .\nJoin complete.\nOutput written.";
+
+std::string opening(const std::string& input, const std::string& output) {
+  return std::string(kUsage) + "Opening input file: " + input + "\nOpening output file: " + output +
+         "\n";
+}
+
+class Folder {
+ public:
+  Folder() {
+    std::string pattern = (fs::temp_directory_path() / "prg-e2e-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~Folder() { fs::remove_all(path_); }
+
+  const fs::path& path() const { return path_; }
+
+  void write(const std::string& name, const std::string& content) const {
+    fs::create_directories((path_ / name).parent_path());
+    std::ofstream(path_ / name, std::ios::binary) << content;
+  }
+
+  std::optional<std::string> read(const std::string& name) const {
+    std::ifstream file(path_ / name, std::ios::binary);
+    if (!file || fs::is_directory(path_ / name)) {
+      return std::nullopt;
+    }
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }
+
+  struct Outcome {
+    std::string console;
+    int status;
+  };
+
+  Outcome runPrg(const std::string& arguments) const {
+    const std::string command =
+        "cd '" + path_.string() + "' && '" + std::string(PRG_BINARY) + "' " + arguments;
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string console;
+    char block[4096];
+    for (std::size_t got; (got = std::fread(block, 1, sizeof block, pipe)) > 0;) {
+      console.append(block, got);
+    }
+    const int raw = pclose(pipe);
+    return {console, WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+  }
+
+ private:
+  fs::path path_;
+};
+
+struct RunCase {
+  const char* what;
+  std::map<std::string, std::string> files;  // created before the run
+  std::string arguments;
+  std::string console;
+  int status;
+  std::map<std::string, std::optional<std::string>> expected;  // nullopt: must not exist
+};
+
+void check(const RunCase& c) {
+  SCOPED_TRACE(c.what);
+  Folder folder;
+  for (const auto& [name, content] : c.files) {
+    folder.write(name, content);
+  }
+  const Folder::Outcome outcome = folder.runPrg(c.arguments);
+  EXPECT_EQ(outcome.console, c.console);
+  EXPECT_EQ(outcome.status, c.status);
+  for (const auto& [name, content] : c.expected) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(folder.read(name), content);
+  }
+}
+
+TEST(EndToEndTest, ChoosingTheFiles) {
+  const std::string typical = kTypical;
+  const std::string result = typical + kTypicalResult;
+  const RunCase cases[] = {
+      {"no arguments, no input1k.txt",
+       {},
+       "",
+       std::string(kUsage) + "Opening input file: input1k.txt\nCan't open input file!\n",
+       1,
+       {{"output1k.txt", std::nullopt}}},
+      {"no arguments",
+       {{"input1k.txt", typical}},
+       "",
+       opening("input1k.txt", "output1k.txt") + kJoined,
+       0,
+       {{"output1k.txt", result}, {"input1k.txt", typical}}},
+      {"input_big.txt",
+       {{"input_big.txt", typical}},
+       "input_big.txt",
+       opening("input_big.txt", "output_big.txt") + kJoined,
+       0,
+       {{"output_big.txt", result}}},
+      {"input",
+       {{"input", typical}},
+       "input",
+       opening("input", "output") + kJoined,
+       0,
+       {{"output", result}}},
+      {"inputs.csv",
+       {{"inputs.csv", typical}},
+       "inputs.csv",
+       opening("inputs.csv", "outputs.csv") + kJoined,
+       0,
+       {{"outputs.csv", result}}},
+      {"Input1.txt",
+       {{"Input1.txt", typical}},
+       "Input1.txt",
+       std::string(kUsage) + kGuess,
+       1,
+       {{"Output1.txt", std::nullopt}, {"output1.txt", std::nullopt}}},
+      {"data/input1.txt",
+       {{"data/input1.txt", typical}},
+       "data/input1.txt",
+       std::string(kUsage) + kGuess,
+       1,
+       {{"data/output1.txt", std::nullopt}}},
+      {"three arguments",
+       {{"a", typical}},
+       "a b c",
+       std::string(kUsage) + "Too many arguments!\n",
+       1,
+       {{"b", std::nullopt}}},
+      {"two names",
+       {{"in.txt", typical}},
+       "in.txt out.txt",
+       opening("in.txt", "out.txt") + kJoined,
+       0,
+       {{"out.txt", result}}},
+  };
+  for (const RunCase& c : cases) {
+    check(c);
+  }
+}
+
+TEST(EndToEndTest, FileFailuresLoseNothing) {
+  const std::string typical = kTypical;
+  const std::string old = "previous content\n";
+  const std::string same = opening("in.txt", "in.txt") + "Input and output file are the same!\n";
+  const RunCase cases[] = {
+      {"missing input",
+       {{"out.txt", old}},
+       "missing.txt out.txt",
+       std::string(kUsage) + "Opening input file: missing.txt\nCan't open input file!\n",
+       1,
+       {{"out.txt", old}}},
+      {"directory as input",
+       {{"dir/x", ""}, {"out.txt", old}},
+       "dir out.txt",
+       std::string(kUsage) + "Opening input file: dir\nCan't open input file!\n",
+       1,
+       {{"out.txt", old}}},
+      {"read error",
+       {{"out.txt", old}},
+       "/proc/self/mem out.txt",
+       std::string(kUsage) + "Opening input file: /proc/self/mem\nCan't read input file!\n",
+       1,
+       {{"out.txt", old}}},
+      {"output in a missing folder",
+       {{"in.txt", typical}},
+       "in.txt nowhere/out.txt",
+       opening("in.txt", "nowhere/out.txt") + "Can't open output file!\n",
+       1,
+       {{"in.txt", typical}}},
+      {"same file", {{"in.txt", typical}}, "in.txt in.txt", same, 1, {{"in.txt", typical}}},
+      {"same file as ./name",
+       {{"in.txt", typical}},
+       "in.txt ./in.txt",
+       opening("in.txt", "./in.txt") + "Input and output file are the same!\n",
+       1,
+       {{"in.txt", typical}}},
+      {"same file through a link",
+       {{"in.txt", typical}},
+       "in.txt link.txt",
+       opening("in.txt", "link.txt") + "Input and output file are the same!\n",
+       1,
+       {{"in.txt", typical}}},
+      {"full disk",
+       {{"in.txt", typical}},
+       "in.txt /dev/full",
+       opening("in.txt", "/dev/full") + "Can't write output file!\n",
+       7,
+       {{"in.txt", typical}}},
+  };
+  for (const RunCase& c : cases) {
+    if (std::string(c.what) == "same file through a link") {
+      Folder folder;
+      folder.write("in.txt", typical);
+      fs::create_symlink("in.txt", folder.path() / "link.txt");
+      const Folder::Outcome outcome = folder.runPrg(c.arguments);
+      SCOPED_TRACE(c.what);
+      EXPECT_EQ(outcome.console, c.console);
+      EXPECT_EQ(outcome.status, c.status);
+      EXPECT_EQ(folder.read("in.txt"), typical);
+      continue;
+    }
+    check(c);
+  }
+}
+
+TEST(EndToEndTest, WholeRuns) {
+  const std::string noFinalLineEnd = "join(A, B)\nA(id int, name)\n1, x\n\nB(id, price)\n1, 10";
+  const std::string crlf =
+      "join(A, B)\r\n\r\nA(id int, name)\r\n1, x\r\n\r\nB(id, price)\r\n1, 10\r\n";
+  const std::string cells =
+      "join(L, R)\nL(k, l)\n1, a\nAnn, b\n, c\n\nR(k, r)\n01, x\nann, y\n, z\n";
+  const std::string bad = "join(T)\nT(id, name)\n1, x, y\n";
+  const RunCase cases[] = {
+      {"no final line end",
+       {{"in.txt", noFinalLineEnd}},
+       "in.txt out.txt",
+       opening("in.txt", "out.txt") + kJoined,
+       0,
+       {{"out.txt", noFinalLineEnd + kTypicalResult}}},
+      {"crlf line ends",
+       {{"in.txt", crlf}},
+       "in.txt out.txt",
+       opening("in.txt", "out.txt") + kJoined,
+       0,
+       {{"out.txt", crlf + kTypicalResult}}},
+      {"cells compared exactly",
+       {{"in.txt", cells}},
+       "in.txt out.txt",
+       opening("in.txt", "out.txt") + kJoined,
+       0,
+       {{"out.txt", cells + "\n\nresult(k, l, r)\n,c,z\n"}}},
+      {"empty input",
+       {{"in.txt", ""}},
+       "in.txt out.txt",
+       opening("in.txt", "out.txt") + "Incorrect header",
+       2,
+       {{"out.txt", ""}}},
+      {"bad data line keeps the copy",
+       {{"in.txt", bad}},
+       "in.txt out.txt",
+       opening("in.txt", "out.txt") +
+           "1| x| y|\nrszie: 3 ; colsize: 2\nWrong number of columns in line: 1, x, y\n"
+           "Error reading table data from table: T\n",
+       4,
+       {{"out.txt", bad}}},
+  };
+  for (const RunCase& c : cases) {
+    check(c);
+  }
+}
+
+}  // namespace
