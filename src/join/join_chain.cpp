@@ -40,7 +40,7 @@ int Application::joinChain() {
 bool Application::writeResult(const JoinPlan& result) {
   writeTableStart(output, result.name, result.columns);
   std::size_t rowsLeft = resultRowLimit;
-  forEachJoinedRow(result, [this, &rowsLeft](Row row) {
+  forEachJoinedRow(result, [this, &rowsLeft](Cells row) {
     writeRow(output, row);
     return --rowsLeft != 0;
   });

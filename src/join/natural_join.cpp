@@ -50,7 +50,7 @@ Table joinTables(const Table& left, const Table& right) {
   JoinPlan plan = startJoin(left);
   addJoinStep(plan, right);
   Table result = makeTable("", plan.columns);
-  forEachJoinedRow(plan, [&result](Row row) {
+  forEachJoinedRow(plan, [&result](Cells row) {
     result.rows.push_back(row);
     return true;
   });

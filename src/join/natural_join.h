@@ -47,8 +47,8 @@ JoinPlan startJoin(const Table& first);
 // such column; the others are appended.
 void addJoinStep(JoinPlan& plan, const Table& right);
 
-// Calls sink(Row) for every result row of plan, in order, until sink returns false.
-// Returns false when sink stopped it.
+// Calls sink(Cells) for every result row of plan, in order, until sink returns
+// false. Returns false when sink stopped it.
 template <typename Sink>
 bool forEachJoinedRow(const JoinPlan& plan, Sink&& sink);
 
@@ -64,28 +64,87 @@ class RowEnumerator {
       : plan_(plan), sink_(sink), row_(plan.columns.size()) {}
 
   bool run() {
-    const std::size_t width = plan_.first->columns.size();
-    for (Row firstRow : plan_.first->rows) {
-      std::copy(firstRow.begin(), firstRow.end(), row_.begin());
-      if (!extend(0, width)) {
+    if (plan_.steps.empty()) {
+      for (std::size_t i = 0; i < plan_.first->rows.size(); ++i) {
+        if (!sink_(Cells(row_.data(), loadFirstRow(i)))) {
+          return false;
+        }
+      }
+      return true;
+    }
+    return runFirstStep();
+  }
+
+ private:
+  // Probes of the first index come in the order of the first table's rows, so the
+  // probes of the rows ahead are known: their index entries are fetched in stages,
+  // kStage rows apart, and every probe then finds its memory in the cache.
+  static constexpr std::size_t kStage = 4;
+  static constexpr std::size_t kLead = 4 * kStage;
+  static constexpr std::size_t kRing = 32;
+  static_assert(kRing > kLead);
+
+  bool runFirstStep() {
+    const RowIndex& index = *plan_.steps.front().index;
+    const std::size_t rowCount = plan_.first->rows.size();
+    std::uint64_t hashes[kRing];
+    for (std::size_t i = 0; i < rowCount + kLead; ++i) {
+      if (i < rowCount) {
+        loadFirstRow(i);
+        hashes[i % kRing] = RowIndex::hashKey(gatherKey(plan_.steps.front()));
+        index.prefetchSlot(hashes[i % kRing]);
+      }
+      if (i >= kStage && i - kStage < rowCount) {
+        index.prefetchGroup(hashes[(i - kStage) % kRing]);
+      }
+      if (i >= 2 * kStage && i - 2 * kStage < rowCount) {
+        index.prefetchFirstRow(hashes[(i - 2 * kStage) % kRing]);
+      }
+      if (i >= 3 * kStage && i - 3 * kStage < rowCount) {
+        index.prefetchKeyText(hashes[(i - 3 * kStage) % kRing]);
+      }
+      if (i < kLead) {
+        continue;
+      }
+      const std::size_t current = i - kLead;
+      const std::size_t width = loadFirstRow(current);
+      const Cells key = gatherKey(plan_.steps.front());
+      if (!emitMatches(0, width, index.find(key, hashes[current % kRing]))) {
         return false;
       }
     }
     return true;
   }
 
- private:
-  bool extend(std::size_t stepNumber, std::size_t width) {
-    if (stepNumber == plan_.steps.size()) {
-      return sink_(Row(row_.data(), width));
+  std::size_t loadFirstRow(std::size_t i) {
+    const Row row = plan_.first->rows[i];
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      row_[c] = row[c];
     }
-    const JoinStep& step = plan_.steps[stepNumber];
+    return row.size();
+  }
+
+  Cells gatherKey(const JoinStep& step) {
     key_.clear();
     for (std::size_t column : step.leftKeyColumns) {
       key_.push_back(row_[column]);
     }
+    return key_;
+  }
+
+  bool extend(std::size_t stepNumber, std::size_t width) {
+    if (stepNumber == plan_.steps.size()) {
+      return sink_(Cells(row_.data(), width));
+    }
+    const JoinStep& step = plan_.steps[stepNumber];
+    return emitMatches(stepNumber, width, step.index->find(gatherKey(step)));
+  }
+
+  bool emitMatches(std::size_t stepNumber, std::size_t width,
+                   std::span<const std::uint32_t> matches) {
+    const JoinStep& step = plan_.steps[stepNumber];
     const std::size_t nextWidth = width + step.addedColumns.size();
-    for (std::uint32_t match : step.index->find(key_)) {
+    for (std::uint32_t match : matches) {
       const Row right = step.right->rows[match];
       for (std::size_t i = 0; i < step.addedColumns.size(); ++i) {
         row_[width + i] = right[step.addedColumns[i]];

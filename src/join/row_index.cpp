@@ -1,5 +1,6 @@
 #include "join/row_index.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -44,7 +45,7 @@ std::uint64_t hashBytes(std::string_view bytes) {
   return mix(state);
 }
 
-std::uint64_t RowIndex::hashKey(std::span<const std::string_view> key) {
+std::uint64_t RowIndex::hashKey(Cells key) {
   std::uint64_t hash = 0;
   for (std::string_view cell : key) {
     hash = combine(hash, hashBytes(cell));
@@ -69,22 +70,20 @@ RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns)
       key[i] = cells[keyColumns_[i]];
     }
     const std::uint64_t hash = hashKey(key);
-    std::size_t slot = hash & slotMask_;
-    for (;;) {
-      const std::uint32_t entry = slots_[slot];
+    for (std::size_t slot = hash & slotMask_;; slot = (slot + 1) & slotMask_) {
+      const std::uint64_t entry = slots_[slot];
       if (entry == 0) {
-        slots_[slot] = static_cast<std::uint32_t>(groups_.size() + 1);
+        slots_[slot] = slotFor(hash, groups_.size());
         groupOfRow[row] = static_cast<std::uint32_t>(groups_.size());
-        groups_.push_back(Group{hash, row, 0, 1});
+        groups_.push_back(Group{row, 0, 1});
         break;
       }
-      Group& group = groups_[entry - 1];
-      if (group.hash == hash && rowHasKey(group.firstRow, key)) {
-        groupOfRow[row] = entry - 1;
-        ++group.count;
+      const std::uint32_t group = static_cast<std::uint32_t>(entry) - 1;
+      if (slotMatches(entry, hash) && rowHasKey(groups_[group].firstRow, key)) {
+        groupOfRow[row] = group;
+        ++groups_[group].count;
         break;
       }
-      slot = (slot + 1) & slotMask_;
     }
   }
   std::uint32_t offset = 0;
@@ -100,23 +99,49 @@ RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns)
   }
 }
 
-std::span<const std::uint32_t> RowIndex::find(std::span<const std::string_view> key) const {
-  const std::uint64_t hash = hashKey(key);
-  std::size_t slot = hash & slotMask_;
-  for (;;) {
-    const std::uint32_t entry = slots_[slot];
+std::span<const std::uint32_t> RowIndex::find(Cells key, std::uint64_t hash) const {
+  for (std::size_t slot = hash & slotMask_;; slot = (slot + 1) & slotMask_) {
+    const std::uint64_t entry = slots_[slot];
     if (entry == 0) {
       return {};
     }
-    const Group& group = groups_[entry - 1];
-    if (group.hash == hash && rowHasKey(group.firstRow, key)) {
+    const Group& group = groups_[static_cast<std::uint32_t>(entry) - 1];
+    if (slotMatches(entry, hash) && rowHasKey(group.firstRow, key)) {
       return std::span<const std::uint32_t>(rowsByGroup_.data() + group.offset, group.count);
     }
-    slot = (slot + 1) & slotMask_;
   }
 }
 
-bool RowIndex::rowHasKey(std::uint32_t row, std::span<const std::string_view> key) const {
+const RowIndex::Group* RowIndex::likelyGroup(std::uint64_t hash) const {
+  const std::uint64_t entry = slots_[hash & slotMask_];
+  if (entry == 0 || !slotMatches(entry, hash)) {
+    return nullptr;
+  }
+  return &groups_[static_cast<std::uint32_t>(entry) - 1];
+}
+
+void RowIndex::prefetchGroup(std::uint64_t hash) const {
+  const std::uint64_t entry = slots_[hash & slotMask_];
+  if (entry != 0) {
+    __builtin_prefetch(&groups_[static_cast<std::uint32_t>(entry) - 1]);
+  }
+}
+
+void RowIndex::prefetchFirstRow(std::uint64_t hash) const {
+  if (const Group* group = likelyGroup(hash)) {
+    __builtin_prefetch(table_->rows[group->firstRow].storage());
+    __builtin_prefetch(&rowsByGroup_[group->offset]);
+  }
+}
+
+void RowIndex::prefetchKeyText(std::uint64_t hash) const {
+  const Group* group = likelyGroup(hash);
+  if (group != nullptr && !keyColumns_.empty()) {
+    __builtin_prefetch(table_->rows[group->firstRow][keyColumns_.front()].data());
+  }
+}
+
+bool RowIndex::rowHasKey(std::uint32_t row, Cells key) const {
   const Row cells = table_->rows[row];
   for (std::size_t i = 0; i < keyColumns_.size(); ++i) {
     if (cells[keyColumns_[i]] != key[i]) {

@@ -12,10 +12,3 @@ void writeTableStart(OutputFile& out, std::string_view name, std::span<const std
   }
   out.write(")\n");
 }
-
-void writeTable(OutputFile& out, const Table& table) {
-  writeTableStart(out, table.name, table.columns);
-  for (Row row : table.rows) {
-    writeRow(out, row);
-  }
-}

@@ -2,9 +2,24 @@
 
 #include <cassert>
 
-void RowList::push_back(Row row) {
+std::uint64_t RowList::encode(std::string_view cell) {
+  const auto address = reinterpret_cast<std::uintptr_t>(cell.data());
+  if (!anchored_) {
+    anchor_ = address;
+    anchored_ = true;
+  }
+  if (address >= anchor_ && address - anchor_ < kMaxDistance && cell.size() < kLengthMask) {
+    return (static_cast<std::uint64_t>(address - anchor_) << kLengthBits) | cell.size();
+  }
+  spilled_.push_back(cell);
+  return (static_cast<std::uint64_t>(spilled_.size() - 1) << kLengthBits) | kLengthMask;
+}
+
+void RowList::push_back(Cells row) {
   assert(row.size() == width_);
-  cells_.insert(cells_.end(), row.begin(), row.end());
+  for (std::string_view cell : row) {
+    cells_.push_back(encode(cell));
+  }
   ++count_;
 }
 

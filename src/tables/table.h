@@ -2,17 +2,69 @@
 //
 // Cells are views: they point into text owned elsewhere (the captured input file, for
 // the tables of a run), so a table is cheap to copy and must not outlive that text.
-// Rows of one table are stored back to back in a single array of cells.
+// A table of millions of rows holds far more cells than bytes of other data, so the
+// rows keep their cells back to back, eight bytes each: the cell's distance from the
+// first cell the table received and its length. The rare cell that does not fit that
+// form (over 16 MiB, or lying before that first cell) is kept aside as a plain view.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// One row: cell i belongs to column i.
-using Row = std::span<const std::string_view>;
+// Cells side by side, as a join assembles them.
+using Cells = std::span<const std::string_view>;
+
+class RowList;
+
+// One row of a table: cell i belongs to column i.
+class Row {
+ public:
+  class Iterator {
+   public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = std::string_view;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = std::string_view;
+
+    Iterator(const Row* row, std::size_t position) : row_(row), position_(position) {}
+    std::string_view operator*() const { return (*row_)[position_]; }
+    Iterator& operator++() {
+      ++position_;
+      return *this;
+    }
+    Iterator operator++(int) {
+      Iterator before = *this;
+      ++position_;
+      return before;
+    }
+    bool operator==(const Iterator& other) const { return position_ == other.position_; }
+
+   private:
+    const Row* row_;
+    std::size_t position_;
+  };
+
+  Row(const RowList* rows, const std::uint64_t* cells, std::size_t width)
+      : rows_(rows), cells_(cells), width_(width) {}
+
+  std::size_t size() const { return width_; }
+  std::string_view operator[](std::size_t i) const;
+  Iterator begin() const { return Iterator(this, 0); }
+  Iterator end() const { return Iterator(this, width_); }
+  // Where this row's cells are stored; close in memory to the cells of neighbours.
+  const void* storage() const { return cells_; }
+
+ private:
+  const RowList* rows_;
+  const std::uint64_t* cells_;
+  std::size_t width_;
+};
 
 // The rows of a table, all of the same width.
 class RowList {
@@ -39,19 +91,38 @@ class RowList {
   std::size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
 
-  Row operator[](std::size_t i) const { return Row(cells_.data() + i * width_, width_); }
+  Row operator[](std::size_t i) const { return Row(this, cells_.data() + i * width_, width_); }
   Iterator begin() const { return Iterator(this, 0); }
   Iterator end() const { return Iterator(this, count_); }
 
   // Appends a row; it must hold exactly width() cells.
-  void push_back(Row row);
-  void reserve(std::size_t rowCount) { cells_.reserve(rowCount * width_); }
+  void push_back(Cells row);
+
+  std::string_view decode(std::uint64_t cell) const {
+    const std::uint64_t length = cell & kLengthMask;
+    if (length == kLengthMask) {
+      return spilled_[cell >> kLengthBits];
+    }
+    return std::string_view(reinterpret_cast<const char*>(anchor_ + (cell >> kLengthBits)),
+                            static_cast<std::size_t>(length));
+  }
 
  private:
+  static constexpr unsigned kLengthBits = 24;
+  static constexpr std::uint64_t kLengthMask = (std::uint64_t{1} << kLengthBits) - 1;
+  static constexpr std::uint64_t kMaxDistance = std::uint64_t{1} << (64 - kLengthBits);
+
+  std::uint64_t encode(std::string_view cell);
+
   std::size_t width_ = 0;
   std::size_t count_ = 0;
-  std::vector<std::string_view> cells_;
+  std::uintptr_t anchor_ = 0;
+  bool anchored_ = false;
+  std::vector<std::uint64_t> cells_;
+  std::vector<std::string_view> spilled_;
 };
+
+inline std::string_view Row::operator[](std::size_t i) const { return rows_->decode(cells_[i]); }
 
 struct Table {
   std::string name;

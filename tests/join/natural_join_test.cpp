@@ -226,7 +226,7 @@ TEST(JoinPlanTest, ChainMatchesLeftToRightFold) {
       addJoinStep(plan, tables[i]);
     }
     std::vector<Strings> streamed;
-    forEachJoinedRow(plan, [&streamed](Row row) {
+    forEachJoinedRow(plan, [&streamed](Cells row) {
       streamed.emplace_back(row.begin(), row.end());
       return true;
     });

@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""Times prg against the floor (cat), DuckDB and sqlite3 on the generated workloads
+and prints median wall time, peak memory and the ratios of prg to each peer. Every
+peer's result is checked against prg's (row count and checksum of the sorted rows)."""
+
+import argparse
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+
+
+def timed(command, cwd):
+    """Runs a shell command; returns (wall seconds, peak resident MiB)."""
+    start = time.perf_counter()
+    process = subprocess.Popen(command, shell=True, cwd=cwd, stdout=subprocess.DEVNULL)
+    _, status, usage = os.wait4(process.pid, 0)
+    wall = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("failed: " + command)
+    return wall, usage.ru_maxrss / 1024.0
+
+
+def checksum(path, skip_until_result):
+    """Row count and checksum of the sorted rows of a result file."""
+    if skip_until_result:
+        select = "sed -n '/^result(/,$p' '%s' | tail -n +2" % path
+    else:
+        select = "cat '%s'" % path
+    out = subprocess.run(select + " | LC_ALL=C sort -S 2G | tee >(wc -l >&2) | md5sum",
+                         shell=True, executable="/bin/bash", capture_output=True, text=True)
+    return int(out.stderr.strip()), out.stdout.split()[0]
+
+
+def sqlite_script(folder, meta, output):
+    lines = [".mode csv"]
+    for table in meta["tables"]:
+        lines.append(".import '%s/%s.csv' %s" % (folder, table["name"], table["name"]))
+    lines += [".mode list", ".separator ,", ".headers off", ".output '%s'" % output]
+    columns = ", ".join(meta["result_columns"])
+    tables = " NATURAL JOIN ".join(t["name"] for t in meta["tables"])
+    lines.append("SELECT %s FROM %s;" % (columns, tables))
+    return "\n".join(lines) + "\n"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--scale", type=float, default=1.0)
+    parser.add_argument("--repetitions", type=int, default=3)
+    parser.add_argument("--peers", default="floor,duckdb,sqlite3")
+    parser.add_argument("workloads", nargs="*",
+                        default=["pk-fk", "chain", "fan-out", "cross", "composite"])
+    args = parser.parse_args()
+    peers = [p for p in args.peers.split(",") if p]
+
+    data = os.path.join(HERE, "data")
+    subprocess.run([sys.executable, os.path.join(HERE, "generate.py"), "--scale",
+                    str(args.scale), "--out", data] + args.workloads, check=True)
+    build = os.path.join(ROOT, "build-bench")
+    subprocess.run("cmake -S '%s' -B '%s' -G Ninja -DCMAKE_BUILD_TYPE=Release -DPRG_TESTS=OFF "
+                   "> /dev/null && cmake --build '%s' > /dev/null" % (ROOT, build, build),
+                   shell=True, check=True)
+    prg = os.path.join(build, "prg")
+    if "duckdb" in peers and not os.path.isdir(os.path.join(HERE, "node_modules", "@duckdb")):
+        subprocess.run("npm install --no-audit --no-fund > /dev/null", shell=True, cwd=HERE,
+                       check=True)
+
+    report = ["| workload | input MiB | tool | median s | peak MiB | prg / tool |",
+              "|---|---|---|---|---|---|"]
+    for workload in args.workloads:
+        folder = os.path.join(data, workload)
+        meta = json.load(open(os.path.join(folder, "workload.json")))
+        with open(os.path.join(folder, "sqlite.sql"), "w") as script:
+            script.write(sqlite_script(folder, meta, "sqlite.csv"))
+        commands = {
+            "prg": "'%s' input.txt output.txt" % prg,
+            "floor": "cat input.txt output.copy > floor.out",
+            "duckdb": "node '%s/duckdb_join.mjs' . duckdb.csv" % HERE,
+            "sqlite3": "sqlite3 :memory: < sqlite.sql",
+        }
+        results = {}
+        for tool in ["prg"] + peers:
+            runs = []
+            for _ in range(args.repetitions):
+                runs.append(timed(commands[tool], folder))
+                if tool == "prg" and not os.path.exists(os.path.join(folder, "output.copy")):
+                    shutil.copyfile(os.path.join(folder, "output.txt"),
+                                    os.path.join(folder, "output.copy"))
+            results[tool] = (statistics.median(r[0] for r in runs), max(r[1] for r in runs))
+        expected = checksum(os.path.join(folder, "output.txt"), True)
+        for tool, path in (("duckdb", "duckdb.csv"), ("sqlite3", "sqlite.csv")):
+            if tool in peers:
+                got = checksum(os.path.join(folder, path), False)
+                if got != expected:
+                    sys.exit("%s: %s gives %s rows/%s, prg %s rows/%s" %
+                             (workload, tool, got[0], got[1], expected[0], expected[1]))
+        input_mib = os.path.getsize(os.path.join(folder, "input.txt")) / 2**20
+        for tool in ["prg"] + peers:
+            wall, peak = results[tool]
+            ratio = "" if tool == "prg" else "%.2f" % (results["prg"][0] / wall)
+            report.append("| %s | %.0f | %s | %.3f | %.0f | %s |" %
+                          (workload, input_mib, tool, wall, peak, ratio))
+        print("\n".join(report[-len(peers) - 1:]), " (%d result rows, checksums agree)" %
+              expected[0], flush=True)
+        for name in ("output.copy", "floor.out", "duckdb.csv", "sqlite.csv"):
+            path = os.path.join(folder, name)
+            if os.path.exists(path):
+                os.remove(path)
+    print()
+    print("\n".join(report))
+
+
+if __name__ == "__main__":
+    main()
