@@ -15,5 +15,13 @@ for (const table of workload.tables) {
       `header=true, delim=',', quote='"')`);
 }
 const columns = workload.result_columns.map((c) => `"${c}"`).join(', ');
-const tables = workload.tables.map((t) => `"${t.name}"`).join(' NATURAL JOIN ');
+// Tables without a column in common with those before them are joined by every
+// pairing, which DuckDB spells CROSS JOIN.
+const seen = new Set(workload.tables[0].columns);
+let tables = `"${workload.tables[0].name}"`;
+for (const table of workload.tables.slice(1)) {
+  const shared = table.columns.some((c) => seen.has(c));
+  tables += `${shared ? ' NATURAL JOIN ' : ' CROSS JOIN '}"${table.name}"`;
+  table.columns.forEach((c) => seen.add(c));
+}
 await connection.run(`COPY (SELECT ${columns} FROM ${tables}) TO '${output}' (HEADER false)`);

@@ -44,7 +44,7 @@ def sqlite_script(folder, meta, output):
         lines.append(".import '%s/%s.csv' %s" % (folder, table["name"], table["name"]))
     lines += [".mode list", ".separator ,", ".headers off", ".output '%s'" % output]
     columns = ", ".join(meta["result_columns"])
-    tables = " NATURAL JOIN ".join(t["name"] for t in meta["tables"])
+    tables = " NATURAL JOIN ".join(t["name"] for t in meta["tables"])  # sqlite pairs all rows when no column is shared
     lines.append("SELECT %s FROM %s;" % (columns, tables))
     return "\n".join(lines) + "\n"
 

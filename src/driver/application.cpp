@@ -13,11 +13,11 @@ int Application::run(int argc, const char* const* argv) {
   return parseAndJoin();
 }
 
-void Application::useInMemoryFiles(std::string text) {
-  inputText = std::move(text);
+void Application::useInMemoryFiles(std::string_view text) {
+  inputText.assign(text);
   readPosition = 0;
   output.openInMemory();
-  output.write(inputText);
+  output.write(inputText.view());
   output.flush();
 }
 
@@ -51,7 +51,7 @@ bool Application::nextLine(std::string_view& line) {
   if (readPosition >= inputText.size()) {
     return false;
   }
-  line = std::string_view(inputText).substr(readPosition);
+  line = inputText.view().substr(readPosition);
   const std::size_t lineEnd = line.find('\n');
   if (lineEnd == std::string_view::npos) {
     readPosition = inputText.size();

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/captured_text.h"
 #include "join/natural_join.h"
 #include "output/output_file.h"
 #include "tables/table.h"
@@ -41,7 +42,7 @@ class Application {
 
   // Takes text as the captured input and collects the output in memory, so that
   // the later stages can run without any file.
-  void useInMemoryFiles(std::string text);
+  void useInMemoryFiles(std::string_view text);
   const std::string& memoryOutput() const { return output.memoryText(); }
 
   // Everything after the files are open: header, tables, join chain and result.
@@ -75,7 +76,7 @@ class Application {
   // "\n" belongs to the line end); false once the text is exhausted.
   bool nextLine(std::string_view& line);
 
-  std::string inputText;
+  CapturedText inputText;
   OutputFile output;
   std::vector<std::string> joinList;
   std::vector<Table> tables;

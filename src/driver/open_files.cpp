@@ -12,26 +12,6 @@ struct FileCloser {
 };
 using InputFile = std::unique_ptr<std::FILE, FileCloser>;
 
-constexpr std::size_t kReadBlock = std::size_t{1} << 20;
-
-// Reads the whole stream into text, in large blocks; false on a read error.
-bool readAll(std::FILE* file, std::size_t expectedSize, std::string& text) {
-  text.clear();
-  text.reserve(expectedSize + 1);
-  std::size_t filled = 0;
-  for (;;) {
-    const std::size_t room = std::max(kReadBlock, text.capacity() - filled);
-    text.resize(filled + room);
-    const std::size_t got = std::fread(text.data() + filled, 1, room, file);
-    filled += got;
-    if (got < room) {
-      break;
-    }
-  }
-  text.resize(filled);
-  return std::ferror(file) == 0;
-}
-
 }  // namespace
 
 bool Application::openFiles(int argc, const char* const* argv, std::string suffix) {
@@ -79,7 +59,7 @@ bool Application::readInputFile(const std::string& path) {
   if (error) {
     size = 0;
   }
-  if (!readAll(file.get(), static_cast<std::size_t>(size), inputText)) {
+  if (!inputText.readFrom(file.get(), static_cast<std::size_t>(size))) {
     console << "Can't read input file!\n";
     return false;
   }
@@ -99,7 +79,7 @@ bool Application::openOutputFile(const std::string& inputName, const std::string
     console << "Can't open output file!\n";
     return false;
   }
-  output.write(inputText);
+  output.write(inputText.view());
   if (!output.flush()) {
     console << "Can't write output file!\n";
     return false;

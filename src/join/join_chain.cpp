@@ -39,9 +39,10 @@ int Application::joinChain() {
 
 bool Application::writeResult(const JoinPlan& result) {
   writeTableStart(output, result.name, result.columns);
+  const JoinedRowWriter rowWriter(result);
   std::size_t rowsLeft = resultRowLimit;
-  forEachJoinedRow(result, [this, &rowsLeft](Cells row) {
-    writeRow(output, row);
+  forEachJoinedTuple(result, [this, &rowWriter, &rowsLeft](const std::uint32_t* tuple) {
+    rowWriter.write(output, tuple);
     return --rowsLeft != 0;
   });
   return output.flush();

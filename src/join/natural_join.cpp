@@ -18,7 +18,10 @@ JoinPlan startJoin(const Table& first) {
   JoinPlan plan;
   plan.name = first.name;
   plan.columns = first.columns;
-  plan.first = &first;
+  for (std::size_t c = 0; c < first.columns.size(); ++c) {
+    plan.sources.push_back({0, c});
+  }
+  plan.tables.push_back(&first);
   return plan;
 }
 
@@ -29,17 +32,18 @@ void addJoinStep(JoinPlan& plan, const Table& right) {
   for (std::size_t i = 0; i < plan.columns.size(); ++i) {
     leftKeyIndex[descriptorKey(plan.columns[i])] = i;
   }
+  const std::size_t level = plan.tables.size();
+  plan.tables.push_back(&right);
   JoinStep step;
-  step.right = &right;
   std::vector<std::size_t> rightKeyColumns;
   for (std::size_t j = 0; j < right.columns.size(); ++j) {
     const auto found = leftKeyIndex.find(columnKey(right, j));
     if (found == leftKeyIndex.end()) {
-      step.addedColumns.push_back(j);
       plan.columns.push_back(right.columns[j]);
+      plan.sources.push_back({level, j});
       continue;
     }
-    step.leftKeyColumns.push_back(found->second);
+    step.leftKeys.push_back(plan.sources[found->second]);
     rightKeyColumns.push_back(j);
   }
   step.index = std::make_unique<RowIndex>(right, std::move(rightKeyColumns));

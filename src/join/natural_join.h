@@ -23,20 +23,26 @@ std::string descriptorKey(std::string_view descriptor);
 // The key of column i of table.
 std::string columnKey(const Table& table, std::size_t i);
 
-// How one more table joins the rows accumulated so far.
-struct JoinStep {
-  const Table* right;
-  std::vector<std::size_t> leftKeyColumns;  // positions in the accumulated row
-  std::vector<std::size_t> addedColumns;    // right columns the result gains
-  std::unique_ptr<RowIndex> index;          // right rows by their common cells
+// Where a column of a joined row comes from: a column of the table at some level of
+// the chain (level 0 is the first table, level k the right table of the k-th join).
+struct ColumnSource {
+  std::size_t level;
+  std::size_t column;
 };
 
-// A result table described by the tables it is joined from.
+// How one more table joins the rows accumulated so far.
+struct JoinStep {
+  std::vector<ColumnSource> leftKeys;  // accumulated cells to match, in key order
+  std::unique_ptr<RowIndex> index;     // right rows by their cells of the same keys
+};
+
+// A joined table described by the tables it is joined from.
 struct JoinPlan {
   std::string name;
-  std::vector<std::string> columns;  // full descriptors of the result's columns
-  const Table* first = nullptr;
-  std::vector<JoinStep> steps;
+  std::vector<std::string> columns;   // full descriptors of the result's columns
+  std::vector<ColumnSource> sources;  // of each column; grouped by level, in order
+  std::vector<const Table*> tables;   // by level
+  std::vector<JoinStep> steps;        // steps[k] joins tables[k + 1]
 };
 
 // A plan whose rows are those of first.
@@ -47,7 +53,13 @@ JoinPlan startJoin(const Table& first);
 // such column; the others are appended.
 void addJoinStep(JoinPlan& plan, const Table& right);
 
-// Calls sink(Cells) for every result row of plan, in order, until sink returns
+// Calls visit(tuple) for every joined row of plan, in order, until visit returns
+// false; tuple points to the row's position in each of plan.tables. Returns false
+// when visit stopped it.
+template <typename Visitor>
+bool forEachJoinedTuple(const JoinPlan& plan, Visitor&& visit);
+
+// Calls sink(Cells) for every joined row of plan, in order, until sink returns
 // false. Returns false when sink stopped it.
 template <typename Sink>
 bool forEachJoinedRow(const JoinPlan& plan, Sink&& sink);
@@ -55,117 +67,127 @@ bool forEachJoinedRow(const JoinPlan& plan, Sink&& sink);
 // The natural join of two tables, materialised; its name is empty.
 Table joinTables(const Table& left, const Table& right);
 
+inline std::string_view cellOf(const JoinPlan& plan, const std::uint32_t* tuple,
+                               ColumnSource source) {
+  return plan.tables[source.level]->rows[tuple[source.level]][source.column];
+}
+
 namespace join_detail {
 
-template <typename Sink>
-class RowEnumerator {
+// Joined rows are found a chunk at a time. A partial row is a tuple of row
+// positions: its row of the first table and its matching row of every step taken so
+// far. Each step turns a chunk of tuples into the chunk of their extensions, in
+// order, handing a chunk on to the next step whenever it is full; so the rows come
+// out in the order of the left-to-right fold while memory stays bounded by the chunk
+// size. Within a chunk, the probes of the tuples ahead are known, and their index
+// entries are fetched in stages before they are needed.
+template <typename Visitor>
+class TupleEnumerator {
  public:
-  RowEnumerator(const JoinPlan& plan, Sink& sink)
-      : plan_(plan), sink_(sink), row_(plan.columns.size()) {}
+  TupleEnumerator(const JoinPlan& plan, Visitor& visit)
+      : plan_(plan), visit_(visit), chunks_(plan.tables.size()) {}
 
   bool run() {
-    if (plan_.steps.empty()) {
-      for (std::size_t i = 0; i < plan_.first->rows.size(); ++i) {
-        if (!sink_(Cells(row_.data(), loadFirstRow(i)))) {
+    const std::size_t rowCount = plan_.tables.front()->rows.size();
+    std::vector<std::uint32_t>& chunk = chunks_.front();
+    for (std::size_t begin = 0; begin < rowCount; begin += kChunkTuples) {
+      chunk.clear();
+      for (std::size_t row = begin; row < rowCount && row < begin + kChunkTuples; ++row) {
+        chunk.push_back(static_cast<std::uint32_t>(row));
+      }
+      if (!expand(0, chunk)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kChunkTuples = 4096;
+  static constexpr std::size_t kStage = 4;
+  static constexpr std::size_t kLead = 3 * kStage;
+  static constexpr std::size_t kRing = 16;
+  static_assert(kRing > kLead);
+
+  Cells gatherKey(const JoinStep& step, const std::uint32_t* tuple) {
+    key_.clear();
+    for (ColumnSource source : step.leftKeys) {
+      key_.push_back(cellOf(plan_, tuple, source));
+    }
+    return key_;
+  }
+
+  // tuples holds partial rows that have taken stepNumber steps (stepNumber + 1
+  // positions each).
+  bool expand(std::size_t stepNumber, const std::vector<std::uint32_t>& tuples) {
+    const std::size_t width = stepNumber + 1;
+    const std::size_t count = tuples.size() / width;
+    if (stepNumber == plan_.steps.size()) {
+      for (std::size_t i = 0; i < count; ++i) {
+        if (!visit_(&tuples[i * width])) {
           return false;
         }
       }
       return true;
     }
-    return runFirstStep();
-  }
-
- private:
-  // Probes of the first index come in the order of the first table's rows, so the
-  // probes of the rows ahead are known: their index entries are fetched in stages,
-  // kStage rows apart, and every probe then finds its memory in the cache.
-  static constexpr std::size_t kStage = 4;
-  static constexpr std::size_t kLead = 4 * kStage;
-  static constexpr std::size_t kRing = 32;
-  static_assert(kRing > kLead);
-
-  bool runFirstStep() {
-    const RowIndex& index = *plan_.steps.front().index;
-    const std::size_t rowCount = plan_.first->rows.size();
+    const JoinStep& step = plan_.steps[stepNumber];
+    const RowIndex& index = *step.index;
+    std::vector<std::uint32_t>& extended = chunks_[stepNumber + 1];
+    extended.clear();
     std::uint64_t hashes[kRing];
-    for (std::size_t i = 0; i < rowCount + kLead; ++i) {
-      if (i < rowCount) {
-        loadFirstRow(i);
-        hashes[i % kRing] = RowIndex::hashKey(gatherKey(plan_.steps.front()));
+    for (std::size_t i = 0; i < count + kLead; ++i) {
+      if (i < count) {
+        hashes[i % kRing] = RowIndex::hashKey(gatherKey(step, &tuples[i * width]));
         index.prefetchSlot(hashes[i % kRing]);
       }
-      if (i >= kStage && i - kStage < rowCount) {
-        index.prefetchGroup(hashes[(i - kStage) % kRing]);
+      if (i >= kStage && i - kStage < count) {
+        index.prefetchFirstRow(hashes[(i - kStage) % kRing]);
       }
-      if (i >= 2 * kStage && i - 2 * kStage < rowCount) {
-        index.prefetchFirstRow(hashes[(i - 2 * kStage) % kRing]);
-      }
-      if (i >= 3 * kStage && i - 3 * kStage < rowCount) {
-        index.prefetchKeyText(hashes[(i - 3 * kStage) % kRing]);
+      if (i >= 2 * kStage && i - 2 * kStage < count) {
+        index.prefetchKeyText(hashes[(i - 2 * kStage) % kRing]);
       }
       if (i < kLead) {
         continue;
       }
       const std::size_t current = i - kLead;
-      const std::size_t width = loadFirstRow(current);
-      const Cells key = gatherKey(plan_.steps.front());
-      if (!emitMatches(0, width, index.find(key, hashes[current % kRing]))) {
-        return false;
+      const std::uint32_t* tuple = &tuples[current * width];
+      const Cells key = gatherKey(step, tuple);
+      for (std::uint32_t match : index.find(key, hashes[current % kRing])) {
+        extended.insert(extended.end(), tuple, tuple + width);
+        extended.push_back(match);
+        if (extended.size() < kChunkTuples * (width + 1)) {
+          continue;
+        }
+        if (!expand(stepNumber + 1, extended)) {
+          return false;
+        }
+        extended.clear();
       }
     }
-    return true;
-  }
-
-  std::size_t loadFirstRow(std::size_t i) {
-    const Row row = plan_.first->rows[i];
-    for (std::size_t c = 0; c < row.size(); ++c) {
-      row_[c] = row[c];
-    }
-    return row.size();
-  }
-
-  Cells gatherKey(const JoinStep& step) {
-    key_.clear();
-    for (std::size_t column : step.leftKeyColumns) {
-      key_.push_back(row_[column]);
-    }
-    return key_;
-  }
-
-  bool extend(std::size_t stepNumber, std::size_t width) {
-    if (stepNumber == plan_.steps.size()) {
-      return sink_(Cells(row_.data(), width));
-    }
-    const JoinStep& step = plan_.steps[stepNumber];
-    return emitMatches(stepNumber, width, step.index->find(gatherKey(step)));
-  }
-
-  bool emitMatches(std::size_t stepNumber, std::size_t width,
-                   std::span<const std::uint32_t> matches) {
-    const JoinStep& step = plan_.steps[stepNumber];
-    const std::size_t nextWidth = width + step.addedColumns.size();
-    for (std::uint32_t match : matches) {
-      const Row right = step.right->rows[match];
-      for (std::size_t i = 0; i < step.addedColumns.size(); ++i) {
-        row_[width + i] = right[step.addedColumns[i]];
-      }
-      if (!extend(stepNumber + 1, nextWidth)) {
-        return false;
-      }
-    }
-    return true;
+    return extended.empty() || expand(stepNumber + 1, extended);
   }
 
   const JoinPlan& plan_;
-  Sink& sink_;
-  std::vector<std::string_view> row_;
+  Visitor& visit_;
   std::vector<std::string_view> key_;
+  std::vector<std::vector<std::uint32_t>> chunks_;  // the tuples of each level
 };
 
 }  // namespace join_detail
 
+template <typename Visitor>
+bool forEachJoinedTuple(const JoinPlan& plan, Visitor&& visit) {
+  join_detail::TupleEnumerator<Visitor> enumerator(plan, visit);
+  return enumerator.run();
+}
+
 template <typename Sink>
 bool forEachJoinedRow(const JoinPlan& plan, Sink&& sink) {
-  join_detail::RowEnumerator<Sink> enumerator(plan, sink);
-  return enumerator.run();
+  std::vector<std::string_view> row(plan.sources.size());
+  return forEachJoinedTuple(plan, [&plan, &sink, &row](const std::uint32_t* tuple) {
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      row[c] = cellOf(plan, tuple, plan.sources[c]);
+    }
+    return sink(Cells(row.data(), row.size()));
+  });
 }

@@ -58,86 +58,99 @@ RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns)
   const std::size_t rowCount = table.rows.size();
   const std::size_t slotCount = std::bit_ceil(std::max<std::size_t>(16, rowCount * 2));
   slotMask_ = slotCount - 1;
-  slots_.assign(slotCount, 0);
+  slots_.assign(slotCount, Slot{0, kFree, 0, 0});
 
-  // First pass: give every row the number of its group, creating groups as new keys
-  // appear; the second pass lays the rows out group by group, each in table order.
-  std::vector<std::uint32_t> groupOfRow(rowCount);
-  std::vector<std::string_view> key(keyColumns_.size());
-  for (std::uint32_t row = 0; row < rowCount; ++row) {
-    const Row cells = table.rows[row];
-    for (std::size_t i = 0; i < keyColumns_.size(); ++i) {
-      key[i] = cells[keyColumns_[i]];
+  // First pass: find every row's group, creating groups as new keys appear. The rows
+  // ahead are hashed early and their slots fetched in stages, as a probe would.
+  constexpr std::size_t kStage = 4;
+  constexpr std::size_t kLead = 3 * kStage;
+  constexpr std::size_t kRing = 16;
+  std::uint64_t hashes[kRing];
+  std::vector<std::uint32_t> slotOfRow(rowCount);
+  std::vector<std::string_view> key;
+  for (std::size_t i = 0; i < rowCount + kLead; ++i) {
+    if (i < rowCount) {
+      gatherKey(static_cast<std::uint32_t>(i), key);
+      hashes[i % kRing] = hashKey(key);
+      prefetchSlot(hashes[i % kRing]);
     }
-    const std::uint64_t hash = hashKey(key);
-    for (std::size_t slot = hash & slotMask_;; slot = (slot + 1) & slotMask_) {
-      const std::uint64_t entry = slots_[slot];
-      if (entry == 0) {
-        slots_[slot] = slotFor(hash, groups_.size());
-        groupOfRow[row] = static_cast<std::uint32_t>(groups_.size());
-        groups_.push_back(Group{row, 0, 1});
-        break;
-      }
-      const std::uint32_t group = static_cast<std::uint32_t>(entry) - 1;
-      if (slotMatches(entry, hash) && rowHasKey(groups_[group].firstRow, key)) {
-        groupOfRow[row] = group;
-        ++groups_[group].count;
-        break;
-      }
+    if (i >= kStage && i - kStage < rowCount) {
+      prefetchFirstRow(hashes[(i - kStage) % kRing]);
     }
+    if (i >= 2 * kStage && i - 2 * kStage < rowCount) {
+      prefetchKeyText(hashes[(i - 2 * kStage) % kRing]);
+    }
+    if (i < kLead) {
+      continue;
+    }
+    const auto row = static_cast<std::uint32_t>(i - kLead);
+    const std::uint64_t hash = hashes[row % kRing];
+    gatherKey(row, key);
+    const std::size_t slot = slotOf(key, hash);
+    Slot& group = slots_[slot];
+    if (group.firstRow == kFree) {
+      group = Slot{tagOf(hash), row, 0, 0};
+    }
+    ++group.count;
+    slotOfRow[row] = static_cast<std::uint32_t>(slot);
   }
+  // Second pass: lay the rows out group by group, each group in table order.
   std::uint32_t offset = 0;
-  for (Group& group : groups_) {
+  for (Slot& group : slots_) {
     group.offset = offset;
     offset += group.count;
     group.count = 0;
   }
   rowsByGroup_.resize(rowCount);
   for (std::uint32_t row = 0; row < rowCount; ++row) {
-    Group& group = groups_[groupOfRow[row]];
+    Slot& group = slots_[slotOfRow[row]];
     rowsByGroup_[group.offset + group.count++] = row;
   }
 }
 
-std::span<const std::uint32_t> RowIndex::find(Cells key, std::uint64_t hash) const {
+std::size_t RowIndex::slotOf(Cells key, std::uint64_t hash) const {
+  const std::uint32_t tag = tagOf(hash);
   for (std::size_t slot = hash & slotMask_;; slot = (slot + 1) & slotMask_) {
-    const std::uint64_t entry = slots_[slot];
-    if (entry == 0) {
-      return {};
-    }
-    const Group& group = groups_[static_cast<std::uint32_t>(entry) - 1];
-    if (slotMatches(entry, hash) && rowHasKey(group.firstRow, key)) {
-      return std::span<const std::uint32_t>(rowsByGroup_.data() + group.offset, group.count);
+    const Slot& candidate = slots_[slot];
+    if (candidate.firstRow == kFree ||
+        (candidate.tag == tag && rowHasKey(candidate.firstRow, key))) {
+      return slot;
     }
   }
 }
 
-const RowIndex::Group* RowIndex::likelyGroup(std::uint64_t hash) const {
-  const std::uint64_t entry = slots_[hash & slotMask_];
-  if (entry == 0 || !slotMatches(entry, hash)) {
+std::span<const std::uint32_t> RowIndex::find(Cells key, std::uint64_t hash) const {
+  const Slot& group = slots_[slotOf(key, hash)];
+  return std::span<const std::uint32_t>(rowsByGroup_.data() + group.offset, group.count);
+}
+
+const RowIndex::Slot* RowIndex::likelySlot(std::uint64_t hash) const {
+  const Slot& slot = slots_[hash & slotMask_];
+  if (slot.firstRow == kFree || slot.tag != tagOf(hash)) {
     return nullptr;
   }
-  return &groups_[static_cast<std::uint32_t>(entry) - 1];
-}
-
-void RowIndex::prefetchGroup(std::uint64_t hash) const {
-  const std::uint64_t entry = slots_[hash & slotMask_];
-  if (entry != 0) {
-    __builtin_prefetch(&groups_[static_cast<std::uint32_t>(entry) - 1]);
-  }
+  return &slot;
 }
 
 void RowIndex::prefetchFirstRow(std::uint64_t hash) const {
-  if (const Group* group = likelyGroup(hash)) {
+  if (const Slot* group = likelySlot(hash)) {
     __builtin_prefetch(table_->rows[group->firstRow].storage());
-    __builtin_prefetch(&rowsByGroup_[group->offset]);
+    __builtin_prefetch(rowsByGroup_.data() + group->offset);
   }
 }
 
 void RowIndex::prefetchKeyText(std::uint64_t hash) const {
-  const Group* group = likelyGroup(hash);
+  const Slot* group = likelySlot(hash);
   if (group != nullptr && !keyColumns_.empty()) {
     __builtin_prefetch(table_->rows[group->firstRow][keyColumns_.front()].data());
+  }
+}
+
+void RowIndex::gatherKey(std::uint32_t row, std::vector<std::string_view>& key) const {
+  const Row cells = table_->rows[row];
+  key.clear();
+  for (std::size_t column : keyColumns_) {
+    key.push_back(cells[column]);
   }
 }
 

@@ -1,9 +1,19 @@
 #include "output/output_file.h"
 
-OutputFile::OutputFile() : buffer_(new char[kCapacity]) {}
+OutputFile::OutputFile()
+    : filling_(std::make_unique_for_overwrite<char[]>(kCapacity)),
+      writing_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
 
 OutputFile::~OutputFile() {
   flush();
+  if (writer_.joinable()) {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+  }
   if (file_ != nullptr) {
     std::fclose(file_);
   }
@@ -14,9 +24,10 @@ bool OutputFile::open(const std::string& path) {
   if (file_ == nullptr) {
     return false;
   }
-  // Our own buffer already batches the writes; a second copy through stdio's would
+  // Our own buffers already batch the writes; a second copy through stdio's would
   // only cost time.
   std::setvbuf(file_, nullptr, _IONBF, 0);
+  writer_ = std::thread(&OutputFile::writerLoop, this);
   return true;
 }
 
@@ -26,39 +37,85 @@ void OutputFile::openInMemory() {
 
 void OutputFile::writeSlow(std::string_view bytes) {
   drain();
-  if (bytes.size() >= kCapacity) {
-    writeThrough(bytes);
+  if (bytes.size() < kCapacity) {
+    write(bytes);
     return;
   }
-  write(bytes);
+  waitUntilWritten();
+  writeToFile(bytes);
 }
 
 void OutputFile::drain() {
-  writeThrough(std::string_view(buffer_.get(), used_));
+  if (used_ == 0) {
+    return;
+  }
+  if (inMemory_) {
+    memory_.append(filling_.get(), used_);
+    used_ = 0;
+    return;
+  }
+  if (!writer_.joinable()) {
+    const std::lock_guard lock(mutex_);
+    failed_ = true;
+    used_ = 0;
+    return;
+  }
+  waitUntilWritten();
+  {
+    const std::lock_guard lock(mutex_);
+    std::swap(filling_, writing_);
+    pending_ = used_;
+  }
+  changed_.notify_all();
   used_ = 0;
 }
 
-void OutputFile::writeThrough(std::string_view bytes) {
-  if (bytes.empty()) {
-    return;
-  }
+void OutputFile::waitUntilWritten() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return pending_ == 0; });
+}
+
+void OutputFile::writeToFile(std::string_view bytes) {
   if (inMemory_) {
     memory_.append(bytes);
     return;
   }
-  if (file_ == nullptr || failed_) {
+  const bool written =
+      file_ != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+  if (!written) {
+    const std::lock_guard lock(mutex_);
     failed_ = true;
-    return;
   }
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-    failed_ = true;
+}
+
+void OutputFile::writerLoop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return pending_ != 0 || stopping_; });
+    if (pending_ == 0) {
+      return;
+    }
+    const std::string_view bytes(writing_.get(), pending_);
+    lock.unlock();
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+    lock.lock();
+    failed_ = failed_ || !written;
+    pending_ = 0;
+    changed_.notify_all();
   }
 }
 
 bool OutputFile::flush() {
   drain();
+  waitUntilWritten();
   if (file_ != nullptr && std::fflush(file_) != 0) {
+    const std::lock_guard lock(mutex_);
     failed_ = true;
   }
-  return !failed_;
+  return !hasFailed();
+}
+
+bool OutputFile::hasFailed() {
+  const std::lock_guard lock(mutex_);
+  return failed_;
 }

@@ -1,12 +1,16 @@
-// The output file: a write-only byte sink with a large buffer of its own, so that
-// millions of small cell writes become a few large writes. It can also collect its
-// bytes in memory, which lets a whole run happen without touching the disk.
+// The output file: a write-only byte sink with large buffers of its own, so that
+// millions of small cell writes become a few large writes. A full buffer is handed
+// to a writer thread, which copies it to the file while the next one fills. It can
+// also collect its bytes in memory, which lets a whole run happen without a file.
 #pragma once
 
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 class OutputFile {
  public:
@@ -26,19 +30,20 @@ class OutputFile {
       writeSlow(bytes);
       return;
     }
-    std::char_traits<char>::copy(buffer_.get() + used_, bytes.data(), bytes.size());
+    std::char_traits<char>::copy(filling_.get() + used_, bytes.data(), bytes.size());
     used_ += bytes.size();
   }
   void put(char byte) {
     if (used_ == kCapacity) {
       drain();
     }
-    buffer_[used_++] = byte;
+    filling_[used_++] = byte;
   }
 
-  // Hands everything buffered to the file; false if any write so far failed.
+  // Waits until everything written so far is in the file; false if any write so
+  // far failed.
   bool flush();
-  bool hasFailed() const { return failed_; }
+  bool hasFailed();
   // The bytes written so far, when collecting in memory.
   const std::string& memoryText() const { return memory_; }
 
@@ -46,13 +51,24 @@ class OutputFile {
   static constexpr std::size_t kCapacity = std::size_t{1} << 20;
 
   void writeSlow(std::string_view bytes);
+  // Hands the filled buffer over and continues in the other one.
   void drain();
-  void writeThrough(std::string_view bytes);
+  void waitUntilWritten();
+  void writeToFile(std::string_view bytes);
+  void writerLoop();
 
-  std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<char[]> filling_;
   std::size_t used_ = 0;
-  std::FILE* file_ = nullptr;
   bool inMemory_ = false;
-  bool failed_ = false;
   std::string memory_;
+  std::FILE* file_ = nullptr;
+
+  // Shared with the writer thread, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::unique_ptr<char[]> writing_;
+  std::size_t pending_ = 0;  // bytes of writing_ still to be written
+  bool stopping_ = false;
+  bool failed_ = false;
+  std::thread writer_;
 };

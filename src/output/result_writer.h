@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "join/natural_join.h"
 #include "output/output_file.h"
 #include "tables/table.h"
 
@@ -15,27 +16,49 @@
 // line name(col1, col2, ...) with its line end.
 void writeTableStart(OutputFile& out, std::string_view name, std::span<const std::string> columns);
 
-// The cells with "," between neighbours, then a line end. Neighbours that stand in
-// the input as they are written, with a single comma between them, go out as one
-// piece: rows of tidy files are written with a copy or two instead of one per cell.
-inline bool followsWithComma(std::string_view first, std::size_t runLength,
-                             std::string_view next) {
+// Whether next starts right after the runLength bytes from first.data() and a single
+// comma: then those bytes, the comma and next read exactly as they are written.
+inline bool followsWithComma(std::string_view first, std::size_t runLength, std::string_view next) {
   const auto runEnd = reinterpret_cast<std::uintptr_t>(first.data()) + runLength;
-  return reinterpret_cast<std::uintptr_t>(next.data()) == runEnd + 1 && first.data()[runLength] == ',';
+  return reinterpret_cast<std::uintptr_t>(next.data()) == runEnd + 1 &&
+         first.data()[runLength] == ',';
 }
 
-inline void writeRow(OutputFile& out, Cells cells) {
-  std::size_t i = 0;
-  while (i < cells.size()) {
-    if (i != 0) {
-      out.put(',');
+// Writes the rows of a join plan. The cells each table adds to a joined row are
+// looked at once per row of that table, not once per joined row: where they stand in
+// the input exactly as they are to be written (one comma between neighbours, no
+// spaces), that stretch of the input is copied as a whole.
+class JoinedRowWriter {
+ public:
+  explicit JoinedRowWriter(const JoinPlan& plan);
+
+  void write(OutputFile& out, const std::uint32_t* tuple) const {
+    bool first = true;
+    for (const Level& level : levels_) {
+      if (!first) {
+        out.put(',');
+      }
+      first = false;
+      const std::uint32_t row = tuple[level.level];
+      if (level.tidy[row]) {
+        out.write(level.stretches[row][0]);
+        continue;
+      }
+      writeCells(out, level, row);
     }
-    const std::string_view first = cells[i];
-    std::size_t runLength = first.size();
-    for (++i; i < cells.size() && followsWithComma(first, runLength, cells[i]); ++i) {
-      runLength += 1 + cells[i].size();
-    }
-    out.write(std::string_view(first.data(), runLength));
+    out.put('\n');
   }
-  out.put('\n');
-}
+
+ private:
+  struct Level {
+    std::size_t level;
+    const Table* table;
+    std::vector<std::size_t> columns;  // the cells this level adds, in order
+    std::vector<bool> tidy;            // per row: stretches holds its cells as written
+    RowList stretches{1};
+  };
+
+  static void writeCells(OutputFile& out, const Level& level, std::uint32_t row);
+
+  std::vector<Level> levels_;  // those that add at least one cell
+};

@@ -122,7 +122,9 @@ class RowList {
   std::vector<std::string_view> spilled_;
 };
 
-inline std::string_view Row::operator[](std::size_t i) const { return rows_->decode(cells_[i]); }
+inline std::string_view Row::operator[](std::size_t i) const {
+  return rows_->decode(cells_[i]);
+}
 
 struct Table {
   std::string name;

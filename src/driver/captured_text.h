@@ -1,0 +1,27 @@
+// The whole input file, held in memory for the length of a run. Every cell of every
+// table is a view into it.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
+class CapturedText {
+ public:
+  // Reads file to its end in large blocks; expectedSize is a hint (0: unknown).
+  // False on a read error.
+  bool readFrom(std::FILE* file, std::size_t expectedSize);
+  void assign(std::string_view text);
+
+  std::string_view view() const { return std::string_view(bytes_.get(), size_); }
+  std::size_t size() const { return size_; }
+
+ private:
+  void reserve(std::size_t capacity);
+
+  // Not zero-filled first: the reads overwrite every byte that is ever looked at.
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
