@@ -153,7 +153,9 @@ class TupleEnumerator {
       const std::uint32_t* tuple = &tuples[current * width];
       const Cells key = gatherKey(step, tuple);
       for (std::uint32_t match : index.find(key, hashes[current % kRing])) {
-        extended.insert(extended.end(), tuple, tuple + width);
+        for (std::size_t level = 0; level < width; ++level) {
+          extended.push_back(tuple[level]);
+        }
         extended.push_back(match);
         if (extended.size() < kChunkTuples * (width + 1)) {
           continue;
