@@ -62,9 +62,9 @@ class Application {
   // as the join produces them; false when the output could not be written.
   bool writeResult(const JoinPlan& result);
 
-  // Stops the join chain after this many result rows; for runs on untrusted text
-  // whose cross products could not be written anyway.
-  void limitResultRows(std::size_t limit) { resultRowLimit = limit; }
+  // Stops the join chain once it has made this many rows, partial ones included;
+  // for runs on untrusted text whose products could not be written anyway.
+  void limitJoinWork(std::size_t limit) { joinWorkLimit = limit; }
 
   const std::vector<std::string>& joinedNames() const { return joinList; }
   const std::vector<Table>& parsedTables() const { return tables; }
@@ -83,7 +83,7 @@ class Application {
 
   std::ostream& console;
   std::size_t readPosition = 0;
-  std::size_t resultRowLimit = static_cast<std::size_t>(-1);
+  std::size_t joinWorkLimit = static_cast<std::size_t>(-1);
 };
 
 // The suffix of the default file names input1k.txt and output1k.txt.

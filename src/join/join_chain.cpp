@@ -12,6 +12,7 @@ int Application::joinChain() {
   }
   console << "Joining the tables: ";
   JoinPlan result;
+  result.workLimit = joinWorkLimit;
   for (std::size_t i = 0; i < joinList.size(); ++i) {
     const Table* table = findTable(joinList[i]);
     if (table == nullptr) {
@@ -20,6 +21,7 @@ int Application::joinChain() {
     }
     if (i == 0) {
       result = startJoin(*table);
+      result.workLimit = joinWorkLimit;
       continue;
     }
     addJoinStep(result, *table);
@@ -40,10 +42,9 @@ int Application::joinChain() {
 bool Application::writeResult(const JoinPlan& result) {
   writeTableStart(output, result.name, result.columns);
   const JoinedRowWriter rowWriter(result);
-  std::size_t rowsLeft = resultRowLimit;
-  forEachJoinedTuple(result, [this, &rowWriter, &rowsLeft](const std::uint32_t* tuple) {
+  forEachJoinedTuple(result, [this, &rowWriter](const std::uint32_t* tuple) {
     rowWriter.write(output, tuple);
-    return --rowsLeft != 0;
+    return true;
   });
   return output.flush();
 }

@@ -1,7 +1,5 @@
 #include "join/natural_join.h"
 
-#include <map>
-
 #include "text/split.h"
 
 std::string descriptorKey(std::string_view descriptor) {
@@ -22,23 +20,26 @@ JoinPlan startJoin(const Table& first) {
     plan.sources.push_back({0, c});
   }
   plan.tables.push_back(&first);
+  for (std::size_t c = 0; c < first.columns.size(); ++c) {
+    plan.columnOfKey[columnKey(first, c)] = c;
+  }
   return plan;
 }
 
 void addJoinStep(JoinPlan& plan, const Table& right) {
   // The plan's columns are those of the table a left-to-right fold would have
-  // built so far; a key shared by several of them maps to the last.
-  std::map<std::string, std::size_t> leftKeyIndex;
-  for (std::size_t i = 0; i < plan.columns.size(); ++i) {
-    leftKeyIndex[descriptorKey(plan.columns[i])] = i;
-  }
+  // built so far. Right keys are looked up among them only, not among each other.
+  const std::map<std::string, std::size_t>& leftKeyIndex = plan.columnOfKey;
+  std::vector<std::pair<std::string, std::size_t>> addedKeys;
   const std::size_t level = plan.tables.size();
   plan.tables.push_back(&right);
   JoinStep step;
   std::vector<std::size_t> rightKeyColumns;
   for (std::size_t j = 0; j < right.columns.size(); ++j) {
-    const auto found = leftKeyIndex.find(columnKey(right, j));
+    std::string key = columnKey(right, j);
+    const auto found = leftKeyIndex.find(key);
     if (found == leftKeyIndex.end()) {
+      addedKeys.emplace_back(std::move(key), plan.columns.size());
       plan.columns.push_back(right.columns[j]);
       plan.sources.push_back({level, j});
       continue;
@@ -48,6 +49,9 @@ void addJoinStep(JoinPlan& plan, const Table& right) {
   }
   step.index = std::make_unique<RowIndex>(right, std::move(rightKeyColumns));
   plan.steps.push_back(std::move(step));
+  for (auto& [key, column] : addedKeys) {
+    plan.columnOfKey[std::move(key)] = column;
+  }
 }
 
 Table joinTables(const Table& left, const Table& right) {

@@ -8,7 +8,9 @@
 // the third, and so on. No intermediate table is built.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +45,12 @@ struct JoinPlan {
   std::vector<ColumnSource> sources;  // of each column; grouped by level, in order
   std::vector<const Table*> tables;   // by level
   std::vector<JoinStep> steps;        // steps[k] joins tables[k + 1]
+  // The column that each key names, the last of several; kept up to date as steps
+  // are added, so that a long chain is planned in time proportional to its length.
+  std::map<std::string, std::size_t> columnOfKey;
+  // The enumeration stops once the steps have made this many rows, partial ones
+  // included; for runs on untrusted text whose products could not end otherwise.
+  std::size_t workLimit = static_cast<std::size_t>(-1);
 };
 
 // A plan whose rows are those of first.
@@ -85,14 +93,18 @@ template <typename Visitor>
 class TupleEnumerator {
  public:
   TupleEnumerator(const JoinPlan& plan, Visitor& visit)
-      : plan_(plan), visit_(visit), chunks_(plan.tables.size()) {}
+      : plan_(plan),
+        visit_(visit),
+        workLeft_(plan.workLimit),
+        hashes_(plan.steps.size()),
+        chunks_(plan.tables.size()) {}
 
   bool run() {
     const std::size_t rowCount = plan_.tables.front()->rows.size();
     std::vector<std::uint32_t>& chunk = chunks_.front();
-    for (std::size_t begin = 0; begin < rowCount; begin += kChunkTuples) {
+    for (std::size_t begin = 0; begin < rowCount; begin += kChunkPositions) {
       chunk.clear();
-      for (std::size_t row = begin; row < rowCount && row < begin + kChunkTuples; ++row) {
+      for (std::size_t row = begin; row < rowCount && row < begin + kChunkPositions; ++row) {
         chunk.push_back(static_cast<std::uint32_t>(row));
       }
       if (!expand(0, chunk)) {
@@ -103,7 +115,7 @@ class TupleEnumerator {
   }
 
  private:
-  static constexpr std::size_t kChunkTuples = 4096;
+  static constexpr std::size_t kChunkPositions = std::size_t{1} << 14;
   static constexpr std::size_t kStage = 4;
   static constexpr std::size_t kLead = 3 * kStage;
   static constexpr std::size_t kRing = 16;
@@ -134,7 +146,8 @@ class TupleEnumerator {
     const RowIndex& index = *step.index;
     std::vector<std::uint32_t>& extended = chunks_[stepNumber + 1];
     extended.clear();
-    std::uint64_t hashes[kRing];
+    // Chains can be long, so what each step keeps is on the heap, not the stack.
+    std::array<std::uint64_t, kRing>& hashes = hashes_[stepNumber];
     for (std::size_t i = 0; i < count + kLead; ++i) {
       if (i < count) {
         hashes[i % kRing] = RowIndex::hashKey(gatherKey(step, &tuples[i * width]));
@@ -153,11 +166,18 @@ class TupleEnumerator {
       const std::uint32_t* tuple = &tuples[current * width];
       const Cells key = gatherKey(step, tuple);
       for (std::uint32_t match : index.find(key, hashes[current % kRing])) {
+        if (workLeft_ == 0) {
+          return false;
+        }
         for (std::size_t level = 0; level < width; ++level) {
           extended.push_back(tuple[level]);
         }
         extended.push_back(match);
-        if (extended.size() < kChunkTuples * (width + 1)) {
+        if (--workLeft_ == 0) {
+          expand(stepNumber + 1, extended);
+          return false;
+        }
+        if (extended.size() < kChunkPositions) {
           continue;
         }
         if (!expand(stepNumber + 1, extended)) {
@@ -171,8 +191,10 @@ class TupleEnumerator {
 
   const JoinPlan& plan_;
   Visitor& visit_;
+  std::size_t workLeft_;
   std::vector<std::string_view> key_;
-  std::vector<std::vector<std::uint32_t>> chunks_;  // the tuples of each level
+  std::vector<std::array<std::uint64_t, kRing>> hashes_;  // of the tuples ahead, by step
+  std::vector<std::vector<std::uint32_t>> chunks_;        // the tuples of each level
 };
 
 }  // namespace join_detail

@@ -275,4 +275,44 @@ TEST(EndToEndTest, WholeRuns) {
   }
 }
 
+// Whatever the outcome, the input keeps its bytes, the output holds nothing or the
+// copy of the input or the whole result, and no other file appears.
+TEST(EndToEndTest, NothingLostOnAnyStatus) {
+  const std::string typical = kTypical;
+  const struct {
+    const char* what;
+    std::string input;
+    std::string arguments;
+    int status;
+    std::optional<std::string> output;  // of out.txt; nullopt: not created
+  } cases[] = {
+      {"success", typical, "in.txt out.txt", 0, typical + kTypicalResult},
+      {"too many arguments", typical, "in.txt out.txt x", 1, std::nullopt},
+      {"missing input", typical, "none.txt out.txt", 1, std::nullopt},
+      {"same file", typical, "in.txt ./in.txt", 1, std::nullopt},
+      {"output folder missing", typical, "in.txt no/out.txt", 1, std::nullopt},
+      {"header", "join A\n", "in.txt out.txt", 2, "join A\n"},
+      {"descriptor", "join(A)\nA(a\n", "in.txt out.txt", 3, "join(A)\nA(a\n"},
+      {"data row", "join(A)\nA(a)\n1,2\n", "in.txt out.txt", 4, "join(A)\nA(a)\n1,2\n"},
+      {"no tables", "join()\n", "in.txt out.txt", 5, "join()\n"},
+      {"missing table", "join(B)\nA(a)\n", "in.txt out.txt", 6, "join(B)\nA(a)\n"},
+      {"full disk", typical, "in.txt /dev/full", 7, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder folder;
+    folder.write("in.txt", c.input);
+    EXPECT_EQ(folder.runPrg(c.arguments).status, c.status);
+    EXPECT_EQ(folder.read("in.txt"), c.input);
+    EXPECT_EQ(folder.read("out.txt"), c.output);
+    std::size_t entries = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder.path())) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name == "in.txt" || (name == "out.txt" && c.output)) << name;
+      ++entries;
+    }
+    EXPECT_EQ(entries, c.output ? 2u : 1u);
+  }
+}
+
 }  // namespace

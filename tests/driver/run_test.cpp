@@ -52,12 +52,25 @@ TEST(JoinChainTest, HeaderOnlyReportsFirstTableMissing) {
             "Parsing the input file complete.\nJoining the tables: Table Anot found!\n");
 }
 
-TEST(JoinChainTest, RowLimitStopsTheResult) {
+TEST(JoinChainTest, WorkLimitStopsTheResult) {
   InMemoryRun run("join(A, B)\nA(a)\n1\n2\n3\n\nB(b)\n1\n2\n3\n");
-  run.application.limitResultRows(4);
+  run.application.limitJoinWork(4);
   EXPECT_EQ(run.parseAndJoin(), kResultWritten);
   const std::string& output = run.application.memoryOutput();
   EXPECT_EQ(output.substr(output.find("result")), "result(a, b)\n1,1\n1,2\n1,3\n2,1\n");
+}
+
+// Partial rows count too: a product that a later table empties again stops as well.
+TEST(JoinChainTest, WorkLimitStopsPartialRows) {
+  std::string input = "join(A, A, A, A, A, A, A, A, A, A, B)\nA(k)\n";
+  for (int i = 0; i < 40; ++i) {
+    input += "1\n";
+  }
+  input += "\nB(k)\n2\n";
+  InMemoryRun run(input);
+  run.application.limitJoinWork(100000);
+  EXPECT_EQ(run.parseAndJoin(), kResultWritten);
+  EXPECT_EQ(run.application.memoryOutput(), input + "\n\nresult(k)\n");
 }
 
 }  // namespace

@@ -1,0 +1,53 @@
+// Cuts arbitrary bytes with both separators the tool uses and checks what every cut
+// must keep: each byte that is not a cut separator lands in exactly one field, in
+// order, and an empty line gives no field.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "text/split.h"
+
+namespace {
+
+void check(bool condition) {
+  if (!condition) {
+    std::abort();
+  }
+}
+
+void checkCut(std::string_view line, char separator) {
+  std::vector<std::string_view> fields;
+  splitInto(line, separator, fields);
+  if (line.empty()) {
+    check(fields.empty());
+    return;
+  }
+  check(!fields.empty());
+  // Fields are stretches of the line, in order, each followed by exactly one
+  // separator byte, except that the last may run to the end of the line.
+  std::size_t position = 0;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::string_view field = fields[i];
+    check(field.data() == line.data() + position);
+    position += field.size();
+    if (position == line.size()) {
+      check(i + 1 == fields.size());
+      return;
+    }
+    check(line[position] == separator);
+    ++position;
+  }
+  check(position == line.size());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view line(reinterpret_cast<const char*>(data), size);
+  checkCut(line, ',');
+  checkCut(line, ' ');
+  return 0;
+}

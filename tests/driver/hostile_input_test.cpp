@@ -1,0 +1,126 @@
+// Inputs built to break a parser or a join: huge lines, huge counts, odd bytes.
+// Every one must end with the exact message and status, and with the output holding
+// the copy of the input and, on success, the result.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/in_memory_run.h"
+
+namespace {
+
+const char kJoined[] = "Parsing the input file complete.\nJoining the tables: ";
+const char kDone[] = "\nJoin complete.\nOutput written.";
+
+TEST(HostileInputTest, FiftyMegabyteCell) {
+  const std::string cell(50u << 20, 'x');
+  const std::string input = "join(T)\nT(a)\n" + cell + "\n";
+  InMemoryRun run(input);
+  EXPECT_EQ(run.parseAndJoin(), kResultWritten);
+  EXPECT_TRUE(run.application.memoryOutput() == input + "\n\nresult(a)\n" + cell + "\n");
+}
+
+TEST(HostileInputTest, HundredThousandColumns) {
+  std::string descriptor = "T(";
+  std::string row;
+  for (int i = 0; i < 100000; ++i) {
+    descriptor.append(i == 0 ? "c" : ", c").append(std::to_string(i));
+    row.append(i == 0 ? "" : ",").append(std::to_string(i % 7));
+  }
+  descriptor += ")";
+  const std::string input = "join(T, T)\n" + descriptor + "\n" + row + "\n";
+  InMemoryRun run(input);
+  EXPECT_EQ(run.parseAndJoin(), kResultWritten);
+  EXPECT_EQ(run.consoleText(), std::string(kJoined) + "." + kDone);
+  const std::string resultDescriptor = "result" + descriptor.substr(1);
+  EXPECT_TRUE(run.application.memoryOutput() ==
+              input + "\n\n" + resultDescriptor + "\n" + row + "\n");
+}
+
+TEST(HostileInputTest, HundredThousandTables) {
+  std::string input = "join(T0, T99999)\n";
+  for (int i = 0; i < 100000; ++i) {
+    input +=
+        "\nT" + std::to_string(i) + "(c" + std::to_string(i) + ")\nv" + std::to_string(i) + "\n";
+  }
+  InMemoryRun run(input);
+  EXPECT_EQ(run.parseAndJoin(), kResultWritten);
+  EXPECT_EQ(run.application.parsedTables().size(), 100000u);
+  EXPECT_EQ(run.application.memoryOutput(), input + "\n\nresult(c0, c99999)\nv0,v99999\n");
+}
+
+TEST(HostileInputTest, HeaderNamingTenThousandTables) {
+  std::string header = "join(";
+  std::string tables;
+  std::string columns;
+  std::string cells;
+  for (int i = 0; i < 10000; ++i) {
+    const std::string n = std::to_string(i);
+    header.append(i == 0 ? "T" : ", T").append(n);
+    tables.append("\nT").append(n).append("(c").append(n).append(")\n").append(n).append("\n");
+    columns.append(i == 0 ? "c" : ", c").append(n);
+    cells.append(i == 0 ? "" : ",").append(n);
+  }
+  const std::string input = header + ")\n" + tables;
+  InMemoryRun run(input);
+  EXPECT_EQ(run.parseAndJoin(), kResultWritten);
+  EXPECT_EQ(run.consoleText(), std::string(kJoined) + std::string(9999, '.') + kDone);
+  EXPECT_EQ(run.application.memoryOutput(), input + "\n\nresult(" + columns + ")\n" + cells + "\n");
+}
+
+TEST(HostileInputTest, HeaderNamingTenThousandMissingTables) {
+  std::string header = "join(";
+  for (int i = 0; i < 10000; ++i) {
+    header.append("M").append(std::to_string(i)).append(",");
+  }
+  InMemoryRun run(header + ")");
+  EXPECT_EQ(run.parseAndJoin(), kTableNotFound);
+  EXPECT_EQ(run.consoleText(), std::string(kJoined) + "Table M0not found!\n");
+}
+
+TEST(HostileInputTest, OddBytesInNamesAndCells) {
+  using namespace std::string_literals;
+  const std::string name = "T\xff\x00\x80"s;
+  const std::string input = "join("s + name + ")\n" + name + "(a\xc3\x28, \x00\xfe b)\n"s +
+                            "\x00\xfe, \xff\xff\n \x01 ,\xed\xa0\x80\n"s;
+  InMemoryRun run(input);
+  EXPECT_EQ(run.parseAndJoin(), kResultWritten);
+  EXPECT_EQ(run.application.memoryOutput(),
+            input + "\n\nresult(a\xc3\x28, \x00\xfe b)\n\x00\xfe,\xff\xff\n\x01,\xed\xa0\x80\n"s);
+}
+
+TEST(HostileInputTest, UnbalancedApostropheOnMegabyteLine) {
+  std::string line = "'";
+  while (line.size() < (1u << 20)) {
+    line += "x,y,";
+  }
+  line += "z";
+  InMemoryRun run("join(T)\nT(a, b)\n" + line + "\n");
+  EXPECT_EQ(run.parseAndJoin(), kTableDataFailed);
+  EXPECT_EQ(run.consoleText(),
+            line + "|\nrszie: 1 ; colsize: 2\nWrong number of columns in line: " + line +
+                "\nError reading table data from table: T\n");
+}
+
+TEST(HostileInputTest, NoLineEndAtAll) {
+  const struct {
+    std::string input;
+    int status;
+    std::string console;
+  } cases[] = {
+      {"join(T)", kTableNotFound, std::string(kJoined) + "Table Tnot found!\n"},
+      {"join(T)T(a)", kTableNotFound, std::string(kJoined) + "Table T)T(anot found!\n"},
+      {"T(a)", kHeaderFailed, "Incorrect header"},
+      {"\r", kHeaderFailed, "Incorrect header"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    InMemoryRun run(c.input);
+    EXPECT_EQ(run.parseAndJoin(), c.status);
+    EXPECT_EQ(run.consoleText(), c.console);
+    EXPECT_EQ(run.application.memoryOutput(), c.input);
+  }
+}
+
+}  // namespace
