@@ -2,7 +2,7 @@
 # `make test` builds and runs every test.
 BUILD ?= build
 
-.PHONY: all build run test clean
+.PHONY: all build run test clean coverage
 
 all: build
 
@@ -19,3 +19,14 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Line and branch coverage of src/ by the tests (needs gcovr).
+coverage:
+	cmake -S . -B build-coverage -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPRG_COVERAGE=ON
+	cmake --build build-coverage
+	find build-coverage -name '*.gcda' -delete
+	cd build-coverage && ctest --output-on-failure
+	gcovr -r . --object-directory build-coverage --filter 'src/' --exclude-throw-branches \
+	  --exclude-unreachable-branches --print-summary
+	gcovr -r . --object-directory build-coverage --filter 'src/' --exclude-throw-branches \
+	  --exclude-unreachable-branches --branches | tail -n 3

@@ -7,10 +7,7 @@ namespace {
 constexpr std::size_t kReadBlock = std::size_t{1} << 20;
 }
 
-void CapturedText::reserve(std::size_t capacity) {
-  if (capacity <= capacity_) {
-    return;
-  }
+void CapturedText::grow(std::size_t capacity) {
   auto grown = std::make_unique_for_overwrite<char[]>(capacity);
   if (size_ != 0) {
     std::memcpy(grown.get(), bytes_.get(), size_);
@@ -23,10 +20,10 @@ bool CapturedText::readFrom(std::FILE* file, std::size_t expectedSize) {
   size_ = 0;
   // One byte more than expected, so that a file of the expected size ends in a
   // short read instead of another round.
-  reserve(expectedSize + 1);
+  grow(expectedSize + 1);
   for (;;) {
     if (size_ == capacity_) {
-      reserve(std::max(kReadBlock, capacity_ * 2));
+      grow(std::max(kReadBlock, capacity_ * 2));
     }
     const std::size_t room = capacity_ - size_;
     const std::size_t got = std::fread(bytes_.get() + size_, 1, room, file);
@@ -39,7 +36,7 @@ bool CapturedText::readFrom(std::FILE* file, std::size_t expectedSize) {
 
 void CapturedText::assign(std::string_view text) {
   size_ = 0;
-  reserve(text.size() + 1);
+  grow(text.size() + 1);
   std::memcpy(bytes_.get(), text.data(), text.size());
   size_ = text.size();
 }

@@ -18,7 +18,8 @@ class CapturedText {
   std::size_t size() const { return size_; }
 
  private:
-  void reserve(std::size_t capacity);
+  // Moves the text to a buffer of the given, larger capacity.
+  void grow(std::size_t capacity);
 
   // Not zero-filled first: the reads overwrite every byte that is ever looked at.
   std::unique_ptr<char[]> bytes_;

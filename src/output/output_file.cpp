@@ -1,8 +1,6 @@
 #include "output/output_file.h"
 
-OutputFile::OutputFile()
-    : filling_(std::make_unique_for_overwrite<char[]>(kCapacity)),
-      writing_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
+OutputFile::OutputFile() : filling_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
 
 OutputFile::~OutputFile() {
   flush();
@@ -25,8 +23,10 @@ bool OutputFile::open(const std::string& path) {
     return false;
   }
   // Our own buffers already batch the writes; a second copy through stdio's would
-  // only cost time.
+  // only cost time. Unbuffered, every fwrite reaches the system at once, so its
+  // result tells whether the bytes were written.
   std::setvbuf(file_, nullptr, _IONBF, 0);
+  writing_ = std::make_unique_for_overwrite<char[]>(kCapacity);
   writer_ = std::thread(&OutputFile::writerLoop, this);
   return true;
 }
@@ -49,14 +49,9 @@ void OutputFile::drain() {
   if (used_ == 0) {
     return;
   }
-  if (inMemory_) {
-    memory_.append(filling_.get(), used_);
-    used_ = 0;
-    return;
-  }
   if (!writer_.joinable()) {
-    const std::lock_guard lock(mutex_);
-    failed_ = true;
+    // In memory, or never opened: writeToFile appends or records the failure.
+    writeToFile(std::string_view(filling_.get(), used_));
     used_ = 0;
     return;
   }
@@ -108,10 +103,6 @@ void OutputFile::writerLoop() {
 bool OutputFile::flush() {
   drain();
   waitUntilWritten();
-  if (file_ != nullptr && std::fflush(file_) != 0) {
-    const std::lock_guard lock(mutex_);
-    failed_ = true;
-  }
   return !hasFailed();
 }
 

@@ -40,8 +40,8 @@ class OutputFile {
     filling_[used_++] = byte;
   }
 
-  // Waits until everything written so far is in the file; false if any write so
-  // far failed.
+  // Waits until everything written so far has been handed to the system; false if
+  // any write so far failed.
   bool flush();
   bool hasFailed();
   // The bytes written so far, when collecting in memory.

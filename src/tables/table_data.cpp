@@ -14,7 +14,7 @@ bool Application::readTableData(Table& table) {
     }
     splitInto(line, ',', fields);
     if (fields.size() != table.columns.size()) {
-      writeJoinedLine(fields, console, "|");
+      printFields(fields, console);
       console << "rszie: " << fields.size() << " ; colsize: " << table.columns.size() << '\n';
       console << "Wrong number of columns in line: " << line << '\n';
       return false;

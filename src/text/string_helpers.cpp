@@ -1,7 +1,6 @@
 #include "text/string_helpers.h"
 
 #include <algorithm>
-#include <iostream>
 
 std::string_view trimmedView(std::string_view text) {
   const std::size_t first = text.find_first_not_of(' ');
@@ -58,6 +57,6 @@ void writeJoinedLine(std::span<const std::string_view> items, std::ostream& stre
   stream << joinStrings(items, separator) << '\n';
 }
 
-void printFields(std::span<const std::string_view> items) {
-  writeJoinedLine(items, std::cout, "|");
+void printFields(std::span<const std::string_view> items, std::ostream& console) {
+  writeJoinedLine(items, console, "|");
 }

@@ -31,5 +31,5 @@ std::string joinStrings(std::span<const std::string_view> items, const char* sep
 void writeJoinedLine(std::span<const std::string_view> items, std::ostream& stream,
                      const char* separator);
 
-// The field diagnostic: writeJoinedLine of items to standard output with "|".
-void printFields(std::span<const std::string_view> items);
+// The field diagnostic: writeJoinedLine of items to the console with "|".
+void printFields(std::span<const std::string_view> items, std::ostream& console);

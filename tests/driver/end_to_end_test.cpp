@@ -40,6 +40,11 @@ class Folder {
   ~Folder() { fs::remove_all(path_); }
 
   const fs::path& path() const { return path_; }
+  static std::string program() {
+    std::string quoted = "'";
+    quoted.append(PRG_BINARY).append("'");
+    return quoted;
+  }
 
   void write(const std::string& name, const std::string& content) const {
     fs::create_directories((path_ / name).parent_path());
@@ -60,9 +65,13 @@ class Folder {
   };
 
   Outcome runPrg(const std::string& arguments) const {
-    const std::string command =
-        "cd '" + path_.string() + "' && '" + std::string(PRG_BINARY) + "' " + arguments;
-    FILE* pipe = popen(command.c_str(), "r");
+    return runShell(program() + " " + arguments);
+  }
+
+  // Runs a shell command in the folder; program() names the tool in it.
+  Outcome runShell(const std::string& command) const {
+    const std::string inFolder = "cd '" + path_.string() + "' && " + command;
+    FILE* pipe = popen(inFolder.c_str(), "r");
     std::string console;
     char block[4096];
     for (std::size_t got; (got = std::fread(block, 1, sizeof block, pipe)) > 0;) {
@@ -273,6 +282,40 @@ TEST(EndToEndTest, WholeRuns) {
   for (const RunCase& c : cases) {
     check(c);
   }
+}
+
+// Inputs that are not plain files of known size, and writes that fail after the copy.
+TEST(EndToEndTest, PipesLargeCopiesAndLateWriteFailures) {
+  Folder folder;
+  std::string big = kTypical;
+  big += "\nC(c)\n";
+  while (big.size() < (3u << 20)) {
+    big += "some filler cell text\n";
+  }
+  folder.write("big.txt", big);
+  const Folder::Outcome piped =
+      folder.runShell("cat big.txt | " + Folder::program() + " /dev/stdin out.txt");
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_TRUE(folder.read("out.txt") == big + kTypicalResult);
+
+  const Folder::Outcome full = folder.runPrg("big.txt /dev/full");
+  EXPECT_EQ(full.console, opening("big.txt", "/dev/full") + "Can't write output file!\n");
+  EXPECT_EQ(full.status, 7);
+
+  // The copy fits under a file size limit of one block, the result does not.
+  std::string small = "join(A, B)\nA(a)\n";
+  for (int i = 0; i < 40; ++i) {
+    small += std::to_string(i) + "\n";
+  }
+  small += "\nB(b)\nxxxxxxxxxxxxxxxxxxxxxxxx\n";
+  folder.write("small.txt", small);
+  const Folder::Outcome limited =
+      folder.runShell("trap '' XFSZ; ulimit -f 1; " + Folder::program() + " small.txt limited.txt");
+  EXPECT_EQ(limited.console, opening("small.txt", "limited.txt") +
+                                 "Parsing the input file complete.\nJoining the tables: .\n"
+                                 "Join complete.\nCan't write output file!\n");
+  EXPECT_EQ(limited.status, 7);
+  EXPECT_EQ(folder.read("limited.txt")->substr(0, small.size()), small);
 }
 
 // Whatever the outcome, the input keeps its bytes, the output holds nothing or the

@@ -104,6 +104,29 @@ TEST(JoinTablesTest, WorkedExample) {
       (std::vector<Strings>{{"1", "Ann", "Oslo"}, {"1", "Ann", "Bergen"}, {"3", "Cid", "Rome"}}));
 }
 
+TEST(JoinTablesTest, LongKeysMatchByEveryByte) {
+  TableBuilder b;
+  const std::string key(40, 'k');
+  const Table left = b.make("L", {"k", "l"}, {{key, "1"}, {key + "x", "2"}, {key.substr(1), "3"}});
+  const Table right = b.make("R", {"k", "r"}, {{key + "x", "a"}, {key, "b"}, {key + "y", "c"}});
+  EXPECT_EQ(rowsOf(joinTables(left, right)),
+            (std::vector<Strings>{{key, "1", "b"}, {key + "x", "2", "a"}}));
+}
+
+TEST(JoinPlanTest, SinkCanStopTheRows) {
+  TableBuilder b;
+  const Table left = b.make("L", {"a"}, {{"1"}, {"2"}, {"3"}});
+  const Table right = b.make("R", {"b"}, {{"x"}, {"y"}});
+  JoinPlan plan = startJoin(left);
+  addJoinStep(plan, right);
+  std::vector<Strings> seen;
+  EXPECT_FALSE(forEachJoinedRow(plan, [&seen](Cells row) {
+    seen.emplace_back(row.begin(), row.end());
+    return seen.size() < 3;
+  }));
+  EXPECT_EQ(seen, (std::vector<Strings>{{"1", "x"}, {"1", "y"}, {"2", "x"}}));
+}
+
 TEST(JoinTablesTest, EdgeCases) {
   TableBuilder b;
   const struct {
