@@ -116,9 +116,9 @@ class TupleEnumerator {
 
  private:
   static constexpr std::size_t kChunkPositions = std::size_t{1} << 14;
-  static constexpr std::size_t kStage = 4;
+  static constexpr std::size_t kStage = 8;
   static constexpr std::size_t kLead = 3 * kStage;
-  static constexpr std::size_t kRing = 16;
+  static constexpr std::size_t kRing = 32;
   static_assert(kRing > kLead);
 
   Cells gatherKey(const JoinStep& step, const std::uint32_t* tuple) {
