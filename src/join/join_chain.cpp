@@ -12,7 +12,6 @@ int Application::joinChain() {
   }
   console << "Joining the tables: ";
   JoinPlan result;
-  result.workLimit = joinWorkLimit;
   for (std::size_t i = 0; i < joinList.size(); ++i) {
     const Table* table = findTable(joinList[i]);
     if (table == nullptr) {

@@ -16,11 +16,9 @@ JoinPlan startJoin(const Table& first) {
   JoinPlan plan;
   plan.name = first.name;
   plan.columns = first.columns;
-  for (std::size_t c = 0; c < first.columns.size(); ++c) {
-    plan.sources.push_back({0, c});
-  }
   plan.tables.push_back(&first);
   for (std::size_t c = 0; c < first.columns.size(); ++c) {
+    plan.sources.push_back({0, c});
     plan.columnOfKey[columnKey(first, c)] = c;
   }
   return plan;
