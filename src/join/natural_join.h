@@ -8,7 +8,6 @@
 // the third, and so on. No intermediate table is built.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -87,8 +86,8 @@ namespace join_detail {
 // far. Each step turns a chunk of tuples into the chunk of their extensions, in
 // order, handing a chunk on to the next step whenever it is full; so the rows come
 // out in the order of the left-to-right fold while memory stays bounded by the chunk
-// size. Within a chunk, the probes of the tuples ahead are known, and their index
-// entries are fetched in stages before they are needed.
+// size. Within a chunk, the probes of the tuples ahead are known, so the index
+// fetches their entries before they are needed.
 template <typename Visitor>
 class TupleEnumerator {
  public:
@@ -116,10 +115,6 @@ class TupleEnumerator {
 
  private:
   static constexpr std::size_t kChunkPositions = std::size_t{1} << 14;
-  static constexpr std::size_t kStage = 8;
-  static constexpr std::size_t kLead = 3 * kStage;
-  static constexpr std::size_t kRing = 32;
-  static_assert(kRing > kLead);
 
   Cells gatherKey(const JoinStep& step, const std::uint32_t* tuple) {
     key_.clear();
@@ -146,26 +141,12 @@ class TupleEnumerator {
     const RowIndex& index = *step.index;
     std::vector<std::uint32_t>& extended = chunks_[stepNumber + 1];
     extended.clear();
-    // Chains can be long, so what each step keeps is on the heap, not the stack.
-    std::array<std::uint64_t, kRing>& hashes = hashes_[stepNumber];
-    for (std::size_t i = 0; i < count + kLead; ++i) {
-      if (i < count) {
-        hashes[i % kRing] = RowIndex::hashKey(gatherKey(step, &tuples[i * width]));
-        index.prefetchSlot(hashes[i % kRing]);
-      }
-      if (i >= kStage && i - kStage < count) {
-        index.prefetchFirstRow(hashes[(i - kStage) % kRing]);
-      }
-      if (i >= 2 * kStage && i - 2 * kStage < count) {
-        index.prefetchKeyText(hashes[(i - 2 * kStage) % kRing]);
-      }
-      if (i < kLead) {
-        continue;
-      }
-      const std::size_t current = i - kLead;
-      const std::uint32_t* tuple = &tuples[current * width];
-      const Cells key = gatherKey(step, tuple);
-      for (std::uint32_t match : index.find(key, hashes[current % kRing])) {
+    const auto hashOf = [this, &step, &tuples, width](std::size_t i) {
+      return RowIndex::hashKey(gatherKey(step, &tuples[i * width]));
+    };
+    const auto extendTuple = [&](std::size_t i, std::uint64_t hash) {
+      const std::uint32_t* tuple = &tuples[i * width];
+      for (std::uint32_t match : index.find(gatherKey(step, tuple), hash)) {
         if (workLeft_ == 0) {
           return false;
         }
@@ -185,6 +166,11 @@ class TupleEnumerator {
         }
         extended.clear();
       }
+      return true;
+    };
+    // Chains can be long, so what each step keeps is on the heap, not the stack.
+    if (!index.probeInOrder(count, hashes_[stepNumber], hashOf, extendTuple)) {
+      return false;
     }
     return extended.empty() || expand(stepNumber + 1, extended);
   }
@@ -193,8 +179,8 @@ class TupleEnumerator {
   Visitor& visit_;
   std::size_t workLeft_;
   std::vector<std::string_view> key_;
-  std::vector<std::array<std::uint64_t, kRing>> hashes_;  // of the tuples ahead, by step
-  std::vector<std::vector<std::uint32_t>> chunks_;        // the tuples of each level
+  std::vector<RowIndex::ProbeRing> hashes_;         // of the tuples ahead, by step
+  std::vector<std::vector<std::uint32_t>> chunks_;  // the tuples of each level
 };
 
 }  // namespace join_detail

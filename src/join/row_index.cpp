@@ -60,40 +60,28 @@ RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns)
   slotMask_ = slotCount - 1;
   slots_.assign(slotCount, Slot{0, kFree, 0, 0});
 
-  // First pass: find every row's group, creating groups as new keys appear. The rows
-  // ahead are hashed early and their slots fetched in stages, as a probe would.
-  constexpr std::size_t kStage = 8;
-  constexpr std::size_t kLead = 3 * kStage;
-  constexpr std::size_t kRing = 32;
-  std::uint64_t hashes[kRing];
+  // First pass: find every row's group, creating groups as new keys appear. Rows are
+  // looked up just as a join probes, with their index entries fetched ahead.
   std::vector<std::uint32_t> slotOfRow(rowCount);
   std::vector<std::string_view> key;
-  for (std::size_t i = 0; i < rowCount + kLead; ++i) {
-    if (i < rowCount) {
-      gatherKey(static_cast<std::uint32_t>(i), key);
-      hashes[i % kRing] = hashKey(key);
-      prefetchSlot(hashes[i % kRing]);
-    }
-    if (i >= kStage && i - kStage < rowCount) {
-      prefetchFirstRow(hashes[(i - kStage) % kRing]);
-    }
-    if (i >= 2 * kStage && i - 2 * kStage < rowCount) {
-      prefetchKeyText(hashes[(i - 2 * kStage) % kRing]);
-    }
-    if (i < kLead) {
-      continue;
-    }
-    const auto row = static_cast<std::uint32_t>(i - kLead);
-    const std::uint64_t hash = hashes[row % kRing];
-    gatherKey(row, key);
-    const std::size_t slot = slotOf(key, hash);
-    Slot& group = slots_[slot];
-    if (group.firstRow == kFree) {
-      group = Slot{tagOf(hash), row, 0, 0};
-    }
-    ++group.count;
-    slotOfRow[row] = static_cast<std::uint32_t>(slot);
-  }
+  ProbeRing hashes;
+  probeInOrder(
+      rowCount, hashes,
+      [this, &key](std::size_t row) {
+        gatherKey(static_cast<std::uint32_t>(row), key);
+        return hashKey(key);
+      },
+      [this, &key, &slotOfRow](std::size_t row, std::uint64_t hash) {
+        gatherKey(static_cast<std::uint32_t>(row), key);
+        const std::size_t slot = slotOf(key, hash);
+        Slot& group = slots_[slot];
+        if (group.firstRow == kFree) {
+          group = Slot{tagOf(hash), static_cast<std::uint32_t>(row), 0, 0};
+        }
+        ++group.count;
+        slotOfRow[row] = static_cast<std::uint32_t>(slot);
+        return true;
+      });
   // Second pass: lay the rows out group by group, each group in table order.
   std::uint32_t offset = 0;
   for (Slot& group : slots_) {

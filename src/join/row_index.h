@@ -2,6 +2,7 @@
 // so that a join finds the matching rows of its right table without scanning it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -26,15 +27,48 @@ class RowIndex {
   std::span<const std::uint32_t> find(Cells key, std::uint64_t hash) const;
   std::span<const std::uint32_t> find(Cells key) const { return find(key, hashKey(key)); }
 
-  // A probe touches its slot, the first row of the slot's group and that row's key
-  // text, each found through the one before. A caller that knows its next probes
-  // asks for them in this order, a few probes apart, so that each step finds its
-  // memory already in the cache. They change nothing and may be skipped.
+  // The hashes of the probes a caller is about to make, kept while their memory is
+  // being fetched.
+  static constexpr std::size_t kProbesAhead = 24;
+  using ProbeRing = std::array<std::uint64_t, 32>;
+
+  // Calls process(i, hash) for i = 0 .. count - 1, in order, with hash = hashOf(i),
+  // until process returns false (then returns false). A probe touches its slot, the
+  // first row of the slot's group and that row's key text, each found through the
+  // one before; these are fetched in three stages ahead of each probe, so that each
+  // finds its memory already in the cache.
+  template <typename HashOf, typename Process>
+  bool probeInOrder(std::size_t count, ProbeRing& hashes, HashOf&& hashOf,
+                    Process&& process) const {
+    constexpr std::size_t kStage = kProbesAhead / 3;
+    static_assert(std::tuple_size_v<ProbeRing> > kProbesAhead);
+    for (std::size_t i = 0; i < count + kProbesAhead; ++i) {
+      if (i < count) {
+        hashes[i % hashes.size()] = hashOf(i);
+        prefetchSlot(hashes[i % hashes.size()]);
+      }
+      if (i >= kStage && i - kStage < count) {
+        prefetchFirstRow(hashes[(i - kStage) % hashes.size()]);
+      }
+      if (i >= 2 * kStage && i - 2 * kStage < count) {
+        prefetchKeyText(hashes[(i - 2 * kStage) % hashes.size()]);
+      }
+      if (i < kProbesAhead) {
+        continue;
+      }
+      const std::size_t current = i - kProbesAhead;
+      if (!process(current, hashes[current % hashes.size()])) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
   void prefetchSlot(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & slotMask_]); }
   void prefetchFirstRow(std::uint64_t hash) const;
   void prefetchKeyText(std::uint64_t hash) const;
 
- private:
   // One group of rows sharing a key, kept in the slot its key hashes to (or the next
   // free one): the slot's number is the group's identity.
   struct Slot {

@@ -23,7 +23,6 @@ class OutputFile {
   bool open(const std::string& path);
   // Collects everything written in memory instead of a file.
   void openInMemory();
-  bool isOpen() const { return file_ != nullptr || inMemory_; }
 
   void write(std::string_view bytes) {
     if (bytes.size() > kCapacity - used_) {
