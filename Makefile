@@ -2,15 +2,19 @@
 # `make test` builds and runs every test.
 BUILD ?= build
 
-.PHONY: all build run test clean coverage
+.PHONY: all configure build run test clean coverage
 
 all: build
 
-build:
+configure:
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release
+
+build: configure
 	cmake --build $(BUILD)
 
-run: build
+# Only the tool: a new user sees the example run without waiting for the tests.
+run: configure
+	cmake --build $(BUILD) --target prg
 	cd examples && ../$(BUILD)/prg; echo "(exit status $$?)"
 	cat examples/output1k.txt
 

@@ -1,12 +1,19 @@
 #!/usr/bin/env python3
 """Writes the benchmark workloads: for each, an input file in prg's format and one
 CSV file per table (with a header line) for the peer tools, plus workload.json that
-names the tables, the join order and the result's columns in prg's order."""
+names the tables, the join order and the result's columns in prg's order.
+
+By default the input is written the way the format's own examples are: a comma and
+a space between cells, a share of text cells quoted with a comma inside
+('harbor, island'), and texts with inner spaces. --tidy writes "a,b" instead."""
 
 import argparse
 import json
 import os
 import random
+
+QUOTED_SHARE = 0.15
+CELL_SEPARATOR = ", "
 
 WORDS = (
     "alpha bravo charlie delta echo foxtrot golf hotel india juliet kilo lima mike "
@@ -31,20 +38,27 @@ class Cells:
         words = []
         while len(" ".join(words)) < target:
             words.append(self.rng.choice(WORDS))
-        return " ".join(words)[:target].rstrip()
+        text = " ".join(words)[:target].rstrip()
+        if self.rng.random() < QUOTED_SHARE:
+            return "'%s, %s'" % (self.rng.choice(WORDS), text)
+        return text
 
     def mixed(self, kind):
         return {"n": self.number, "w": self.word, "t": self.text}[kind]()
+
+
+def csv_cell(cell):
+    return '"%s"' % cell if "," in cell else cell
 
 
 def write_table(directory, name, columns, rows, prg_file):
     with open(os.path.join(directory, name + ".csv"), "w") as csv:
         csv.write(",".join(columns) + "\n")
         for row in rows:
-            csv.write(",".join(row) + "\n")
+            csv.write(",".join(csv_cell(cell) for cell in row) + "\n")
     prg_file.write("\n%s(%s)\n" % (name, ", ".join(columns)))
     for row in rows:
-        prg_file.write(",".join(row) + "\n")
+        prg_file.write(CELL_SEPARATOR.join(row) + "\n")
 
 
 def result_columns(tables):
@@ -100,7 +114,9 @@ def chain(cells, scale):
 
 def fan_out(cells, scale):
     n = int(100_000 * scale)
-    keys = ["g%d" % i for i in range(1000)]
+    # A hundred rows a key on each side, whatever the scale: ten thousand result
+    # rows a key.
+    keys = ["g%d" % i for i in range(max(1, int(1000 * scale)))]
     def rows(kinds):
         return [[keys[i % len(keys)]] + payload(cells, kinds) for i in range(n)]
     a, b = rows("nw"), rows("nt")
@@ -135,8 +151,13 @@ def main():
     parser.add_argument("--variant", type=int, default=1,
                         help="start value of the random generator")
     parser.add_argument("--out", default=os.path.join(os.path.dirname(__file__), "data"))
+    parser.add_argument("--tidy", action="store_true",
+                        help='cells separated by "," alone, none quoted')
     parser.add_argument("workloads", nargs="*", default=list(WORKLOADS))
     args = parser.parse_args()
+    if args.tidy:
+        global QUOTED_SHARE, CELL_SEPARATOR
+        QUOTED_SHARE, CELL_SEPARATOR = 0.0, ","
     for workload in args.workloads:
         cells = Cells(random.Random("%s/%d" % (workload, args.variant)))
         emit(args.out, workload, WORKLOADS[workload](cells, args.scale))

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Times prg against the floor (cat), DuckDB and sqlite3 on the generated workloads
-and prints median wall time, peak memory and the ratios of prg to each peer. Every
-peer's result is checked against prg's (row count and checksum of the sorted rows)."""
+"""Times prg against the floor (cat), DuckDB, Polars and sqlite3 on the generated
+workloads and prints median wall time, peak memory and the ratios of prg to each
+peer. The tools' runs are interleaved (round 1 of every tool, then round 2, ...), so
+that the machine's drift hits them alike. Every peer's result is checked against
+prg's (row count and checksum of the sorted rows)."""
 
 import argparse
 import json
@@ -28,11 +30,14 @@ def timed(command, cwd):
 
 
 def checksum(path, skip_until_result):
-    """Row count and checksum of the sorted rows of a result file."""
+    """Row count and checksum of the sorted rows of a result file. The peers write
+    CSV, which puts double quotes around a cell with a comma inside; prg writes cells
+    as they are, and the generated cells hold no double quote, so dropping them
+    compares like with like."""
     if skip_until_result:
         select = "sed -n '/^result(/,$p' '%s' | tail -n +2" % path
     else:
-        select = "cat '%s'" % path
+        select = "tr -d '\"' < '%s'" % path
     out = subprocess.run(select + " | LC_ALL=C sort -S 2G | tee >(wc -l >&2) | md5sum",
                          shell=True, executable="/bin/bash", capture_output=True, text=True)
     return int(out.stderr.strip()), out.stdout.split()[0]
@@ -53,21 +58,36 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--scale", type=float, default=1.0)
     parser.add_argument("--repetitions", type=int, default=3)
-    parser.add_argument("--peers", default="floor,duckdb,sqlite3")
+    parser.add_argument("--peers", default="floor,duckdb,polars",
+                        help="comma-separated, from floor, duckdb, polars, sqlite3")
+    parser.add_argument("--prg", help="a prg binary to time instead of building one")
+    parser.add_argument("--baseline", help="a second prg binary, timed as peer 'base'")
+    parser.add_argument("--data", default="/dev/shm/prg-bench",
+                        help="where the generated files go (tmpfs keeps the disk out)")
+    parser.add_argument("--tidy", action="store_true", help="generate tidy files")
     parser.add_argument("workloads", nargs="*",
                         default=["pk-fk", "chain", "fan-out", "cross", "composite"])
     args = parser.parse_args()
     peers = [p for p in args.peers.split(",") if p]
 
-    data = os.path.join(HERE, "data")
-    subprocess.run([sys.executable, os.path.join(HERE, "generate.py"), "--scale",
-                    str(args.scale), "--out", data] + args.workloads, check=True)
-    build = os.path.join(ROOT, "build-bench")
-    subprocess.run("cmake -S '%s' -B '%s' -G Ninja -DCMAKE_BUILD_TYPE=Release -DPRG_TESTS=OFF "
-                   "> /dev/null && cmake --build '%s' > /dev/null" % (ROOT, build, build),
-                   shell=True, check=True)
-    prg = os.path.join(build, "prg")
-    if "duckdb" in peers and not os.path.isdir(os.path.join(HERE, "node_modules", "@duckdb")):
+    data = os.path.join(args.data, "scale-%g%s" % (args.scale, "-tidy" if args.tidy else ""))
+    missing = [w for w in args.workloads
+               if not os.path.exists(os.path.join(data, w, "workload.json"))]
+    if missing:
+        subprocess.run([sys.executable, os.path.join(HERE, "generate.py"), "--scale",
+                        str(args.scale), "--out", data] + (["--tidy"] if args.tidy else []) +
+                       missing, check=True)
+    prg = args.prg
+    if prg is None:
+        build = os.path.join(ROOT, "build-bench")
+        subprocess.run("cmake -S '%s' -B '%s' -G Ninja -DCMAKE_BUILD_TYPE=Release "
+                       "-DPRG_TESTS=OFF > /dev/null && cmake --build '%s' > /dev/null" %
+                       (ROOT, build, build), shell=True, check=True)
+        prg = os.path.join(build, "prg")
+    if args.baseline:
+        peers.insert(0, "base")
+    node_peers = [p for p in ("duckdb", "polars") if p in peers]
+    if node_peers and not os.path.isdir(os.path.join(HERE, "node_modules", "nodejs-polars")):
         subprocess.run("npm install --no-audit --no-fund > /dev/null", shell=True, cwd=HERE,
                        check=True)
 
@@ -81,20 +101,26 @@ def main():
         commands = {
             "prg": "'%s' input.txt output.txt" % prg,
             "floor": "cat input.txt output.copy > floor.out",
+            "base": "'%s' input.txt base.txt" % args.baseline,
             "duckdb": "node '%s/duckdb_join.mjs' . duckdb.csv" % HERE,
+            "polars": "node '%s/polars_join.mjs' . polars.csv" % HERE,
             "sqlite3": "sqlite3 :memory: < sqlite.sql",
         }
-        results = {}
-        for tool in ["prg"] + peers:
-            runs = []
-            for _ in range(args.repetitions):
-                runs.append(timed(commands[tool], folder))
+        runs = {tool: [] for tool in ["prg"] + peers}
+        for _ in range(args.repetitions):
+            for tool in runs:
+                runs[tool].append(timed(commands[tool], folder))
                 if tool == "prg" and not os.path.exists(os.path.join(folder, "output.copy")):
                     shutil.copyfile(os.path.join(folder, "output.txt"),
                                     os.path.join(folder, "output.copy"))
-            results[tool] = (statistics.median(r[0] for r in runs), max(r[1] for r in runs))
+        results = {tool: (statistics.median(r[0] for r in rs), max(r[1] for r in rs))
+                   for tool, rs in runs.items()}
+        if "base" in peers and subprocess.run(
+                ["cmp", "-s", "output.txt", "base.txt"], cwd=folder).returncode != 0:
+            sys.exit("%s: prg's output differs from the baseline's" % workload)
         expected = checksum(os.path.join(folder, "output.txt"), True)
-        for tool, path in (("duckdb", "duckdb.csv"), ("sqlite3", "sqlite.csv")):
+        for tool, path in (("duckdb", "duckdb.csv"), ("polars", "polars.csv"),
+                           ("sqlite3", "sqlite.csv")):
             if tool in peers:
                 got = checksum(os.path.join(folder, path), False)
                 if got != expected:
@@ -108,7 +134,8 @@ def main():
                           (workload, input_mib, tool, wall, peak, ratio))
         print("\n".join(report[-len(peers) - 1:]), " (%d result rows, checksums agree)" %
               expected[0], flush=True)
-        for name in ("output.copy", "floor.out", "duckdb.csv", "sqlite.csv"):
+        for name in ("output.txt", "output.copy", "floor.out", "base.txt", "duckdb.csv",
+                     "polars.csv", "sqlite.csv"):
             path = os.path.join(folder, name)
             if os.path.exists(path):
                 os.remove(path)

@@ -1,34 +1,25 @@
 #include "driver/application.h"
 
+#include "output/result_writer.h"
+#include "tables/table_parsing.h"
 #include "text/string_helpers.h"
 
 const char* const defaultSuffix = "1k.txt";
 
-Application::Application(std::ostream& consoleStream) : console(consoleStream) {}
+Application::Application(std::ostream& consoleStream, MemoryFiles* files)
+    : console(consoleStream), memoryFiles(files) {}
 
+// Every non-blank line after the header opens a table; the lines after it, up to a
+// blank line, are its rows, so tables after the first must be set apart by one.
 int Application::run(int argc, const char* const* argv) {
   if (!openFiles(argc, argv, defaultSuffix)) {
     return output.hasFailed() ? kOutputWriteFailed : kFilesFailed;
   }
-  return parseAndJoin();
-}
-
-void Application::useInMemoryFiles(std::string_view text) {
-  inputText.assign(text);
-  readPosition = 0;
-  output.openInMemory();
-  output.write(inputText.view());
-  output.flush();
-}
-
-// Every non-blank line opens a table; the lines after it, up to a blank line, are
-// its rows, so tables after the first must be set apart by a blank line.
-int Application::parseAndJoin() {
   if (!readHeader()) {
     return kHeaderFailed;
   }
   std::string_view line;
-  while (nextLine(line)) {
+  while (lines.next(line)) {
     const std::string_view descriptor = trimmedView(line);
     if (descriptor.empty()) {
       continue;
@@ -47,20 +38,55 @@ int Application::parseAndJoin() {
   return joinChain();
 }
 
-bool Application::nextLine(std::string_view& line) {
-  if (readPosition >= inputText.size()) {
-    return false;
+bool Application::readHeader() {
+  return ::readHeader(lines, joinList, console);
+}
+
+bool Application::parseTableDescriptor(std::string line) {
+  return ::parseTableDescriptor(std::move(line), tables);
+}
+
+bool Application::readTableData(Table& table) {
+  return ::readTableData(lines, table, console);
+}
+
+const Table* Application::findTable(const std::string& name) const {
+  return ::findTable(tables, name);
+}
+
+int Application::joinChain() {
+  if (joinList.empty()) {
+    console << "No tables in to join !\n";
+    return kNoTablesToJoin;
   }
-  line = inputText.view().substr(readPosition);
-  const std::size_t lineEnd = line.find('\n');
-  if (lineEnd == std::string_view::npos) {
-    readPosition = inputText.size();
-  } else {
-    line = line.substr(0, lineEnd);
-    readPosition += lineEnd + 1;
+  console << "Joining the tables: ";
+  JoinPlan result;
+  for (std::size_t i = 0; i < joinList.size(); ++i) {
+    const Table* table = findTable(joinList[i]);
+    if (table == nullptr) {
+      console << "Table " << joinList[i] << "not found!\n";
+      return kTableNotFound;
+    }
+    if (i == 0) {
+      result = startJoin(*table);
+      continue;
+    }
+    addJoinStep(result, *table);
+    console << '.';
   }
-  if (!line.empty() && line.back() == '\r') {
-    line.remove_suffix(1);
+  // The rows themselves are produced while they are written, so no joined table,
+  // final or intermediate, is ever held in memory.
+  console << "\nJoin complete.\n";
+  result.name = "result";
+  if (!writeResult(result)) {
+    console << "Can't write output file!\n";
+    return kOutputWriteFailed;
   }
-  return true;
+  console << "Output written.";
+  return kResultWritten;
+}
+
+bool Application::writeResult(const JoinPlan& result) {
+  const JoinWorkLimit limit = memoryFiles != nullptr ? memoryFiles->joinWork : JoinWorkLimit{};
+  return writeJoinedTable(result, output, limit);
 }

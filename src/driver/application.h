@@ -6,15 +6,15 @@
 // process exit status.
 #pragma once
 
-#include <cstddef>
 #include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "driver/captured_text.h"
-#include "join/natural_join.h"
+#include "join/join_plan.h"
+#include "join/joined_rows.h"
 #include "output/output_file.h"
+#include "tables/input_text.h"
 #include "tables/table.h"
 
 enum RunStatus : int {
@@ -28,10 +28,21 @@ enum RunStatus : int {
   kOutputWriteFailed = 7,
 };
 
+// A run on text held in memory instead of files, for tests and the fuzzer: the
+// command line still names the files, but none is touched.
+struct MemoryFiles {
+  std::string_view input;
+  std::string output;  // receives the copy of the input, then the result
+  // The fuzzer's runs end at this much work, as if the output were full, since a
+  // product of many tables could otherwise run for hours.
+  JoinWorkLimit joinWork;
+};
+
 class Application {
  public:
-  // Messages go to console; a run of the program passes standard output.
-  explicit Application(std::ostream& console = std::cout);
+  // Messages go to console; a run of the program passes standard output and real
+  // files.
+  explicit Application(std::ostream& console = std::cout, MemoryFiles* memoryFiles = nullptr);
 
   // The whole run; returns its status.
   int run(int argc, const char* const* argv);
@@ -39,15 +50,6 @@ class Application {
   // Chooses the file names from the arguments (or from "input"/"output" + suffix),
   // captures the input and starts the output with a verbatim copy of it.
   bool openFiles(int argc, const char* const* argv, std::string suffix);
-
-  // Takes text as the captured input and collects the output in memory, so that
-  // the later stages can run without any file.
-  void useInMemoryFiles(std::string_view text);
-  const std::string& memoryOutput() const { return output.memoryText(); }
-
-  // Everything after the files are open: header, tables, join chain and result.
-  int parseAndJoin();
-
   // Reads the join header (the first line) into joinList.
   bool readHeader();
   // Appends one table made from a trimmed descriptor line such as "T(id int, name)".
@@ -62,28 +64,18 @@ class Application {
   // as the join produces them; false when the output could not be written.
   bool writeResult(const JoinPlan& result);
 
-  // Stops the join chain once it has made this many rows, partial ones included;
-  // for runs on untrusted text whose products could not be written anyway.
-  void limitJoinWork(std::size_t limit) { joinWorkLimit = limit; }
-
-  const std::vector<std::string>& joinedNames() const { return joinList; }
-  const std::vector<Table>& parsedTables() const { return tables; }
-
  private:
   bool readInputFile(const std::string& path);
   bool openOutputFile(const std::string& inputName, const std::string& outputName);
-  // The next line of the captured text, without its line end (a "\r" before the
-  // "\n" belongs to the line end); false once the text is exhausted.
-  bool nextLine(std::string_view& line);
 
-  CapturedText inputText;
+  InputText inputText;
   OutputFile output;
   std::vector<std::string> joinList;
   std::vector<Table> tables;
 
   std::ostream& console;
-  std::size_t readPosition = 0;
-  std::size_t joinWorkLimit = static_cast<std::size_t>(-1);
+  MemoryFiles* memoryFiles;
+  LineReader lines{std::string_view()};
 };
 
 // The suffix of the default file names input1k.txt and output1k.txt.

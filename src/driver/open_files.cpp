@@ -1,8 +1,9 @@
+#include "driver/application.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 
-#include "driver/application.h"
 #include "text/string_helpers.h"
 
 namespace {
@@ -35,10 +36,18 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
     return false;
   }
   console << "Opening input file: " << inputName << '\n';
-  if (!readInputFile(inputName)) {
+  if (memoryFiles != nullptr) {
+    inputText.assign(memoryFiles->input);
+  } else if (!readInputFile(inputName)) {
     return false;
   }
+  lines = LineReader(inputText.view());
   console << "Opening output file: " << outputName << '\n';
+  if (memoryFiles != nullptr) {
+    output.openInMemory(memoryFiles->output);
+    output.write(inputText.view());
+    return output.flush();
+  }
   return openOutputFile(inputName, outputName);
 }
 
@@ -63,7 +72,6 @@ bool Application::readInputFile(const std::string& path) {
     console << "Can't read input file!\n";
     return false;
   }
-  readPosition = 0;
   return true;
 }
 

@@ -3,8 +3,16 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <random>
 
 namespace {
+
+std::uint64_t randomSeed() {
+  std::random_device source;
+  return (static_cast<std::uint64_t>(source()) << 32) ^ source();
+}
+
+const std::uint64_t kSeed = randomSeed();
 
 constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
 
@@ -27,7 +35,7 @@ std::uint64_t combine(std::uint64_t state, std::uint64_t cellHash) {
 }  // namespace
 
 std::uint64_t hashBytes(std::string_view bytes) {
-  std::uint64_t state = kMultiplier ^ bytes.size();
+  std::uint64_t state = kSeed ^ kMultiplier ^ bytes.size();
   const char* position = bytes.data();
   std::size_t remaining = bytes.size();
   while (remaining >= 8) {

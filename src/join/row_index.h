@@ -11,13 +11,16 @@
 
 #include "tables/table.h"
 
-// A fast, well-mixed hash of a byte string.
+// A fast, well-mixed hash of a byte string. It is seeded once per process from a
+// random source, so that no input can be built to make its keys collide; nothing
+// that is written depends on the seed.
 std::uint64_t hashBytes(std::string_view bytes);
 
 class RowIndex {
  public:
   // Indexes every row of table by its cells in keyColumns (in that order). With no
-  // key column all rows share the one empty key. Tables are limited to 2^32 - 2 rows.
+  // key column all rows share the one empty key. The table holds at most
+  // kMaxTableRows rows, which the parser enforces.
   RowIndex(const Table& table, std::vector<std::size_t> keyColumns);
 
   static std::uint64_t hashKey(Cells key);
@@ -25,7 +28,6 @@ class RowIndex {
   // Positions of the rows whose key cells equal key, in table order; hash is
   // hashKey(key).
   std::span<const std::uint32_t> find(Cells key, std::uint64_t hash) const;
-  std::span<const std::uint32_t> find(Cells key) const { return find(key, hashKey(key)); }
 
   // The hashes of the probes a caller is about to make, kept while their memory is
   // being fetched.

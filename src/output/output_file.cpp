@@ -31,8 +31,8 @@ bool OutputFile::open(const std::string& path) {
   return true;
 }
 
-void OutputFile::openInMemory() {
-  inMemory_ = true;
+void OutputFile::openInMemory(std::string& collected) {
+  memory_ = &collected;
 }
 
 void OutputFile::writeSlow(std::string_view bytes) {
@@ -71,8 +71,8 @@ void OutputFile::waitUntilWritten() {
 }
 
 void OutputFile::writeToFile(std::string_view bytes) {
-  if (inMemory_) {
-    memory_.append(bytes);
+  if (memory_ != nullptr) {
+    memory_->append(bytes);
     return;
   }
   const bool written =

@@ -21,8 +21,8 @@ class OutputFile {
 
   // Creates or truncates the file; false when it cannot be opened.
   bool open(const std::string& path);
-  // Collects everything written in memory instead of a file.
-  void openInMemory();
+  // Appends everything written to collected instead of a file.
+  void openInMemory(std::string& collected);
 
   void write(std::string_view bytes) {
     if (bytes.size() > kCapacity - used_) {
@@ -43,8 +43,6 @@ class OutputFile {
   // any write so far failed.
   bool flush();
   bool hasFailed();
-  // The bytes written so far, when collecting in memory.
-  const std::string& memoryText() const { return memory_; }
 
  private:
   static constexpr std::size_t kCapacity = std::size_t{1} << 20;
@@ -58,8 +56,7 @@ class OutputFile {
 
   std::unique_ptr<char[]> filling_;
   std::size_t used_ = 0;
-  bool inMemory_ = false;
-  std::string memory_;
+  std::string* memory_ = nullptr;
   std::FILE* file_ = nullptr;
 
   // Shared with the writer thread, under mutex_.

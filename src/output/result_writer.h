@@ -7,14 +7,21 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "join/natural_join.h"
+#include "join/join_plan.h"
+#include "join/joined_rows.h"
 #include "output/output_file.h"
 #include "tables/table.h"
 
 // Two line ends that set the table apart from what precedes it, then the descriptor
 // line name(col1, col2, ...) with its line end.
 void writeTableStart(OutputFile& out, std::string_view name, std::span<const std::string> columns);
+
+// Appends the joined table of plan: its descriptor line, then its rows as the join
+// produces them. Stops as soon as a write fails or the join gives up at limit;
+// false then, and when the output could not be flushed.
+bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, JoinWorkLimit limit = {});
 
 // Whether next starts right after the runLength bytes from first.data() and a single
 // comma: then those bytes, the comma and next read exactly as they are written.
@@ -23,42 +30,3 @@ inline bool followsWithComma(std::string_view first, std::size_t runLength, std:
   return reinterpret_cast<std::uintptr_t>(next.data()) == runEnd + 1 &&
          first.data()[runLength] == ',';
 }
-
-// Writes the rows of a join plan. The cells each table adds to a joined row are
-// looked at once per row of that table, not once per joined row: where they stand in
-// the input exactly as they are to be written (one comma between neighbours, no
-// spaces), that stretch of the input is copied as a whole.
-class JoinedRowWriter {
- public:
-  explicit JoinedRowWriter(const JoinPlan& plan);
-
-  void write(OutputFile& out, const std::uint32_t* tuple) const {
-    bool first = true;
-    for (const Level& level : levels_) {
-      if (!first) {
-        out.put(',');
-      }
-      first = false;
-      const std::uint32_t row = tuple[level.level];
-      if (level.tidy[row]) {
-        out.write(level.stretches[row][0]);
-        continue;
-      }
-      writeCells(out, level, row);
-    }
-    out.put('\n');
-  }
-
- private:
-  struct Level {
-    std::size_t level;
-    const Table* table;
-    std::vector<std::size_t> columns;  // the cells this level adds, in order
-    std::vector<bool> tidy;            // per row: stretches holds its cells as written
-    RowList stretches{1};
-  };
-
-  static void writeCells(OutputFile& out, const Level& level, std::uint32_t row);
-
-  std::vector<Level> levels_;  // those that add at least one cell
-};

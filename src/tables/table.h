@@ -16,6 +16,9 @@
 #include <string_view>
 #include <vector>
 
+// Row positions are 32-bit throughout the join, one value kept for "none".
+constexpr std::size_t kMaxTableRows = 0xFFFFFFFE;
+
 // Cells side by side, as a join assembles them.
 using Cells = std::span<const std::string_view>;
 
@@ -87,7 +90,6 @@ class RowList {
   RowList() = default;
   explicit RowList(std::size_t width) : width_(width) {}
 
-  std::size_t width() const { return width_; }
   std::size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
 
@@ -95,7 +97,7 @@ class RowList {
   Iterator begin() const { return Iterator(this, 0); }
   Iterator end() const { return Iterator(this, count_); }
 
-  // Appends a row; it must hold exactly width() cells.
+  // Appends a row; it must hold one cell per column.
   void push_back(Cells row);
 
   std::string_view decode(std::uint64_t cell) const {

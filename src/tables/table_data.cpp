@@ -1,13 +1,14 @@
 // Data lines: one row per line after a descriptor, cut at commas, up to a blank line.
 
-#include "driver/application.h"
+#include "tables/table_parsing.h"
+
 #include "text/split.h"
 #include "text/string_helpers.h"
 
-bool Application::readTableData(Table& table) {
+bool readTableData(LineReader& lines, Table& table, std::ostream& console, std::size_t maxRows) {
   std::vector<std::string_view> fields;
   std::string_view line;
-  while (nextLine(line)) {
+  while (lines.next(line)) {
     line = trimmedView(line);
     if (line.empty()) {
       return true;
@@ -17,6 +18,10 @@ bool Application::readTableData(Table& table) {
       printFields(fields, console);
       console << "rszie: " << fields.size() << " ; colsize: " << table.columns.size() << '\n';
       console << "Wrong number of columns in line: " << line << '\n';
+      return false;
+    }
+    if (table.rows.size() == maxRows) {
+      console << "Too many rows in table: " << table.name << " (at most " << maxRows << ")\n";
       return false;
     }
     for (std::string_view& field : fields) {

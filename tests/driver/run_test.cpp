@@ -39,38 +39,40 @@ TEST(JoinChainTest, StatusesAndConsole) {
     SCOPED_TRACE(c.header);
     const std::string input = c.header + "\n\n" + kAb;
     InMemoryRun run(input);
-    EXPECT_EQ(run.parseAndJoin(), c.status);
+    EXPECT_EQ(run.run(), c.status);
     EXPECT_EQ(run.consoleText(), c.console);
-    EXPECT_EQ(run.application.memoryOutput(), input + c.appended);
+    EXPECT_EQ(run.output(), input + c.appended);
   }
 }
 
 TEST(JoinChainTest, HeaderOnlyReportsFirstTableMissing) {
   InMemoryRun run("join(A, B)\n");
-  EXPECT_EQ(run.parseAndJoin(), kTableNotFound);
+  EXPECT_EQ(run.run(), kTableNotFound);
   EXPECT_EQ(run.consoleText(),
             "Parsing the input file complete.\nJoining the tables: Table Anot found!\n");
 }
 
-TEST(JoinChainTest, WorkLimitStopsTheResult) {
-  InMemoryRun run("join(A, B)\nA(a)\n1\n2\n3\n\nB(b)\n1\n2\n3\n");
-  run.application.limitJoinWork(4);
-  EXPECT_EQ(run.parseAndJoin(), kResultWritten);
-  const std::string& output = run.application.memoryOutput();
-  EXPECT_EQ(output.substr(output.find("result")), "result(a, b)\n1,1\n1,2\n1,3\n2,1\n");
-}
-
-// Partial rows count too: a product that a later table empties again stops as well.
-TEST(JoinChainTest, WorkLimitStopsPartialRows) {
-  std::string input = "join(A, A, A, A, A, A, A, A, A, A, B)\nA(k)\n";
+// A run whose join gives up must not look like a complete one.
+TEST(JoinChainTest, WorkLimitEndsAsAFailedWrite) {
+  std::string product = "join(A, A, A, A, A, A, A, A, A, A, B)\nA(k)\n";
   for (int i = 0; i < 40; ++i) {
-    input += "1\n";
+    product += "1\n";
   }
-  input += "\nB(k)\n2\n";
-  InMemoryRun run(input);
-  run.application.limitJoinWork(100000);
-  EXPECT_EQ(run.parseAndJoin(), kResultWritten);
-  EXPECT_EQ(run.application.memoryOutput(), input + "\n\nresult(k)\n");
+  product += "\nB(k)\n2\n";
+  const struct {
+    std::string input;
+    std::size_t limit;
+  } cases[] = {
+      {"join(A, B)\nA(a)\n1\n2\n3\n\nB(b)\n1\n2\n3\n", 4},
+      {product, 100000},  // partial rows count: a later table would empty this product
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    InMemoryRun run(c.input, JoinWorkLimit{c.limit});
+    EXPECT_EQ(run.run(), kOutputWriteFailed);
+    EXPECT_TRUE(run.consoleText().ends_with("\nJoin complete.\nCan't write output file!\n"));
+    EXPECT_EQ(run.output().substr(0, c.input.size()), c.input);
+  }
 }
 
 }  // namespace

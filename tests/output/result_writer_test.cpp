@@ -9,8 +9,8 @@ namespace {
 // What a successful run appends behind the copy of its input.
 std::string appendedResult(const std::string& input) {
   InMemoryRun run(input);
-  EXPECT_EQ(run.parseAndJoin(), kResultWritten);
-  const std::string& output = run.application.memoryOutput();
+  EXPECT_EQ(run.run(), kResultWritten);
+  const std::string& output = run.output();
   EXPECT_EQ(output.substr(0, input.size()), input);
   return output.substr(input.size());
 }

@@ -1,4 +1,5 @@
-// Runs every stage after the file handling on a text held in memory.
+// A whole run on text held in memory: the same stages as a run on files, with the
+// output collected in a string.
 #pragma once
 
 #include <sstream>
@@ -7,12 +8,26 @@
 #include "driver/application.h"
 
 struct InMemoryRun {
-  explicit InMemoryRun(std::string text) : application(console) {
-    application.useInMemoryFiles(std::move(text));
+  explicit InMemoryRun(std::string text, JoinWorkLimit limit = {}) : input(std::move(text)) {
+    files.input = input;
+    files.joinWork = limit;
   }
-  int parseAndJoin() { return application.parseAndJoin(); }
-  std::string consoleText() const { return console.str(); }
 
+  int run() {
+    const char* const argv[] = {"prg"};
+    Application application(console, &files);
+    return application.run(1, argv);
+  }
+  // What the run printed after the lines that name the files.
+  std::string consoleText() const {
+    const std::string all = console.str();
+    const std::string opened = "Opening output file: output1k.txt\n";
+    const std::size_t at = all.find(opened);
+    return at == std::string::npos ? all : all.substr(at + opened.size());
+  }
+  const std::string& output() const { return files.output; }
+
+  std::string input;
+  MemoryFiles files;
   std::ostringstream console;
-  Application application;
 };

@@ -1,13 +1,24 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/in_memory_run.h"
+#include "support/reference_join.h"
+#include "tables/table_parsing.h"
 
 namespace {
 
 using Names = std::vector<std::string>;
+
+// The tables of a whole input, parsed by the run, as the join of each in turn shows.
+std::string resultOf(const std::string& tables, const std::string& name) {
+  const std::string input = "join(" + name + ")\n" + tables;
+  InMemoryRun run(input);
+  EXPECT_EQ(run.run(), kResultWritten) << run.consoleText();
+  return run.output().substr(input.size());
+}
 
 TEST(ReadHeaderTest, AcceptedHeaders) {
   const struct {
@@ -22,10 +33,13 @@ TEST(ReadHeaderTest, AcceptedHeaders) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("header: [" + c.line + "]");
-    InMemoryRun run(c.line + "\n");
-    EXPECT_TRUE(run.application.readHeader());
-    EXPECT_EQ(run.application.joinedNames(), c.joinList);
-    EXPECT_EQ(run.consoleText(), "");
+    const std::string text = c.line + "\n";
+    LineReader lines(text);
+    Names joinList;
+    std::ostringstream console;
+    EXPECT_TRUE(readHeader(lines, joinList, console));
+    EXPECT_EQ(joinList, c.joinList);
+    EXPECT_EQ(console.str(), "");
   }
 }
 
@@ -37,9 +51,8 @@ TEST(ReadHeaderTest, RefusedHeadersEndTheRunWithStatus2) {
   for (const std::string& input : inputs) {
     SCOPED_TRACE("input: [" + input + "]");
     InMemoryRun run(input);
-    EXPECT_EQ(run.parseAndJoin(), kHeaderFailed);
+    EXPECT_EQ(run.run(), kHeaderFailed);
     EXPECT_EQ(run.consoleText(), "Incorrect header");
-    EXPECT_TRUE(run.application.joinedNames().empty());
   }
 }
 
@@ -68,9 +81,10 @@ TEST(ParseTableDescriptorTest, AcceptedDescriptors) {
   };
   for (const DescriptorCase& c : cases) {
     SCOPED_TRACE("descriptor: [" + c.line + "]");
-    InMemoryRun run("");
-    EXPECT_TRUE(run.application.parseTableDescriptor(c.line));
-    const Table& table = run.application.parsedTables().back();
+    std::vector<Table> tables;
+    EXPECT_TRUE(parseTableDescriptor(c.line, tables));
+    ASSERT_EQ(tables.size(), 1u);
+    const Table& table = tables.back();
     EXPECT_EQ(table.name, c.name);
     EXPECT_EQ(table.columns, c.columns);
     EXPECT_TRUE(table.rows.empty());
@@ -82,7 +96,7 @@ TEST(ParseTableDescriptorTest, RefusedDescriptorsEndTheRunWithStatus3) {
   for (const std::string& descriptor : descriptors) {
     SCOPED_TRACE("descriptor: [" + descriptor + "]");
     InMemoryRun run("join(T)\n\n  " + descriptor + "  \n1\n");
-    EXPECT_EQ(run.parseAndJoin(), kDescriptorFailed);
+    EXPECT_EQ(run.run(), kDescriptorFailed);
     EXPECT_EQ(run.consoleText(), "Error parsing tableDescriptor: " + descriptor + "\n");
   }
 }
@@ -108,65 +122,54 @@ TEST(ReadTableDataTest, WrongFieldCountPrintsDiagnosticsAndStatus4) {
   for (const auto& c : cases) {
     SCOPED_TRACE("input: [" + c.input + "]");
     InMemoryRun run(c.input);
-    EXPECT_EQ(run.parseAndJoin(), kTableDataFailed);
+    EXPECT_EQ(run.run(), kTableDataFailed);
     EXPECT_EQ(run.consoleText(), c.console);
   }
-}
-
-Names cellsOf(Row row) {
-  return Names(row.begin(), row.end());
-}
-
-std::vector<Names> rowsOf(const Table& table) {
-  std::vector<Names> rows;
-  for (Row row : table.rows) {
-    rows.push_back(cellsOf(row));
-  }
-  return rows;
 }
 
 TEST(ReadTableDataTest, AcceptedDataLines) {
   const struct {
     std::string data;
-    std::vector<Names> rows;
+    std::string rows;
   } cases[] = {
-      {"1, x\n2,y", {{"1", "x"}, {"2", "y"}}},
-      {"'a,b', c\n", {{"'a,b'", "c"}}},
-      {"1,2,\n", {{"1", "2"}}},
-      {",,\n", {{"", ""}}},
-      {" New York ,  5 \n", {{"New York", "5"}}},
-      {"\tx, y\n", {{"\tx", "y"}}},
-      {"1,x\r\n2,y\r\n", {{"1", "x"}, {"2", "y"}}},
-      {"1,x\n   \n2,y\n", {{"1", "x"}}},
+      {"1, x\n2,y", "1,x\n2,y\n"},
+      {"'a,b', c\n", "'a,b',c\n"},
+      {"1,2,\n", "1,2\n"},
+      {",,\n", ",\n"},
+      {" New York ,  5 \n", "New York,5\n"},
+      {"\tx, y\n", "\tx,y\n"},
+      {"1,x\r\n2,y\r\n", "1,x\n2,y\n"},
+      {"1,x\n   \nU(b)\n2\n", "1,x\n"},
+      {"1,x\nU(b), c\n", "1,x\nU(b),c\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("data: [" + c.data + "]");
-    InMemoryRun run("join(T)\nT(a, b)\n" + c.data);
-    run.parseAndJoin();
-    EXPECT_EQ(rowsOf(run.application.parsedTables().front()), c.rows);
+    EXPECT_EQ(resultOf("T(a, b)\n" + c.data, "T"), "\n\nresult(a, b)\n" + c.rows);
   }
 }
 
-TEST(RunTest, DescriptorWithoutBlankLineBeforeItIsADataRow) {
-  InMemoryRun run("join(T)\nT(a)\n1\nU(b)\n");
-  EXPECT_EQ(run.parseAndJoin(), kResultWritten);
-  ASSERT_EQ(run.application.parsedTables().size(), 1u);
-  EXPECT_EQ(rowsOf(run.application.parsedTables().front()), (std::vector<Names>{{"1"}, {"U(b)"}}));
+TEST(ReadTableDataTest, RefusesRowsBeyondTheLimit) {
+  const std::string text = "1\n2\n3\n";
+  LineReader lines(text);
+  Table table = makeTable("T", {"a"});
+  std::ostringstream console;
+  EXPECT_FALSE(readTableData(lines, table, console, 2));
+  EXPECT_EQ(console.str(), "Too many rows in table: T (at most 2)\n");
+  EXPECT_EQ(table.rows.size(), 2u);
 }
 
 TEST(RunTest, TablesBetweenBlankLinesAndDuplicateNames) {
-  InMemoryRun run("join(A)\n\n \n  A(x)  \n1\n\n\n   \nB(y)\n2\n \nA(z)\n3\n\nC(w)");
-  EXPECT_EQ(run.parseAndJoin(), kResultWritten);
-  const std::vector<Table>& tables = run.application.parsedTables();
-  ASSERT_EQ(tables.size(), 4u);
-  EXPECT_EQ(tables[0].columns, Names{"x"});
-  EXPECT_EQ(tables[1].name, "B");
-  EXPECT_EQ(tables[2].name, "A");
-  EXPECT_EQ(tables[3].name, "C");
-  EXPECT_TRUE(tables[3].rows.empty());
-  EXPECT_EQ(run.application.findTable("A"), &tables[0]);
-  EXPECT_EQ(run.application.findTable("a"), nullptr);
-  EXPECT_EQ(run.application.findTable("D"), nullptr);
+  const std::string tables = "\n \n  A(x)  \n1\n\n\n   \nB(y)\n2\n \nA(z)\n3\n\nC(w)";
+  EXPECT_EQ(resultOf(tables, "A"), "\n\nresult(x)\n1\n");
+  EXPECT_EQ(resultOf(tables, "B"), "\n\nresult(y)\n2\n");
+  EXPECT_EQ(resultOf(tables, "C"), "\n\nresult(w)\n");
+  std::vector<Table> parsed;
+  for (const char* line : {"A(x)", "B(y)", "A(z)"}) {
+    ASSERT_TRUE(parseTableDescriptor(line, parsed));
+  }
+  EXPECT_EQ(findTable(parsed, "A"), &parsed[0]);
+  EXPECT_EQ(findTable(parsed, "a"), nullptr);
+  EXPECT_EQ(findTable(parsed, "D"), nullptr);
 }
 
 TEST(RunTest, CrlfLineEndsParseLikeLf) {
@@ -180,10 +183,10 @@ TEST(RunTest, CrlfLineEndsParseLikeLf) {
   }
   InMemoryRun lfRun(lf);
   InMemoryRun crlfRun(crlf);
-  EXPECT_EQ(lfRun.parseAndJoin(), kResultWritten);
-  EXPECT_EQ(crlfRun.parseAndJoin(), kResultWritten);
+  EXPECT_EQ(lfRun.run(), kResultWritten);
+  EXPECT_EQ(crlfRun.run(), kResultWritten);
   EXPECT_EQ(crlfRun.consoleText(), lfRun.consoleText());
-  EXPECT_EQ(crlfRun.application.memoryOutput(), crlf + "\n\nresult(id int, name, price)\n1,x,10\n");
+  EXPECT_EQ(crlfRun.output(), crlf + "\n\nresult(id int, name, price)\n1,x,10\n");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-#include "join/natural_join.h"
+#include "join/join_plan.h"
 
+#include "join/joined_rows.h"
 #include "text/split.h"
 
 std::string descriptorKey(std::string_view descriptor) {
@@ -21,14 +22,29 @@ JoinPlan startJoin(const Table& first) {
     plan.sources.push_back({0, c});
     plan.columnOfKey[columnKey(first, c)] = c;
   }
+  plan.freshestSource = plan.sources;
   return plan;
 }
+
+namespace {
+
+std::shared_ptr<const RowIndex> indexFor(JoinPlan& plan, const Table& table,
+                                         std::vector<std::size_t> keyColumns) {
+  auto& cached = plan.indexes[{&table, keyColumns}];
+  if (cached == nullptr) {
+    cached = std::make_shared<const RowIndex>(table, std::move(keyColumns));
+  }
+  return cached;
+}
+
+}  // namespace
 
 void addJoinStep(JoinPlan& plan, const Table& right) {
   // The plan's columns are those of the table a left-to-right fold would have
   // built so far. Right keys are looked up among them only, not among each other.
   const std::map<std::string, std::size_t>& leftKeyIndex = plan.columnOfKey;
   std::vector<std::pair<std::string, std::size_t>> addedKeys;
+  std::vector<std::pair<std::size_t, std::size_t>> matchedColumns;
   const std::size_t level = plan.tables.size();
   plan.tables.push_back(&right);
   JoinStep step;
@@ -40,13 +56,18 @@ void addJoinStep(JoinPlan& plan, const Table& right) {
       addedKeys.emplace_back(std::move(key), plan.columns.size());
       plan.columns.push_back(right.columns[j]);
       plan.sources.push_back({level, j});
+      plan.freshestSource.push_back({level, j});
       continue;
     }
-    step.leftKeys.push_back(plan.sources[found->second]);
+    step.leftKeys.push_back(plan.freshestSource[found->second]);
+    matchedColumns.emplace_back(found->second, j);
     rightKeyColumns.push_back(j);
   }
-  step.index = std::make_unique<RowIndex>(right, std::move(rightKeyColumns));
+  step.index = indexFor(plan, right, std::move(rightKeyColumns));
   plan.steps.push_back(std::move(step));
+  for (auto [column, j] : matchedColumns) {
+    plan.freshestSource[column] = {level, j};
+  }
   for (auto& [key, column] : addedKeys) {
     plan.columnOfKey[std::move(key)] = column;
   }

@@ -1,4 +1,4 @@
-#include "driver/captured_text.h"
+#include "tables/input_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,7 +7,7 @@ namespace {
 constexpr std::size_t kReadBlock = std::size_t{1} << 20;
 }
 
-void CapturedText::grow(std::size_t capacity) {
+void InputText::grow(std::size_t capacity) {
   auto grown = std::make_unique_for_overwrite<char[]>(capacity);
   if (size_ != 0) {
     std::memcpy(grown.get(), bytes_.get(), size_);
@@ -16,7 +16,7 @@ void CapturedText::grow(std::size_t capacity) {
   capacity_ = capacity;
 }
 
-bool CapturedText::readFrom(std::FILE* file, std::size_t expectedSize) {
+bool InputText::readFrom(std::FILE* file, std::size_t expectedSize) {
   size_ = 0;
   // One byte more than expected, so that a file of the expected size ends in a
   // short read instead of another round.
@@ -34,9 +34,27 @@ bool CapturedText::readFrom(std::FILE* file, std::size_t expectedSize) {
   }
 }
 
-void CapturedText::assign(std::string_view text) {
+void InputText::assign(std::string_view text) {
   size_ = 0;
   grow(text.size() + 1);
   std::memcpy(bytes_.get(), text.data(), text.size());
   size_ = text.size();
+}
+
+bool LineReader::next(std::string_view& line) {
+  if (position_ >= text_.size()) {
+    return false;
+  }
+  line = text_.substr(position_);
+  const std::size_t lineEnd = line.find('\n');
+  if (lineEnd == std::string_view::npos) {
+    position_ = text_.size();
+  } else {
+    line = line.substr(0, lineEnd);
+    position_ += lineEnd + 1;
+  }
+  if (!line.empty() && line.back() == '\r') {
+    line.remove_suffix(1);
+  }
+  return true;
 }

@@ -1,13 +1,14 @@
 // The two line formats that name tables: the join header "join(A, B)" on line 1 and
 // the descriptor line "name(col, col)" that opens each table.
 
-#include "driver/application.h"
+#include "tables/table_parsing.h"
+
 #include "text/split.h"
 #include "text/string_helpers.h"
 
-bool Application::readHeader() {
+bool readHeader(LineReader& lines, std::vector<std::string>& joinList, std::ostream& console) {
   std::string_view firstLine;
-  nextLine(firstLine);
+  lines.next(firstLine);
   std::string header(firstLine);
   removeChar(header, ' ');
   if (!stripPrefix(header, "join(") || !stripSuffix(header, ")")) {
@@ -18,7 +19,7 @@ bool Application::readHeader() {
   return true;
 }
 
-bool Application::parseTableDescriptor(std::string line) {
+bool parseTableDescriptor(std::string line, std::vector<Table>& tables) {
   tables.emplace_back();
   Table& table = tables.back();
   const std::size_t open = line.find('(');
@@ -37,7 +38,7 @@ bool Application::parseTableDescriptor(std::string line) {
   return true;
 }
 
-const Table* Application::findTable(const std::string& name) const {
+const Table* findTable(const std::vector<Table>& tables, const std::string& name) {
   for (const Table& table : tables) {
     if (table.name == name) {
       return &table;

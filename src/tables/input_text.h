@@ -1,5 +1,5 @@
-// The whole input file, held in memory for the length of a run. Every cell of every
-// table is a view into it.
+// The whole input file, held in memory for the length of a run, and the reader that
+// walks it line by line. Every cell of every table is a view into this text.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +7,7 @@
 #include <memory>
 #include <string_view>
 
-class CapturedText {
+class InputText {
  public:
   // Reads file to its end in large blocks; expectedSize is a hint (0: unknown).
   // False on a read error.
@@ -25,4 +25,20 @@ class CapturedText {
   std::unique_ptr<char[]> bytes_;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+};
+
+// Lines of a text, in order, each without its line end. A "\r" right before the
+// "\n", or at the very end of the text, belongs to the line end.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view text) : text_(text) {}
+
+  // The next line; false once the text is exhausted.
+  bool next(std::string_view& line);
+  // Where the next line starts.
+  std::size_t position() const { return position_; }
+
+ private:
+  std::string_view text_;
+  std::size_t position_ = 0;
 };

@@ -1,0 +1,70 @@
+// The natural join: tables are matched on the columns whose keys (the first word of
+// the column descriptor) they share, and a chain of joins folds from left to right.
+//
+// A chain is planned first (result columns, common columns, and an index on every
+// right table); its rows are then produced by the enumeration in joined_rows.h, in
+// the order in which the left-to-right fold would hold them. No intermediate table
+// is built.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "join/row_index.h"
+#include "tables/table.h"
+
+// The key of a column descriptor: its first field, cut at spaces ("id" of "id int");
+// "" for an empty descriptor.
+std::string descriptorKey(std::string_view descriptor);
+
+// The key of column i of table.
+std::string columnKey(const Table& table, std::size_t i);
+
+// A column of the table at some level of the chain (level 0 is the first table,
+// level k the right table of the k-th join).
+struct ColumnSource {
+  std::size_t level;
+  std::size_t column;
+};
+
+// How one more table joins the rows accumulated so far.
+struct JoinStep {
+  // The accumulated cells to match, in key order. Each is read from the deepest
+  // level that holds those bytes: a matched column holds the same bytes as the
+  // column it matched, so a probe rarely has to look far back.
+  std::vector<ColumnSource> leftKeys;
+  std::shared_ptr<const RowIndex> index;  // right rows by their cells of the same keys
+};
+
+// A joined table described by the tables it is joined from.
+struct JoinPlan {
+  std::string name;
+  std::vector<std::string> columns;   // full descriptors of the result's columns
+  std::vector<ColumnSource> sources;  // of each column; grouped by level, in order
+  std::vector<const Table*> tables;   // by level
+  std::vector<JoinStep> steps;        // steps[k] joins tables[k + 1]
+  // The column that each key names, the last of several; kept up to date as steps
+  // are added, so that a long chain is planned in time proportional to its length.
+  std::map<std::string, std::size_t> columnOfKey;
+  // Of each result column, the deepest level known to hold its bytes.
+  std::vector<ColumnSource> freshestSource;
+  // A table joined several times on the same columns is indexed once.
+  std::map<std::pair<const Table*, std::vector<std::size_t>>, std::shared_ptr<const RowIndex>>
+      indexes;
+};
+
+// A plan whose rows are those of first.
+JoinPlan startJoin(const Table& first);
+
+// Joins right onto everything the plan holds so far. Columns are matched by key:
+// each right column whose key a result column already has is compared with the last
+// such column; the others are appended.
+void addJoinStep(JoinPlan& plan, const Table& right);
+
+// The natural join of two tables, materialised; its name is empty.
+Table joinTables(const Table& left, const Table& right);

@@ -1,0 +1,28 @@
+// The input notation: the join header on line 1, then tables, each a descriptor line
+// "name(col, col)" followed by its data lines up to a blank line.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tables/input_text.h"
+#include "tables/table.h"
+
+// Reads the first line as "join(A, B, ...)" (spaces anywhere ignored) into joinList.
+// On failure writes "Incorrect header" (no line end) and leaves joinList empty.
+bool readHeader(LineReader& lines, std::vector<std::string>& joinList, std::ostream& console);
+
+// Appends one table made from a trimmed descriptor line such as "T(id int, name)".
+// The table is appended even when the line is refused; nothing is written.
+bool parseTableDescriptor(std::string line, std::vector<Table>& tables);
+
+// Reads the data lines that follow a descriptor into table, up to and including a
+// blank line, or to the end. A line with the wrong number of fields is reported with
+// its fields, the counts and the line, and ends the reading with false; so does a
+// row beyond maxRows.
+bool readTableData(LineReader& lines, Table& table, std::ostream& console,
+                   std::size_t maxRows = kMaxTableRows);
+
+// The first table of that name, or null.
+const Table* findTable(const std::vector<Table>& tables, const std::string& name);
