@@ -15,7 +15,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   std::ostringstream console;
-  MemoryFiles files;
+  MemoryRun files;
   files.input = text;
   files.joinWork = JoinWorkLimit{10000};
   const char* const argv[] = {"prg"};

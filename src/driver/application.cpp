@@ -6,8 +6,10 @@
 
 const char* const defaultSuffix = "1k.txt";
 
-Application::Application(std::ostream& consoleStream, MemoryFiles* files)
-    : console(consoleStream), memoryFiles(files) {}
+Application::Application(std::ostream& consoleStream, MemoryRun* files)
+    : console(consoleStream),
+      memoryRun(files),
+      parallelism(files != nullptr ? files->parallelism : machineParallelism()) {}
 
 // Every non-blank line after the header opens a table; the lines after it, up to a
 // blank line, are its rows, so tables after the first must be set apart by one.
@@ -87,6 +89,6 @@ int Application::joinChain() {
 }
 
 bool Application::writeResult(const JoinPlan& result) {
-  const JoinWorkLimit limit = memoryFiles != nullptr ? memoryFiles->joinWork : JoinWorkLimit{};
-  return writeJoinedTable(result, output, limit);
+  const JoinWorkLimit limit = memoryRun != nullptr ? memoryRun->joinWork : JoinWorkLimit{};
+  return writeJoinedTable(result, output, parallelism, limit);
 }

@@ -16,6 +16,7 @@
 #include "output/output_file.h"
 #include "tables/input_text.h"
 #include "tables/table.h"
+#include "text/threads.h"
 
 enum RunStatus : int {
   kResultWritten = 0,
@@ -30,19 +31,22 @@ enum RunStatus : int {
 
 // A run on text held in memory instead of files, for tests and the fuzzer: the
 // command line still names the files, but none is touched.
-struct MemoryFiles {
+struct MemoryRun {
   std::string_view input;
   std::string output;  // receives the copy of the input, then the result
   // The fuzzer's runs end at this much work, as if the output were full, since a
   // product of many tables could otherwise run for hours.
   JoinWorkLimit joinWork;
+  // One thread unless a test asks for more, and for pieces small enough to meet
+  // every border between them.
+  Parallelism parallelism;
 };
 
 class Application {
  public:
   // Messages go to console; a run of the program passes standard output and real
   // files.
-  explicit Application(std::ostream& console = std::cout, MemoryFiles* memoryFiles = nullptr);
+  explicit Application(std::ostream& console = std::cout, MemoryRun* memoryRun = nullptr);
 
   // The whole run; returns its status.
   int run(int argc, const char* const* argv);
@@ -74,7 +78,8 @@ class Application {
   std::vector<Table> tables;
 
   std::ostream& console;
-  MemoryFiles* memoryFiles;
+  MemoryRun* memoryRun;
+  Parallelism parallelism;
   LineReader lines{std::string_view()};
 };
 

@@ -36,15 +36,15 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
     return false;
   }
   console << "Opening input file: " << inputName << '\n';
-  if (memoryFiles != nullptr) {
-    inputText.assign(memoryFiles->input);
+  if (memoryRun != nullptr) {
+    inputText.assign(memoryRun->input);
   } else if (!readInputFile(inputName)) {
     return false;
   }
   lines = LineReader(inputText.view());
   console << "Opening output file: " << outputName << '\n';
-  if (memoryFiles != nullptr) {
-    output.openInMemory(memoryFiles->output);
+  if (memoryRun != nullptr) {
+    output.openInMemory(memoryRun->output);
     output.write(inputText.view());
     return output.flush();
   }

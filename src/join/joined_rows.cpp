@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <span>
 
-void JoinedChunk::positionsByLevel(const std::vector<bool>& wanted,
+void JoinedChunk::positionsByLevel(const std::vector<LevelPositions>& wanted,
                                    std::vector<std::vector<std::uint32_t>>& positions) const {
   positions.resize(levels_.size());
   // entry[i]: where joined row i stands in the chunk of the level being visited.
@@ -13,11 +13,13 @@ void JoinedChunk::positionsByLevel(const std::vector<bool>& wanted,
   }
   for (std::size_t level = levels_.size(); level-- > 0;) {
     const ChunkLevel& chunk = levels_[level];
-    if (wanted[level]) {
+    if (wanted[level] != LevelPositions::kNone) {
+      const std::vector<std::uint32_t>& from =
+          wanted[level] == LevelPositions::kOrdinals ? chunk.ordinals : chunk.rows;
       std::vector<std::uint32_t>& out = positions[level];
       out.resize(entry.size());
       for (std::size_t i = 0; i < entry.size(); ++i) {
-        out[i] = chunk.rows[entry[i]];
+        out[i] = from[entry[i]];
       }
     }
     if (level == 0) {
@@ -27,6 +29,17 @@ void JoinedChunk::positionsByLevel(const std::vector<bool>& wanted,
       e = chunk.parents[e];
     }
   }
+}
+
+bool JoinWorkBudget::draw(std::size_t count) {
+  std::size_t left = left_.load(std::memory_order_relaxed);
+  do {
+    if (left < count) {
+      left_.store(0, std::memory_order_relaxed);
+      return false;
+    }
+  } while (!left_.compare_exchange_weak(left, left - count, std::memory_order_relaxed));
+  return true;
 }
 
 namespace {
@@ -39,10 +52,13 @@ namespace {
 // stack.
 class Enumerator {
  public:
-  Enumerator(const JoinPlan& plan, const JoinedChunkSink& sink, JoinWorkLimit limit)
+  Enumerator(const JoinPlan& plan, const JoinedChunkSink& sink, FirstRows first,
+             JoinWorkBudget& budget)
       : plan_(plan),
         sink_(sink),
-        workLeft_(limit.partialRows),
+        budget_(budget),
+        firstRow_(first.begin),
+        firstEnd_(std::min(first.end, plan.tables.front()->rows.size())),
         levels_(plan.tables.size()),
         resume_(plan.tables.size()) {}
 
@@ -96,13 +112,13 @@ class Enumerator {
   void clear(std::size_t level) {
     levels_[level].rows.clear();
     levels_[level].parents.clear();
+    levels_[level].ordinals.clear();
   }
 
   bool fillFirstLevel() {
-    const std::size_t rowCount = plan_.tables.front()->rows.size();
     ChunkLevel& first = levels_.front();
     first.rows.clear();
-    const std::size_t end = std::min(rowCount, firstRow_ + kChunkRows);
+    const std::size_t end = std::min(firstEnd_, firstRow_ + kChunkRows);
     for (; firstRow_ < end; ++firstRow_) {
       first.rows.push_back(static_cast<std::uint32_t>(firstRow_));
     }
@@ -129,10 +145,13 @@ class Enumerator {
     return key_;
   }
 
-  void append(ChunkLevel& out, std::span<const std::uint32_t> matches, std::uint32_t parent) {
+  static void append(ChunkLevel& out, const RowIndex& index, std::span<const std::uint32_t> matches,
+                     std::uint32_t parent) {
+    auto ordinal = static_cast<std::uint32_t>(index.ordinalOf(matches.data()));
     for (std::uint32_t match : matches) {
       out.rows.push_back(match);
       out.parents.push_back(parent);
+      out.ordinals.push_back(ordinal++);
     }
   }
 
@@ -143,11 +162,11 @@ class Enumerator {
     const ChunkLevel& in = levels_[level - 1];
     Resume& resume = resume_[level];
     const std::size_t room = kChunkRows;
-    const std::size_t take = std::min(resume.pending.size(), room);
-    append(out, resume.pending.first(take), resume.pendingParent);
-    resume.pending = resume.pending.subspan(take);
     const std::size_t stepNumber = level - 1;
     const RowIndex& index = *plan_.steps[stepNumber].index;
+    const std::size_t take = std::min(resume.pending.size(), room);
+    append(out, index, resume.pending.first(take), resume.pendingParent);
+    resume.pending = resume.pending.subspan(take);
     const std::size_t start = resume.next;
     const std::size_t count = in.rows.size() - start;
     if (out.rows.size() < room && count > 0) {
@@ -160,7 +179,7 @@ class Enumerator {
         const std::span<const std::uint32_t> matches =
             index.find(keyOf(stepNumber, level - 1, entry), hash);
         const std::size_t fits = std::min(matches.size(), room - out.rows.size());
-        append(out, matches.first(fits), entry);
+        append(out, index, matches.first(fits), entry);
         resume.next = entry + 1;
         if (fits < matches.size()) {
           resume.pending = matches.subspan(fits);
@@ -172,17 +191,14 @@ class Enumerator {
         resume.next = in.rows.size();
       }
     }
-    if (out.rows.size() > workLeft_) {
-      return false;
-    }
-    workLeft_ -= out.rows.size();
-    return true;
+    return budget_.draw(out.rows.size());
   }
 
   const JoinPlan& plan_;
   const JoinedChunkSink& sink_;
-  std::size_t workLeft_;
-  std::size_t firstRow_ = 0;
+  JoinWorkBudget& budget_;
+  std::size_t firstRow_;
+  std::size_t firstEnd_;
   std::vector<ChunkLevel> levels_;
   std::vector<Resume> resume_;
   std::vector<std::string_view> key_;
@@ -191,19 +207,21 @@ class Enumerator {
 
 }  // namespace
 
-bool forEachJoinedChunk(const JoinPlan& plan, const JoinedChunkSink& sink, JoinWorkLimit limit) {
-  Enumerator enumerator(plan, sink, limit);
+bool forEachJoinedChunk(const JoinPlan& plan, const JoinedChunkSink& sink, FirstRows first,
+                        JoinWorkBudget& budget) {
+  Enumerator enumerator(plan, sink, first, budget);
   return enumerator.run();
 }
 
 bool forEachJoinedRow(const JoinPlan& plan, const std::function<bool(Cells)>& sink) {
-  std::vector<bool> wanted(plan.tables.size());
+  std::vector<LevelPositions> wanted(plan.tables.size(), LevelPositions::kNone);
   for (ColumnSource source : plan.sources) {
-    wanted[source.level] = true;
+    wanted[source.level] = LevelPositions::kRows;
   }
   std::vector<std::vector<std::uint32_t>> positions;
   std::vector<std::string_view> row(plan.sources.size());
-  return forEachJoinedChunk(plan, [&](const JoinedChunk& chunk) {
+  JoinWorkBudget unlimited{JoinWorkLimit{}};
+  const auto sinkRows = [&](const JoinedChunk& chunk) {
     chunk.positionsByLevel(wanted, positions);
     for (std::size_t i = 0; i < chunk.size(); ++i) {
       for (std::size_t c = 0; c < row.size(); ++c) {
@@ -215,5 +233,6 @@ bool forEachJoinedRow(const JoinPlan& plan, const std::function<bool(Cells)>& si
       }
     }
     return true;
-  });
+  };
+  return forEachJoinedChunk(plan, sinkRows, FirstRows{}, unlimited);
 }

@@ -3,6 +3,7 @@
 // second in its order, for each of those every matching row of the third, and so on.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -12,10 +13,19 @@
 #include "join/join_plan.h"
 
 // One partial row per entry at each level: its row of that level's table and the
-// entry of the level before that it extends.
+// entry of the level before that it extends. Past level 0, an entry also records
+// where its row stands in the step's index, whose rows are laid out group by group.
 struct ChunkLevel {
   std::vector<std::uint32_t> rows;
-  std::vector<std::uint32_t> parents;  // empty at level 0
+  std::vector<std::uint32_t> parents;   // empty at level 0
+  std::vector<std::uint32_t> ordinals;  // empty at level 0
+};
+
+// What a reader of a chunk wants to know of each level.
+enum class LevelPositions : unsigned char {
+  kNone,
+  kRows,      // row positions in the level's table
+  kOrdinals,  // positions in the group order of the step's index (not at level 0)
 };
 
 // A chunk of joined rows, borrowed for the length of a sink call.
@@ -24,9 +34,9 @@ class JoinedChunk {
   explicit JoinedChunk(const std::vector<ChunkLevel>& levels) : levels_(levels) {}
 
   std::size_t size() const { return levels_.back().rows.size(); }
-  // For every level with wanted[level], the row position of each joined row of the
+  // For every level that wanted names, the position of each joined row of the
   // chunk, in order, in positions[level]; one walk up the levels fills them all.
-  void positionsByLevel(const std::vector<bool>& wanted,
+  void positionsByLevel(const std::vector<LevelPositions>& wanted,
                         std::vector<std::vector<std::uint32_t>>& positions) const;
 
  private:
@@ -36,15 +46,33 @@ class JoinedChunk {
 // Receives each chunk in order; returning false stops the enumeration.
 using JoinedChunkSink = std::function<bool(const JoinedChunk&)>;
 
-// The partial rows an enumeration may make before it gives up; no limit by default.
+// The partial rows a join may make before it gives up; no limit by default.
 struct JoinWorkLimit {
   std::size_t partialRows = std::numeric_limits<std::size_t>::max();
 };
 
-// Hands every joined row of plan to sink, a chunk at a time. False when sink
-// stopped it or the work limit was reached before the last row.
-bool forEachJoinedChunk(const JoinPlan& plan, const JoinedChunkSink& sink,
-                        JoinWorkLimit limit = {});
+// What is left of a limit, shared by the enumerations of one join on several
+// threads; it is drawn on once per chunk, not per row.
+class JoinWorkBudget {
+ public:
+  explicit JoinWorkBudget(JoinWorkLimit limit) : left_(limit.partialRows) {}
+  // False when fewer than count partial rows were left.
+  bool draw(std::size_t count);
+
+ private:
+  std::atomic<std::size_t> left_;
+};
+
+// A stretch of the first table's rows.
+struct FirstRows {
+  std::size_t begin = 0;
+  std::size_t end = std::numeric_limits<std::size_t>::max();
+};
+
+// Hands every joined row of plan that extends a row of first to sink, a chunk at a
+// time. False when sink stopped it or the budget ran out before the last row.
+bool forEachJoinedChunk(const JoinPlan& plan, const JoinedChunkSink& sink, FirstRows first,
+                        JoinWorkBudget& budget);
 
 // Calls sink(cells) for every joined row, in order, until sink returns false.
 bool forEachJoinedRow(const JoinPlan& plan, const std::function<bool(Cells)>& sink);

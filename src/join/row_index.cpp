@@ -85,6 +85,7 @@ RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns)
         Slot& group = slots_[slot];
         if (group.firstRow == kFree) {
           group = Slot{tagOf(hash), static_cast<std::uint32_t>(row), 0, 0};
+          ++groups_;
         }
         ++group.count;
         slotOfRow[row] = static_cast<std::uint32_t>(slot);

@@ -28,6 +28,14 @@ class RowIndex {
   // Positions of the rows whose key cells equal key, in table order; hash is
   // hashKey(key).
   std::span<const std::uint32_t> find(Cells key, std::uint64_t hash) const;
+  // The number of distinct keys.
+  std::size_t groupCount() const { return groups_; }
+  // All rows, group by group, each group in table order; find returns stretches of
+  // it, and ordinalOf tells where such a stretch starts.
+  std::span<const std::uint32_t> rowsInGroupOrder() const { return rowsByGroup_; }
+  std::size_t ordinalOf(const std::uint32_t* match) const {
+    return static_cast<std::size_t>(match - rowsByGroup_.data());
+  }
 
   // The hashes of the probes a caller is about to make, kept while their memory is
   // being fetched.
@@ -94,4 +102,5 @@ class RowIndex {
   std::size_t slotMask_ = 0;
   std::vector<Slot> slots_;
   std::vector<std::uint32_t> rowsByGroup_;  // row positions, grouped, in table order
+  std::size_t groups_ = 0;
 };

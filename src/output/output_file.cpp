@@ -1,6 +1,8 @@
 #include "output/output_file.h"
 
-OutputFile::OutputFile() : filling_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
+#include <system_error>
+
+OutputFile::OutputFile() = default;
 
 OutputFile::~OutputFile() {
   flush();
@@ -26,8 +28,11 @@ bool OutputFile::open(const std::string& path) {
   // only cost time. Unbuffered, every fwrite reaches the system at once, so its
   // result tells whether the bytes were written.
   std::setvbuf(file_, nullptr, _IONBF, 0);
-  writing_ = std::make_unique_for_overwrite<char[]>(kCapacity);
-  writer_ = std::thread(&OutputFile::writerLoop, this);
+  try {
+    writer_ = std::thread(&OutputFile::writerLoop, this);
+  } catch (const std::system_error&) {
+    // No thread to be had: every buffer is then written by the thread that fills it.
+  }
   return true;
 }
 
@@ -35,78 +40,189 @@ void OutputFile::openInMemory(std::string& collected) {
   memory_ = &collected;
 }
 
-void OutputFile::writeSlow(std::string_view bytes) {
-  drain();
-  if (bytes.size() < kCapacity) {
-    write(bytes);
-    return;
-  }
-  waitUntilWritten();
-  writeToFile(bytes);
-}
-
-void OutputFile::drain() {
-  if (used_ == 0) {
-    return;
-  }
-  if (!writer_.joinable()) {
-    // In memory, or never opened: writeToFile appends or records the failure.
-    writeToFile(std::string_view(filling_.get(), used_));
-    used_ = 0;
-    return;
-  }
-  waitUntilWritten();
+OutputBuffer OutputFile::takeBuffer() {
   {
     const std::lock_guard lock(mutex_);
-    std::swap(filling_, writing_);
-    pending_ = used_;
+    if (!spare_.empty()) {
+      OutputBuffer buffer(std::move(spare_.back()));
+      spare_.pop_back();
+      return buffer;
+    }
+  }
+  return OutputBuffer(std::make_unique_for_overwrite<char[]>(OutputBuffer::kCapacity));
+}
+
+void OutputFile::recycle(std::unique_ptr<char[]> bytes) {
+  if (bytes != nullptr && spare_.size() < kQueuedLimit + kEarlyLimit) {
+    spare_.push_back(std::move(bytes));
+  }
+}
+
+void OutputFile::write(std::string_view bytes) {
+  while (!bytes.empty()) {
+    if (!own_.allocated()) {
+      own_ = takeBuffer();
+    }
+    const std::size_t count = std::min(bytes.size(), own_.room());
+    std::char_traits<char>::copy(own_.end(), bytes.data(), count);
+    own_.advance(count);
+    bytes.remove_prefix(count);
+    if (own_.room() == 0) {
+      submitOwnBuffer();
+    }
+  }
+}
+
+void OutputFile::submitOwnBuffer() {
+  if (own_.allocated() && !own_.empty()) {
+    submit(kOwnPart, std::move(own_));
+  }
+  own_ = OutputBuffer();
+}
+
+void OutputFile::writeBorrowed(std::string_view bytes) {
+  submitOwnBuffer();
+  std::unique_lock lock(mutex_);
+  deliver(Piece{nullptr, bytes}, lock);
+}
+
+void OutputFile::beginParts() {
+  submitOwnBuffer();
+  const std::lock_guard lock(mutex_);
+  duePart_ = 0;
+  partsActive_ = true;
+}
+
+void OutputFile::endParts() {
+  const std::lock_guard lock(mutex_);
+  partsActive_ = false;
+  early_.clear();
+  earlyBuffers_ = 0;
+}
+
+void OutputFile::submit(std::size_t part, OutputBuffer buffer) {
+  const std::string_view bytes = buffer.view();
+  Piece piece{buffer.release(), bytes};
+  std::unique_lock lock(mutex_);
+  if (part == kOwnPart || part == duePart_) {
+    // A due part waits only for the writer; a part ahead also waits for the parts
+    // before it, and holds back at most a few buffers meanwhile, so memory stays
+    // bounded whatever the size of the result.
+    changed_.wait(lock, [this] { return queued_.size() < kQueuedLimit || !writer_.joinable(); });
+    deliver(std::move(piece), lock);
+    return;
+  }
+  changed_.wait(lock, [this, part] { return part == duePart_ || earlyBuffers_ < kEarlyLimit; });
+  if (part == duePart_) {
+    deliver(std::move(piece), lock);
+    return;
+  }
+  early_[part].pieces.push_back(std::move(piece));
+  ++earlyBuffers_;
+}
+
+void OutputFile::endPart(std::size_t part) {
+  std::unique_lock lock(mutex_);
+  early_[part].ended = true;
+  while (partsActive_) {
+    const auto due = early_.find(duePart_);
+    if (due == early_.end()) {
+      break;
+    }
+    for (Piece& piece : due->second.pieces) {
+      --earlyBuffers_;
+      deliver(std::move(piece), lock);
+    }
+    due->second.pieces.clear();
+    if (!due->second.ended) {
+      break;
+    }
+    early_.erase(due);
+    ++duePart_;
   }
   changed_.notify_all();
-  used_ = 0;
 }
 
-void OutputFile::waitUntilWritten() {
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return pending_ == 0; });
+void OutputFile::deliver(Piece piece, std::unique_lock<std::mutex>& lock) {
+  if (writer_.joinable()) {
+    queued_.push_back(std::move(piece));
+    changed_.notify_all();
+    return;
+  }
+  // Without a writer thread the bytes go out at once, still in order, as the lock
+  // is held.
+  (void)lock;
+  writeNow(piece.bytes);
+  recycle(std::move(piece.owned));
 }
 
-void OutputFile::writeToFile(std::string_view bytes) {
+void OutputFile::writeNow(std::string_view bytes) {
+  if (failed_.load(std::memory_order_relaxed)) {
+    return;
+  }
   if (memory_ != nullptr) {
     memory_->append(bytes);
     return;
   }
-  const bool written =
-      file_ != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
-  if (!written) {
-    const std::lock_guard lock(mutex_);
-    failed_ = true;
+  if (file_ == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+    failed_.store(true, std::memory_order_relaxed);
   }
 }
 
 void OutputFile::writerLoop() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return pending_ != 0 || stopping_; });
-    if (pending_ == 0) {
+    changed_.wait(lock, [this] { return !queued_.empty() || stopping_; });
+    if (queued_.empty()) {
       return;
     }
-    const std::string_view bytes(writing_.get(), pending_);
+    Piece piece = std::move(queued_.front());
+    queued_.pop_front();
+    writing_ = true;
+    changed_.notify_all();
     lock.unlock();
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+    writeNow(piece.bytes);
     lock.lock();
-    failed_ = failed_ || !written;
-    pending_ = 0;
+    writing_ = false;
+    recycle(std::move(piece.owned));
     changed_.notify_all();
   }
 }
 
 bool OutputFile::flush() {
-  drain();
-  waitUntilWritten();
+  submitOwnBuffer();
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return queued_.empty() && !writing_; });
   return !hasFailed();
 }
 
-bool OutputFile::hasFailed() {
-  const std::lock_guard lock(mutex_);
-  return failed_;
+OutputPart::OutputPart(OutputFile& file, std::size_t number)
+    : file_(file), number_(number), buffer_(file.takeBuffer()) {}
+
+OutputPart::~OutputPart() {
+  if (!buffer_.empty()) {
+    file_.submit(number_, std::move(buffer_));
+  }
+  file_.endPart(number_);
+}
+
+bool OutputPart::healthy() const {
+  return !file_.hasFailed();
+}
+
+void OutputPart::handOver() {
+  file_.submit(number_, std::move(buffer_));
+  buffer_ = file_.takeBuffer();
+}
+
+void OutputPart::writeSlow(std::string_view bytes) {
+  while (!bytes.empty()) {
+    if (buffer_.room() == 0) {
+      handOver();
+    }
+    const std::size_t count = std::min(bytes.size(), buffer_.room());
+    std::char_traits<char>::copy(buffer_.end(), bytes.data(), count);
+    buffer_.advance(count);
+    bytes.remove_prefix(count);
+  }
 }

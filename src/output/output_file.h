@@ -1,16 +1,93 @@
-// The output file: a write-only byte sink with large buffers of its own, so that
-// millions of small cell writes become a few large writes. A full buffer is handed
-// to a writer thread, which copies it to the file while the next one fills. It can
+// The output file: a write-only byte sink that turns millions of small writes into a
+// few large ones. Bytes collect in buffers that a writer thread hands to the system
+// while the next ones fill. Several threads can each fill numbered parts of the
+// output at once; the parts reach the file in the order of their numbers. It can
 // also collect its bytes in memory, which lets a whole run happen without a file.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdio>
+#include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
+
+class OutputFile;
+
+// A buffer of output bytes on its way to the file.
+class OutputBuffer {
+ public:
+  static constexpr std::size_t kCapacity = std::size_t{1} << 19;
+
+  OutputBuffer() = default;
+  explicit OutputBuffer(std::unique_ptr<char[]> bytes) : bytes_(std::move(bytes)) {}
+
+  bool empty() const { return used_ == 0; }
+  std::size_t room() const { return kCapacity - used_; }
+  // Where the next bytes go; the caller writes at most room() of them, then calls
+  // advance with their number.
+  char* end() { return bytes_.get() + used_; }
+  void advance(std::size_t count) { used_ += count; }
+  std::string_view view() const { return std::string_view(bytes_.get(), used_); }
+  std::unique_ptr<char[]> release() {
+    used_ = 0;
+    return std::move(bytes_);
+  }
+  bool allocated() const { return bytes_ != nullptr; }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+  std::size_t used_ = 0;
+};
+
+// The bytes of one numbered part of the output, filled by one thread.
+class OutputPart {
+ public:
+  OutputPart(OutputFile& file, std::size_t number);
+  ~OutputPart();
+  OutputPart(const OutputPart&) = delete;
+  OutputPart& operator=(const OutputPart&) = delete;
+
+  void write(std::string_view bytes) {
+    if (bytes.size() > buffer_.room()) {
+      writeSlow(bytes);
+      return;
+    }
+    std::char_traits<char>::copy(buffer_.end(), bytes.data(), bytes.size());
+    buffer_.advance(bytes.size());
+  }
+  void put(char byte) {
+    if (buffer_.room() == 0) {
+      handOver();
+    }
+    *buffer_.end() = byte;
+    buffer_.advance(1);
+  }
+  // Room for at least count bytes at end() of the current buffer (count at most
+  // OutputBuffer::kCapacity).
+  OutputBuffer& reserve(std::size_t count) {
+    if (count > buffer_.room()) {
+      handOver();
+    }
+    return buffer_;
+  }
+  // False once any write of the output has failed; then nothing more reaches it.
+  bool healthy() const;
+
+ private:
+  void writeSlow(std::string_view bytes);
+  void handOver();
+
+  OutputFile& file_;
+  std::size_t number_;
+  OutputBuffer buffer_;
+};
 
 class OutputFile {
  public:
@@ -24,47 +101,64 @@ class OutputFile {
   // Appends everything written to collected instead of a file.
   void openInMemory(std::string& collected);
 
-  void write(std::string_view bytes) {
-    if (bytes.size() > kCapacity - used_) {
-      writeSlow(bytes);
-      return;
-    }
-    std::char_traits<char>::copy(filling_.get() + used_, bytes.data(), bytes.size());
-    used_ += bytes.size();
-  }
-  void put(char byte) {
-    if (used_ == kCapacity) {
-      drain();
-    }
-    filling_[used_++] = byte;
-  }
+  // The owning thread's own writes, before or after the numbered parts.
+  void write(std::string_view bytes);
+  void put(char byte) { write(std::string_view(&byte, 1)); }
+  // Queues bytes without copying them; they must stay valid until flush returns.
+  void writeBorrowed(std::string_view bytes);
+
+  // Parts numbered from 0 follow everything written so far. Each number is used by
+  // one OutputPart; call endParts once every part has been destroyed.
+  void beginParts();
+  void endParts();
 
   // Waits until everything written so far has been handed to the system; false if
   // any write so far failed.
   bool flush();
-  bool hasFailed();
+  bool hasFailed() const { return failed_.load(std::memory_order_relaxed); }
 
  private:
-  static constexpr std::size_t kCapacity = std::size_t{1} << 20;
+  friend class OutputPart;
 
-  void writeSlow(std::string_view bytes);
-  // Hands the filled buffer over and continues in the other one.
-  void drain();
-  void waitUntilWritten();
-  void writeToFile(std::string_view bytes);
+  struct Piece {
+    std::unique_ptr<char[]> owned;  // null for borrowed bytes
+    std::string_view bytes;
+  };
+  struct Part {
+    std::vector<Piece> pieces;
+    bool ended = false;
+  };
+
+  // A fresh or recycled buffer.
+  OutputBuffer takeBuffer();
+  // From the part with this number (or, for kOwnPart, the owning thread).
+  void submit(std::size_t part, OutputBuffer buffer);
+  void endPart(std::size_t part);
+  void submitOwnBuffer();
+  // Under lock: the piece goes to the writer thread, or straight to the file.
+  void deliver(Piece piece, std::unique_lock<std::mutex>& lock);
+  void writeNow(std::string_view bytes);
+  void recycle(std::unique_ptr<char[]> bytes);
   void writerLoop();
 
-  std::unique_ptr<char[]> filling_;
-  std::size_t used_ = 0;
+  static constexpr std::size_t kOwnPart = static_cast<std::size_t>(-1);
+  static constexpr std::size_t kQueuedLimit = 8;  // buffers waiting for the writer
+  static constexpr std::size_t kEarlyLimit = 16;  // buffers of parts not yet due
+
   std::string* memory_ = nullptr;
   std::FILE* file_ = nullptr;
+  OutputBuffer own_;
+  std::atomic<bool> failed_{false};
 
-  // Shared with the writer thread, under mutex_.
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::unique_ptr<char[]> writing_;
-  std::size_t pending_ = 0;  // bytes of writing_ still to be written
+  std::deque<Piece> queued_;  // for the writer thread, in file order
+  bool writing_ = false;      // the writer thread holds a piece
   bool stopping_ = false;
-  bool failed_ = false;
+  std::map<std::size_t, Part> early_;  // parts that are not due yet
+  std::size_t earlyBuffers_ = 0;
+  std::size_t duePart_ = 0;
+  bool partsActive_ = false;
+  std::vector<std::unique_ptr<char[]>> spare_;
   std::thread writer_;
 };

@@ -1,96 +1,228 @@
 #include "output/result_writer.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
 namespace {
 
-// Writes the rows of a join plan. The cells each table adds to a joined row are
-// looked at once per row of that table, not once per joined row: where they stand in
-// the input exactly as they are to be written (one comma between neighbours, no
-// spaces), that stretch of the input is copied as a whole.
-class JoinedRowWriter {
- public:
-  explicit JoinedRowWriter(const JoinPlan& plan);
+// Copies up to 16 bytes without a call; longer runs go to memcpy.
+inline void copyBytes(char* to, const char* from, std::size_t count) {
+  if (count >= 8) {
+    if (count > 16) {
+      if (count > 32) {
+        std::memcpy(to, from, count);
+        return;
+      }
+      char head[16];
+      char tail[16];
+      std::memcpy(head, from, 16);
+      std::memcpy(tail, from + count - 16, 16);
+      std::memcpy(to, head, 16);
+      std::memcpy(to + count - 16, tail, 16);
+      return;
+    }
+    std::uint64_t head;
+    std::uint64_t tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + count - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + count - 8, &tail, 8);
+    return;
+  }
+  if (count >= 4) {
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + count - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + count - 4, &tail, 4);
+    return;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    to[i] = from[i];
+  }
+}
 
-  // False once the output has failed.
-  bool writeChunk(OutputFile& out, const JoinedChunk& chunk);
+// The cells that one level of the plan adds to a joined row. A right table whose
+// rows are each written many times has them rendered once ("a,b"), group by group
+// in the order of its index, so that writing one is a single copy from memory next
+// to that of the rows before it; the others are put together from their cells each
+// time.
+class LevelCells {
+ public:
+  LevelCells(std::size_t level, const Table& table) : level_(level), table_(&table) {}
+
+  void addColumn(std::size_t column) { columns_.push_back(column); }
+  std::size_t level() const { return level_; }
+  // Whether write and length take positions in the index's group order.
+  bool rendered() const { return !ends_.empty(); }
+
+  void renderOnce(const RowIndex& index) {
+    const RowList& rows = table_->rows;
+    ends_.reserve(rows.size());
+    for (std::uint32_t r : index.rowsInGroupOrder()) {
+      const Row row = rows[r];
+      for (std::size_t i = 0; i < columns_.size(); ++i) {
+        if (i != 0) {
+          rendered_.push_back(',');
+        }
+        rendered_.append(row[columns_[i]]);
+      }
+      ends_.push_back(rendered_.size());
+    }
+  }
+
+  // The bytes this level adds for row.
+  std::size_t length(std::uint32_t row) const {
+    if (rendered()) {
+      return ends_[row] - (row == 0 ? 0 : ends_[row - 1]);
+    }
+    const Row cells = table_->rows[row];
+    std::size_t total = columns_.size() - 1;
+    for (std::size_t column : columns_) {
+      total += cells[column].size();
+    }
+    return total;
+  }
+
+  // Writes those bytes at to; returns the end.
+  char* write(char* to, std::uint32_t row) const {
+    if (rendered()) {
+      const std::size_t begin = row == 0 ? 0 : ends_[row - 1];
+      const std::size_t count = ends_[row] - begin;
+      copyBytes(to, rendered_.data() + begin, count);
+      return to + count;
+    }
+    const Row cells = table_->rows[row];
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      if (i != 0) {
+        *to++ = ',';
+      }
+      const std::string_view cell = cells[columns_[i]];
+      copyBytes(to, cell.data(), cell.size());
+      to += cell.size();
+    }
+    return to;
+  }
+
+  void writeTo(OutputPart& out, std::uint32_t row) const {
+    if (rendered()) {
+      const std::size_t begin = row == 0 ? 0 : ends_[row - 1];
+      out.write(std::string_view(rendered_).substr(begin, ends_[row] - begin));
+      return;
+    }
+    const Row cells = table_->rows[row];
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      if (i != 0) {
+        out.put(',');
+      }
+      out.write(cells[columns_[i]]);
+    }
+  }
 
  private:
-  struct Level {
-    std::size_t level;
-    const Table* table;
-    std::vector<std::size_t> columns;  // the cells this level adds, in order
-    std::vector<bool> tidy;            // per row: stretches holds its cells as written
-    RowList stretches{1};
-  };
+  std::size_t level_;
+  const Table* table_;
+  std::vector<std::size_t> columns_;
+  std::string rendered_;
+  std::vector<std::size_t> ends_;  // of each row's rendering, when rendered once
+};
 
-  static void prepareStretches(Level& level);
-  static void writeCells(OutputFile& out, const Level& level, std::uint32_t row);
+// How a joined row is put together from the levels that add cells to it.
+class RowLayout {
+ public:
+  explicit RowLayout(const JoinPlan& plan) : wanted_(plan.tables.size(), LevelPositions::kNone) {
+    for (const ColumnSource source : plan.sources) {
+      if (levels_.empty() || levels_.back().level() != source.level) {
+        levels_.emplace_back(source.level, *plan.tables[source.level]);
+        wanted_[source.level] = LevelPositions::kRows;
+      }
+      levels_.back().addColumn(source.column);
+    }
+    const double firstRows = static_cast<double>(plan.tables.front()->rows.size());
+    for (LevelCells& level : levels_) {
+      if (level.level() == 0) {
+        continue;
+      }
+      // Each group of equal keys is met by about firstRows / groups rows on the
+      // left, and each of its rows is written that often.
+      const RowIndex& index = *plan.steps[level.level() - 1].index;
+      const double groups = static_cast<double>(std::max<std::size_t>(1, index.groupCount()));
+      if (firstRows / groups >= kRepeatsWorthRendering &&
+          plan.tables[level.level()]->rows.size() <= kMostRowsToRender) {
+        level.renderOnce(index);
+        wanted_[level.level()] = LevelPositions::kOrdinals;
+      }
+    }
+  }
 
-  std::vector<Level> levels_;  // those that add at least one cell
-  std::vector<bool> wanted_;   // by level of the plan: whether it adds a cell
+  const std::vector<LevelCells>& levels() const { return levels_; }
+  const std::vector<LevelPositions>& wanted() const { return wanted_; }
+
+ private:
+  static constexpr double kRepeatsWorthRendering = 4;
+  static constexpr std::size_t kMostRowsToRender = std::size_t{1} << 24;
+
+  std::vector<LevelCells> levels_;      // those that add at least one cell
+  std::vector<LevelPositions> wanted_;  // by level of the plan
+};
+
+// Writes chunks of joined rows into one part of the output.
+class ChunkWriter {
+ public:
+  ChunkWriter(const RowLayout& layout, OutputPart& out) : layout_(layout), out_(out) {}
+
+  // False once the output has failed.
+  bool write(const JoinedChunk& chunk) {
+    chunk.positionsByLevel(layout_.wanted(), positions_);
+    const std::vector<LevelCells>& levels = layout_.levels();
+    for (std::size_t i = 0; i < chunk.size(); ++i) {
+      // The commas between levels and the line end.
+      std::size_t length = std::max<std::size_t>(levels.size(), 1);
+      for (const LevelCells& level : levels) {
+        length += level.length(positions_[level.level()][i]);
+      }
+      if (length > OutputBuffer::kCapacity) {
+        writeLongRow(i);
+        continue;
+      }
+      OutputBuffer& buffer = out_.reserve(length);
+      char* to = buffer.end();
+      for (std::size_t l = 0; l < levels.size(); ++l) {
+        if (l != 0) {
+          *to++ = ',';
+        }
+        to = levels[l].write(to, positions_[levels[l].level()][i]);
+      }
+      *to++ = '\n';
+      buffer.advance(length);
+    }
+    return out_.healthy();
+  }
+
+ private:
+  void writeLongRow(std::size_t i) {
+    const std::vector<LevelCells>& levels = layout_.levels();
+    for (std::size_t l = 0; l < levels.size(); ++l) {
+      if (l != 0) {
+        out_.put(',');
+      }
+      levels[l].writeTo(out_, positions_[levels[l].level()][i]);
+    }
+    out_.put('\n');
+  }
+
+  const RowLayout& layout_;
+  OutputPart& out_;
   std::vector<std::vector<std::uint32_t>> positions_;
 };
 
-JoinedRowWriter::JoinedRowWriter(const JoinPlan& plan) : wanted_(plan.tables.size()) {
-  for (const ColumnSource source : plan.sources) {
-    if (levels_.empty() || levels_.back().level != source.level) {
-      levels_.push_back(Level{source.level, plan.tables[source.level], {}, {}, RowList(1)});
-      wanted_[source.level] = true;
-    }
-    levels_.back().columns.push_back(source.column);
+std::size_t rowsPerPart(std::size_t firstRows, Parallelism parallelism) {
+  if (parallelism.pieceRows != 0) {
+    return parallelism.pieceRows;
   }
-  for (Level& level : levels_) {
-    prepareStretches(level);
-  }
-}
-
-void JoinedRowWriter::prepareStretches(Level& level) {
-  const RowList& rows = level.table->rows;
-  level.tidy.resize(rows.size());
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    const Row row = rows[r];
-    const std::string_view first = row[level.columns.front()];
-    std::size_t length = first.size();
-    bool tidy = true;
-    for (std::size_t i = 1; i < level.columns.size() && tidy; ++i) {
-      const std::string_view next = row[level.columns[i]];
-      tidy = followsWithComma(first, length, next);
-      length += 1 + next.size();
-    }
-    level.tidy[r] = tidy;
-    const std::string_view stretch = tidy ? std::string_view(first.data(), length) : first;
-    level.stretches.push_back(Cells(&stretch, 1));
-  }
-}
-
-bool JoinedRowWriter::writeChunk(OutputFile& out, const JoinedChunk& chunk) {
-  chunk.positionsByLevel(wanted_, positions_);
-  for (std::size_t i = 0; i < chunk.size(); ++i) {
-    bool first = true;
-    for (const Level& level : levels_) {
-      if (!first) {
-        out.put(',');
-      }
-      first = false;
-      const std::uint32_t row = positions_[level.level][i];
-      if (level.tidy[row]) {
-        out.write(level.stretches[row][0]);
-        continue;
-      }
-      writeCells(out, level, row);
-    }
-    out.put('\n');
-  }
-  return !out.hasFailed();
-}
-
-void JoinedRowWriter::writeCells(OutputFile& out, const Level& level, std::uint32_t row) {
-  const Row cells = level.table->rows[row];
-  for (std::size_t i = 0; i < level.columns.size(); ++i) {
-    if (i != 0) {
-      out.put(',');
-    }
-    out.write(cells[level.columns[i]]);
-  }
+  return std::clamp<std::size_t>(firstRows / (8 * parallelism.threads), 1024, 65536);
 }
 
 }  // namespace
@@ -108,11 +240,34 @@ void writeTableStart(OutputFile& out, std::string_view name, std::span<const std
   out.write(")\n");
 }
 
-bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, JoinWorkLimit limit) {
+bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism parallelism,
+                      JoinWorkLimit limit) {
   writeTableStart(out, plan.name, plan.columns);
-  JoinedRowWriter writer(plan);
-  const bool complete = forEachJoinedChunk(
-      plan, [&out, &writer](const JoinedChunk& chunk) { return writer.writeChunk(out, chunk); },
-      limit);
-  return out.flush() && complete;
+  const RowLayout layout(plan);
+  const std::size_t firstRows = plan.tables.front()->rows.size();
+  const std::size_t partRows = rowsPerPart(firstRows, parallelism);
+  const std::size_t parts = (firstRows + partRows - 1) / partRows;
+  JoinWorkBudget budget(limit);
+  std::atomic<std::size_t> nextPart{0};
+  std::atomic<bool> stopped{false};
+  out.beginParts();
+  runOnThreads(std::min<std::size_t>(parallelism.threads, std::max<std::size_t>(parts, 1)),
+               [&](unsigned) {
+                 for (std::size_t part = nextPart++; part < parts; part = nextPart++) {
+                   OutputPart output(out, part);
+                   if (stopped) {
+                     continue;
+                   }
+                   ChunkWriter writer(layout, output);
+                   const FirstRows rows{part * partRows, (part + 1) * partRows};
+                   const bool complete = forEachJoinedChunk(
+                       plan, [&writer](const JoinedChunk& chunk) { return writer.write(chunk); },
+                       rows, budget);
+                   if (!complete) {
+                     stopped = true;
+                   }
+                 }
+               });
+  out.endParts();
+  return out.flush() && !stopped;
 }

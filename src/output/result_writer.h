@@ -3,30 +3,22 @@
 // escaped; names, descriptors and cells are written byte for byte as stored.
 #pragma once
 
-#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "join/join_plan.h"
 #include "join/joined_rows.h"
 #include "output/output_file.h"
-#include "tables/table.h"
+#include "text/threads.h"
 
 // Two line ends that set the table apart from what precedes it, then the descriptor
 // line name(col1, col2, ...) with its line end.
 void writeTableStart(OutputFile& out, std::string_view name, std::span<const std::string> columns);
 
 // Appends the joined table of plan: its descriptor line, then its rows as the join
-// produces them. Stops as soon as a write fails or the join gives up at limit;
-// false then, and when the output could not be flushed.
-bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, JoinWorkLimit limit = {});
-
-// Whether next starts right after the runLength bytes from first.data() and a single
-// comma: then those bytes, the comma and next read exactly as they are written.
-inline bool followsWithComma(std::string_view first, std::size_t runLength, std::string_view next) {
-  const auto runEnd = reinterpret_cast<std::uintptr_t>(first.data()) + runLength;
-  return reinterpret_cast<std::uintptr_t>(next.data()) == runEnd + 1 &&
-         first.data()[runLength] == ',';
-}
+// produces them, on the given number of threads, in consecutive stretches of the
+// first table that reach the file in order. Stops as soon as a write fails or the
+// join gives up at limit; false then, and when the output could not be flushed.
+bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism parallelism,
+                      JoinWorkLimit limit = {});

@@ -28,6 +28,6 @@ struct InMemoryRun {
   const std::string& output() const { return files.output; }
 
   std::string input;
-  MemoryFiles files;
+  MemoryRun files;
   std::ostringstream console;
 };

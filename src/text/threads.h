@@ -1,0 +1,21 @@
+// Work spread over the machine's cores with the standard library's threads.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+// How a run spreads its work: the number of threads, and the size of the pieces
+// they take in turn (0: chosen from the size of the work).
+struct Parallelism {
+  unsigned threads = 1;
+  std::size_t pieceBytes = 0;  // of input text, for parsing
+  std::size_t pieceRows = 0;   // of the first table, for joining and writing
+};
+
+// The parallelism of a run on this machine.
+Parallelism machineParallelism();
+
+// Calls work(t) for t = 0 .. threads - 1 at once, t = 0 on the calling thread, and
+// returns when all have returned. Where no further thread can be started, the
+// calling thread does that share of the work itself, after its own.
+void runOnThreads(unsigned threads, const std::function<void(unsigned)>& work);
