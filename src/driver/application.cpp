@@ -1,5 +1,7 @@
 #include "driver/application.h"
 
+#include <sstream>
+
 #include "output/result_writer.h"
 #include "tables/table_parsing.h"
 #include "text/string_helpers.h"
@@ -11,45 +13,45 @@ Application::Application(std::ostream& consoleStream, MemoryRun* files)
       memoryRun(files),
       parallelism(files != nullptr ? files->parallelism : machineParallelism()) {}
 
-// Every non-blank line after the header opens a table; the lines after it, up to a
-// blank line, are its rows, so tables after the first must be set apart by one.
 int Application::run(int argc, const char* const* argv) {
   if (!openFiles(argc, argv, defaultSuffix)) {
     return output.hasFailed() ? kOutputWriteFailed : kFilesFailed;
   }
-  if (!readHeader()) {
-    return kHeaderFailed;
+  // The copy of the input goes to the output file while the text is parsed. What
+  // parsing has to say waits until the copy is written, so that a failed copy is
+  // reported first, as it happened first.
+  std::ostringstream parsing;
+  const int parsed = readHeader(parsing) ? readTables(parsing) : kHeaderFailed;
+  if (!output.flush()) {
+    console << "Can't write output file!\n";
+    return kOutputWriteFailed;
   }
-  std::string_view line;
-  while (lines.next(line)) {
-    const std::string_view descriptor = trimmedView(line);
-    if (descriptor.empty()) {
-      continue;
-    }
-    if (!parseTableDescriptor(std::string(descriptor))) {
-      console << "Error parsing tableDescriptor: " << descriptor << '\n';
-      return kDescriptorFailed;
-    }
-    Table& table = tables.back();
-    if (!readTableData(table)) {
-      console << "Error reading table data from table: " << table.name << '\n';
-      return kTableDataFailed;
-    }
+  console << parsing.str();
+  if (parsed != kTablesRead) {
+    return parsed;
   }
-  console << "Parsing the input file complete.\n";
   return joinChain();
 }
 
-bool Application::readHeader() {
-  return ::readHeader(lines, joinList, console);
+bool Application::readHeader(std::ostream& messages) {
+  return ::readHeader(lines, joinList, messages);
 }
 
-bool Application::parseTableDescriptor(std::string line) {
-  return ::parseTableDescriptor(std::move(line), tables);
-}
-
-bool Application::readTableData(Table& table) {
-  return ::readTableData(lines, table, console);
+RunStatus Application::readTables(std::ostream& messages) {
+  const TablesOutcome outcome =
+      ::readTables(inputText.view(), lines.position(), tables, messages, parallelism);
+  switch (outcome.kind) {
+    case TablesOutcome::kBadDescriptor:
+      messages << "Error parsing tableDescriptor: " << outcome.descriptor << '\n';
+      return kDescriptorFailed;
+    case TablesOutcome::kBadData:
+      messages << "Error reading table data from table: " << outcome.table->name << '\n';
+      return kTableDataFailed;
+    case TablesOutcome::kRead:
+      break;
+  }
+  messages << "Parsing the input file complete.\n";
+  return kTablesRead;
 }
 
 const Table* Application::findTable(const std::string& name) const {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <iostream>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "text/threads.h"
 
 enum RunStatus : int {
+  kTablesRead = -1,  // not an exit status: the tables are read and the run goes on
   kResultWritten = 0,
   kFilesFailed = 1,
   kHeaderFailed = 2,
@@ -54,12 +56,11 @@ class Application {
   // Chooses the file names from the arguments (or from "input"/"output" + suffix),
   // captures the input and starts the output with a verbatim copy of it.
   bool openFiles(int argc, const char* const* argv, std::string suffix);
-  // Reads the join header (the first line) into joinList.
-  bool readHeader();
-  // Appends one table made from a trimmed descriptor line such as "T(id int, name)".
-  bool parseTableDescriptor(std::string line);
-  // Reads the data lines that follow a descriptor, up to a blank line or the end.
-  bool readTableData(Table& table);
+  // Reads the join header (the first line) into joinList; a refusal goes to
+  // messages.
+  bool readHeader(std::ostream& messages);
+  // Reads every table after the header into tables; its messages go to messages.
+  RunStatus readTables(std::ostream& messages);
   // The first table of that name, or null.
   const Table* findTable(const std::string& name) const;
   // Joins the tables of joinList from left to right and appends the result.

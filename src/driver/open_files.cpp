@@ -45,8 +45,8 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
   console << "Opening output file: " << outputName << '\n';
   if (memoryRun != nullptr) {
     output.openInMemory(memoryRun->output);
-    output.write(inputText.view());
-    return output.flush();
+    output.writeBorrowed(inputText.view());
+    return true;
   }
   return openOutputFile(inputName, outputName);
 }
@@ -87,10 +87,6 @@ bool Application::openOutputFile(const std::string& inputName, const std::string
     console << "Can't open output file!\n";
     return false;
   }
-  output.write(inputText.view());
-  if (!output.flush()) {
-    console << "Can't write output file!\n";
-    return false;
-  }
+  output.writeBorrowed(inputText.view());
   return true;
 }

@@ -170,14 +170,14 @@ class Enumerator {
     const std::size_t start = resume.next;
     const std::size_t count = in.rows.size() - start;
     if (out.rows.size() < room && count > 0) {
-      const auto hashOf = [&](std::size_t i) {
-        return RowIndex::hashKey(
+      const auto probeOf = [&](std::size_t i) {
+        return RowIndex::probeFor(
             keyOf(stepNumber, level - 1, static_cast<std::uint32_t>(start + i)));
       };
-      const auto extend = [&](std::size_t i, std::uint64_t hash) {
+      const auto extend = [&](std::size_t i, RowIndex::Probe probe) {
         const auto entry = static_cast<std::uint32_t>(start + i);
         const std::span<const std::uint32_t> matches =
-            index.find(keyOf(stepNumber, level - 1, entry), hash);
+            index.find(keyOf(stepNumber, level - 1, entry), probe);
         const std::size_t fits = std::min(matches.size(), room - out.rows.size());
         append(out, index, matches.first(fits), entry);
         resume.next = entry + 1;
@@ -187,7 +187,7 @@ class Enumerator {
         }
         return out.rows.size() < room;
       };
-      if (index.probeInOrder(count, hashes_, hashOf, extend)) {
+      if (index.probeInOrder(count, probes_, probeOf, extend)) {
         resume.next = in.rows.size();
       }
     }
@@ -202,7 +202,7 @@ class Enumerator {
   std::vector<ChunkLevel> levels_;
   std::vector<Resume> resume_;
   std::vector<std::string_view> key_;
-  RowIndex::ProbeRing hashes_{};
+  RowIndex::ProbeRing probes_{};
 };
 
 }  // namespace

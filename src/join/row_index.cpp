@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <random>
+#include <utility>
 
 namespace {
 
@@ -32,6 +33,14 @@ std::uint64_t combine(std::uint64_t state, std::uint64_t cellHash) {
   return absorb(state + 0x632BE59BD9B4E019ULL, cellHash);
 }
 
+std::uint64_t hashOfShortWord(std::uint64_t word) {
+  return mix(absorb(kSeed ^ kMultiplier, word));
+}
+
+constexpr std::size_t kLongestShortKey = 7;
+// Slots are kept at most this full (in tenths), so that a probe stays short.
+constexpr std::size_t kMostLoad = 7;
+
 }  // namespace
 
 std::uint64_t hashBytes(std::string_view bytes) {
@@ -53,97 +62,141 @@ std::uint64_t hashBytes(std::string_view bytes) {
   return mix(state);
 }
 
-std::uint64_t RowIndex::hashKey(Cells key) {
+RowIndex::Probe RowIndex::probeFor(Cells key) {
+  if (key.size() == 1 && key[0].size() <= kLongestShortKey) {
+    // The length is kept above the bytes, one more than it is, so that no key's
+    // word is 0 (a free slot) and none has the top bit of hashed words.
+    std::uint64_t word = 0;
+    std::memcpy(&word, key[0].data(), key[0].size());
+    word |= static_cast<std::uint64_t>(key[0].size() + 1) << 56;
+    return Probe{hashOfShortWord(word), word};
+  }
   std::uint64_t hash = 0;
   for (std::string_view cell : key) {
     hash = combine(hash, hashBytes(cell));
   }
-  return hash;
+  return Probe{hash, hash | kHashedWord};
 }
 
 RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns)
     : table_(&table), keyColumns_(std::move(keyColumns)) {
   const std::size_t rowCount = table.rows.size();
-  const std::size_t slotCount = std::bit_ceil(std::max<std::size_t>(16, rowCount * 2));
-  slotMask_ = slotCount - 1;
-  slots_.assign(slotCount, Slot{0, kFree, 0, 0});
-
-  // First pass: find every row's group, creating groups as new keys appear. Rows are
-  // looked up just as a join probes, with their index entries fetched ahead.
-  std::vector<std::uint32_t> slotOfRow(rowCount);
+  // Sized for a quarter of the rows to have keys of their own and grown as more
+  // do, so that the slots follow the number of distinct keys, not of rows.
+  resize(std::bit_ceil(std::max<std::size_t>(16, rowCount / 4)));
   std::vector<std::string_view> key;
-  ProbeRing hashes;
-  probeInOrder(
-      rowCount, hashes,
-      [this, &key](std::size_t row) {
-        gatherKey(static_cast<std::uint32_t>(row), key);
-        return hashKey(key);
-      },
-      [this, &key, &slotOfRow](std::size_t row, std::uint64_t hash) {
-        gatherKey(static_cast<std::uint32_t>(row), key);
-        const std::size_t slot = slotOf(key, hash);
-        Slot& group = slots_[slot];
-        if (group.firstRow == kFree) {
-          group = Slot{tagOf(hash), static_cast<std::uint32_t>(row), 0, 0};
-          ++groups_;
-        }
-        ++group.count;
-        slotOfRow[row] = static_cast<std::uint32_t>(slot);
-        return true;
-      });
-  // Second pass: lay the rows out group by group, each group in table order.
+  ProbeRing probes;
+  const auto probeOfRow = [this, &key](std::size_t row) {
+    gatherKey(static_cast<std::uint32_t>(row), key);
+    return probeFor(key);
+  };
+  // First pass: find every row's group, creating groups as new keys appear.
+  probeInOrder(rowCount, probes, probeOfRow, [this, &key](std::size_t row, Probe probe) {
+    gatherKey(static_cast<std::uint32_t>(row), key);
+    std::size_t slot = slotOf(key, probe);
+    if (slots_[slot].word == kFree) {
+      if ((groups_ + 1) * 10 > slots_.size() * kMostLoad) {
+        resize(2 * slots_.size());
+        slot = slotOf(key, probe);
+      }
+      slots_[slot] = Slot{probe.word, static_cast<std::uint32_t>(groups_), 0};
+      firstRows_.push_back(static_cast<std::uint32_t>(row));
+      ++groups_;
+    }
+    ++slots_[slot].count;
+    return true;
+  });
+  // Second pass: lay the rows out group by group, in the order the groups appeared,
+  // each group in table order.
+  std::vector<std::uint32_t> nextPlace(groups_);
+  for (const Slot& slot : slots_) {
+    if (slot.word != kFree) {
+      nextPlace[slot.first] = slot.count;
+    }
+  }
   std::uint32_t offset = 0;
-  for (Slot& group : slots_) {
-    group.offset = offset;
-    offset += group.count;
-    group.count = 0;
+  for (std::uint32_t& place : nextPlace) {
+    offset += std::exchange(place, offset);
   }
   rowsByGroup_.resize(rowCount);
-  for (std::uint32_t row = 0; row < rowCount; ++row) {
-    Slot& group = slots_[slotOfRow[row]];
-    rowsByGroup_[group.offset + group.count++] = row;
+  probeInOrder(rowCount, probes, probeOfRow, [&](std::size_t row, Probe probe) {
+    gatherKey(static_cast<std::uint32_t>(row), key);
+    const Slot& group = slots_[slotOf(key, probe)];
+    rowsByGroup_[nextPlace[group.first]++] = static_cast<std::uint32_t>(row);
+    return true;
+  });
+  for (Slot& slot : slots_) {
+    if (slot.word != kFree) {
+      slot.first = nextPlace[slot.first] - slot.count;
+    }
+  }
+  building_ = false;
+  firstRows_ = std::vector<std::uint32_t>();
+}
+
+void RowIndex::resize(std::size_t slotCount) {
+  std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(slotCount, Slot{kFree, 0, 0}));
+  slotMask_ = slotCount - 1;
+  for (const Slot& slot : old) {
+    if (slot.word == kFree) {
+      continue;
+    }
+    const std::uint64_t hash = slot.word >= kHashedWord ? slot.word : hashOfShortWord(slot.word);
+    std::size_t at = hash & slotMask_;
+    while (slots_[at].word != kFree) {
+      at = (at + 1) & slotMask_;
+    }
+    slots_[at] = slot;
   }
 }
 
-std::size_t RowIndex::slotOf(Cells key, std::uint64_t hash) const {
-  const std::uint32_t tag = tagOf(hash);
-  for (std::size_t slot = hash & slotMask_;; slot = (slot + 1) & slotMask_) {
+std::size_t RowIndex::slotOf(Cells key, Probe probe) const {
+  for (std::size_t slot = probe.hash & slotMask_;; slot = (slot + 1) & slotMask_) {
     const Slot& candidate = slots_[slot];
-    if (candidate.firstRow == kFree ||
-        (candidate.tag == tag && rowHasKey(candidate.firstRow, key))) {
+    if (candidate.word == kFree) {
+      return slot;
+    }
+    if (candidate.word == probe.word &&
+        (probe.word < kHashedWord || rowHasKey(firstRowOf(candidate), key))) {
       return slot;
     }
   }
 }
 
-std::span<const std::uint32_t> RowIndex::find(Cells key, std::uint64_t hash) const {
-  const Slot& group = slots_[slotOf(key, hash)];
-  return std::span<const std::uint32_t>(rowsByGroup_.data() + group.offset, group.count);
+std::span<const std::uint32_t> RowIndex::find(Cells key, Probe probe) const {
+  const Slot& group = slots_[slotOf(key, probe)];
+  if (group.word == kFree) {
+    return {};
+  }
+  return std::span<const std::uint32_t>(rowsByGroup_.data() + group.first, group.count);
 }
 
-const RowIndex::Slot* RowIndex::likelySlot(std::uint64_t hash) const {
-  const Slot& slot = slots_[hash & slotMask_];
-  if (slot.firstRow == kFree || slot.tag != tagOf(hash)) {
+const RowIndex::Slot* RowIndex::likelySlot(Probe probe) const {
+  const Slot& slot = slots_[probe.hash & slotMask_];
+  if (slot.word != probe.word) {
     return nullptr;
   }
   return &slot;
 }
 
-void RowIndex::prefetchFirstRow(std::uint64_t hash) const {
-  if (const Slot* group = likelySlot(hash)) {
-    __builtin_prefetch(table_->rows[group->firstRow].storage());
-    __builtin_prefetch(rowsByGroup_.data() + group->offset);
+void RowIndex::prefetchGroup(Probe probe) const {
+  const Slot* group = likelySlot(probe);
+  if (group == nullptr) {
+    return;
+  }
+  if (!building_) {
+    __builtin_prefetch(rowsByGroup_.data() + group->first);
+  }
+  if (probe.word >= kHashedWord) {
+    __builtin_prefetch(table_->rows[firstRowOf(*group)].storage());
   }
 }
 
-void RowIndex::prefetchKeyText(std::uint64_t hash) const {
-  const Slot* group = likelySlot(hash);
-  if (group != nullptr && !keyColumns_.empty()) {
-    // The key's line and the one after it: the rest of the row's cells, which a
-    // join writes next, mostly stand there too.
-    const char* text = table_->rows[group->firstRow][keyColumns_.front()].data();
+void RowIndex::prefetchKeyText(Probe probe) const {
+  const Slot* group = likelySlot(probe);
+  if (group != nullptr && probe.word >= kHashedWord && !keyColumns_.empty()) {
+    const char* text = table_->rows[firstRowOf(*group)][keyColumns_.front()].data();
     __builtin_prefetch(text);
-    __builtin_prefetch(text + 64);
   }
 }
 

@@ -23,11 +23,17 @@ class RowIndex {
   // kMaxTableRows rows, which the parser enforces.
   RowIndex(const Table& table, std::vector<std::size_t> keyColumns);
 
-  static std::uint64_t hashKey(Cells key);
+  // What a lookup needs of a key: its hash, and the word a slot holds for it. A key
+  // of one cell of at most seven bytes is its own word, so that finding it never
+  // touches the table; any other key's word is its hash with the top bit set.
+  struct Probe {
+    std::uint64_t hash;
+    std::uint64_t word;
+  };
+  static Probe probeFor(Cells key);
 
-  // Positions of the rows whose key cells equal key, in table order; hash is
-  // hashKey(key).
-  std::span<const std::uint32_t> find(Cells key, std::uint64_t hash) const;
+  // Positions of the rows whose key cells equal key, in table order.
+  std::span<const std::uint32_t> find(Cells key, Probe probe) const;
   // The number of distinct keys.
   std::size_t groupCount() const { return groups_; }
   // All rows, group by group, each group in table order; find returns stretches of
@@ -37,37 +43,38 @@ class RowIndex {
     return static_cast<std::size_t>(match - rowsByGroup_.data());
   }
 
-  // The hashes of the probes a caller is about to make, kept while their memory is
-  // being fetched.
+  // The probes of the lookups a caller is about to make, kept while their memory
+  // is being fetched.
   static constexpr std::size_t kProbesAhead = 24;
-  using ProbeRing = std::array<std::uint64_t, 32>;
+  using ProbeRing = std::array<Probe, 32>;
 
-  // Calls process(i, hash) for i = 0 .. count - 1, in order, with hash = hashOf(i),
-  // until process returns false (then returns false). A probe touches its slot, the
-  // first row of the slot's group and that row's key text, each found through the
-  // one before; these are fetched in three stages ahead of each probe, so that each
-  // finds its memory already in the cache.
-  template <typename HashOf, typename Process>
-  bool probeInOrder(std::size_t count, ProbeRing& hashes, HashOf&& hashOf,
+  // Calls process(i, probe) for i = 0 .. count - 1, in order, with probe =
+  // probeOf(i), until process returns false (then returns false). A lookup touches
+  // its slot, then the group's rows and, for keys that are not their own word, the
+  // key text of the group's first row, each found through the one before; these are
+  // fetched in stages ahead of each lookup, so that each finds its memory already in
+  // the cache.
+  template <typename ProbeOf, typename Process>
+  bool probeInOrder(std::size_t count, ProbeRing& probes, ProbeOf&& probeOf,
                     Process&& process) const {
     constexpr std::size_t kStage = kProbesAhead / 3;
     static_assert(std::tuple_size_v<ProbeRing> > kProbesAhead);
     for (std::size_t i = 0; i < count + kProbesAhead; ++i) {
       if (i < count) {
-        hashes[i % hashes.size()] = hashOf(i);
-        prefetchSlot(hashes[i % hashes.size()]);
+        probes[i % probes.size()] = probeOf(i);
+        prefetchSlot(probes[i % probes.size()]);
       }
       if (i >= kStage && i - kStage < count) {
-        prefetchFirstRow(hashes[(i - kStage) % hashes.size()]);
+        prefetchGroup(probes[(i - kStage) % probes.size()]);
       }
       if (i >= 2 * kStage && i - 2 * kStage < count) {
-        prefetchKeyText(hashes[(i - 2 * kStage) % hashes.size()]);
+        prefetchKeyText(probes[(i - 2 * kStage) % probes.size()]);
       }
       if (i < kProbesAhead) {
         continue;
       }
       const std::size_t current = i - kProbesAhead;
-      if (!process(current, hashes[current % hashes.size()])) {
+      if (!process(current, probes[current % probes.size()])) {
         return false;
       }
     }
@@ -75,30 +82,38 @@ class RowIndex {
   }
 
  private:
-  void prefetchSlot(std::uint64_t hash) const { __builtin_prefetch(&slots_[hash & slotMask_]); }
-  void prefetchFirstRow(std::uint64_t hash) const;
-  void prefetchKeyText(std::uint64_t hash) const;
-
   // One group of rows sharing a key, kept in the slot its key hashes to (or the next
-  // free one): the slot's number is the group's identity.
+  // free one). While the index is built, first holds the group's number; then the
+  // group's place in rowsByGroup_.
   struct Slot {
-    std::uint32_t tag;       // upper half of the key's hash
-    std::uint32_t firstRow;  // kFree when the slot is unused
-    std::uint32_t offset;    // of the group's rows in rowsByGroup
+    std::uint64_t word;  // kFree when the slot is unused
+    std::uint32_t first;
     std::uint32_t count;
   };
-  static constexpr std::uint32_t kFree = 0xFFFFFFFF;
+  static constexpr std::uint64_t kFree = 0;
+  static constexpr std::uint64_t kHashedWord = std::uint64_t{1} << 63;
 
-  static std::uint32_t tagOf(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
+  void prefetchSlot(Probe probe) const { __builtin_prefetch(&slots_[probe.hash & slotMask_]); }
+  void prefetchGroup(Probe probe) const;
+  void prefetchKeyText(Probe probe) const;
+
   // The slot that holds key, or the free slot where it belongs.
-  std::size_t slotOf(Cells key, std::uint64_t hash) const;
-  // The slot the key hashes to, when it is taken by a group of the same tag.
-  const Slot* likelySlot(std::uint64_t hash) const;
+  std::size_t slotOf(Cells key, Probe probe) const;
+  // Sizes the slots for about this many keys; moves the groups found so far.
+  void resize(std::size_t slotCount);
+  // The slot the key hashes to, when it holds a group of the same word.
+  const Slot* likelySlot(Probe probe) const;
   void gatherKey(std::uint32_t row, std::vector<std::string_view>& key) const;
   bool rowHasKey(std::uint32_t row, Cells key) const;
 
+  std::uint32_t firstRowOf(const Slot& slot) const {
+    return building_ ? firstRows_[slot.first] : rowsByGroup_[slot.first];
+  }
+
   const Table* table_;
   std::vector<std::size_t> keyColumns_;
+  bool building_ = true;
+  std::vector<std::uint32_t> firstRows_;  // of each group, while building
   std::size_t slotMask_ = 0;
   std::vector<Slot> slots_;
   std::vector<std::uint32_t> rowsByGroup_;  // row positions, grouped, in table order

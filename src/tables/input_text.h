@@ -31,7 +31,8 @@ class InputText {
 // "\n", or at the very end of the text, belongs to the line end.
 class LineReader {
  public:
-  explicit LineReader(std::string_view text) : text_(text) {}
+  explicit LineReader(std::string_view text, std::size_t position = 0)
+      : text_(text), position_(position) {}
 
   // The next line; false once the text is exhausted.
   bool next(std::string_view& line);

@@ -23,6 +23,19 @@ void RowList::push_back(Cells row) {
   ++count_;
 }
 
+void RowList::append(const RowList& other) {
+  assert(other.width_ == width_);
+  if (anchored_ && other.anchored_ && other.anchor_ == anchor_ && other.spilled_.empty()) {
+    cells_.append(other.cells_.data(), other.cells_.size());
+    count_ += other.count_;
+    return;
+  }
+  for (Row row : other) {
+    std::vector<std::string_view> cells(row.begin(), row.end());
+    push_back(cells);
+  }
+}
+
 Table makeTable(std::string name, std::vector<std::string> columns) {
   Table table;
   table.name = std::move(name);

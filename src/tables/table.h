@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tables/cell_array.h"
+
 // Row positions are 32-bit throughout the join, one value kept for "none".
 constexpr std::size_t kMaxTableRows = 0xFFFFFFFE;
 
@@ -89,6 +91,10 @@ class RowList {
 
   RowList() = default;
   explicit RowList(std::size_t width) : width_(width) {}
+  // Cells are then counted from anchor, which must not lie after any of them; lists
+  // with the same anchor are appended to each other by copying their cells whole.
+  RowList(std::size_t width, const char* anchor)
+      : width_(width), anchor_(reinterpret_cast<std::uintptr_t>(anchor)), anchored_(true) {}
 
   std::size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
@@ -99,6 +105,9 @@ class RowList {
 
   // Appends a row; it must hold one cell per column.
   void push_back(Cells row);
+  // Appends the rows of other, which has the same width.
+  void append(const RowList& other);
+  void reserve(std::size_t rows) { cells_.reserve(rows * width_); }
 
   std::string_view decode(std::uint64_t cell) const {
     const std::uint64_t length = cell & kLengthMask;
@@ -120,7 +129,7 @@ class RowList {
   std::size_t count_ = 0;
   std::uintptr_t anchor_ = 0;
   bool anchored_ = false;
-  std::vector<std::uint64_t> cells_;
+  CellArray cells_;
   std::vector<std::string_view> spilled_;
 };
 

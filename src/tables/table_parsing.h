@@ -2,12 +2,15 @@
 // "name(col, col)" followed by its data lines up to a blank line.
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tables/input_text.h"
 #include "tables/table.h"
+#include "text/threads.h"
 
 // Reads the first line as "join(A, B, ...)" (spaces anywhere ignored) into joinList.
 // On failure writes "Incorrect header" (no line end) and leaves joinList empty.
@@ -26,3 +29,22 @@ bool readTableData(LineReader& lines, Table& table, std::ostream& console,
 
 // The first table of that name, or null.
 const Table* findTable(const std::vector<Table>& tables, const std::string& name);
+
+// How reading the tables ended.
+struct TablesOutcome {
+  enum Kind { kRead, kBadDescriptor, kBadData };
+  Kind kind = kRead;
+  std::string_view descriptor;   // the refused descriptor line, trimmed
+  const Table* table = nullptr;  // the table whose data line was refused
+};
+
+// Reads every table of text from start (the line after the header) to the end into
+// tables: each non-blank line after a blank one (or after the header) is a
+// descriptor, the lines after it up to a blank line are its rows. Large texts are
+// cut at line ends into pieces that are parsed on several threads and then put
+// together; the outcome, and the diagnostic lines of a refused data line, which
+// are written to console, are those of one pass from the start: the first failure
+// in the file ends the reading.
+TablesOutcome readTables(std::string_view text, std::size_t start, std::vector<Table>& tables,
+                         std::ostream& console, Parallelism parallelism,
+                         std::size_t maxRows = kMaxTableRows);

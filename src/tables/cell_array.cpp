@@ -1,0 +1,58 @@
+#include "tables/cell_array.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+CellArray::CellArray(const CellArray& other) {
+  reserve(other.size_);
+  if (other.size_ != 0) {
+    std::memcpy(data_, other.data_, other.size_ * sizeof(std::uint64_t));
+  }
+  size_ = other.size_;
+}
+
+CellArray::CellArray(CellArray&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+CellArray& CellArray::operator=(CellArray other) noexcept {
+  std::swap(data_, other.data_);
+  std::swap(size_, other.size_);
+  std::swap(capacity_, other.capacity_);
+  return *this;
+}
+
+CellArray::~CellArray() {
+  std::free(data_);
+}
+
+void CellArray::reserve(std::size_t count) {
+  if (count <= capacity_) {
+    return;
+  }
+  void* grown = std::realloc(data_, count * sizeof(std::uint64_t));
+  if (grown == nullptr) {
+    throw std::bad_alloc();
+  }
+  data_ = static_cast<std::uint64_t*>(grown);
+  capacity_ = count;
+}
+
+void CellArray::grow(std::size_t atLeast) {
+  reserve(std::max<std::size_t>({atLeast, 2 * capacity_, 16}));
+}
+
+void CellArray::append(const std::uint64_t* cells, std::size_t count) {
+  if (count == 0) {
+    return;
+  }
+  if (size_ + count > capacity_) {
+    grow(size_ + count);
+  }
+  std::memcpy(data_ + size_, cells, count * sizeof(std::uint64_t));
+  size_ += count;
+}

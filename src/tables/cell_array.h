@@ -1,0 +1,37 @@
+// A growable array of encoded cells held in memory from malloc, so that growing it
+// is a realloc: for the large arrays of big tables the system then moves page
+// mappings instead of copying, and pages beyond the used part are never touched, so
+// growth costs neither a copy nor memory that holds nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class CellArray {
+ public:
+  CellArray() = default;
+  CellArray(const CellArray& other);
+  CellArray(CellArray&& other) noexcept;
+  CellArray& operator=(CellArray other) noexcept;
+  ~CellArray();
+
+  std::size_t size() const { return size_; }
+  const std::uint64_t* data() const { return data_; }
+  std::uint64_t operator[](std::size_t i) const { return data_[i]; }
+
+  void push_back(std::uint64_t cell) {
+    if (size_ == capacity_) {
+      grow(size_ + 1);
+    }
+    data_[size_++] = cell;
+  }
+  void append(const std::uint64_t* cells, std::size_t count);
+  void reserve(std::size_t count);
+
+ private:
+  void grow(std::size_t atLeast);
+
+  std::uint64_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
