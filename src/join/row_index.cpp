@@ -1,5 +1,7 @@
 #include "join/row_index.h"
 
+#include "text/memory.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -39,7 +41,7 @@ std::uint64_t hashOfShortWord(std::uint64_t word) {
 
 constexpr std::size_t kLongestShortKey = 7;
 // Slots are kept at most this full (in tenths), so that a probe stays short.
-constexpr std::size_t kMostLoad = 7;
+constexpr std::size_t kMostLoad = 8;
 
 }  // namespace
 
@@ -75,6 +77,7 @@ RowIndex::Probe RowIndex::probeFor(Cells key) {
   for (std::string_view cell : key) {
     hash = combine(hash, hashBytes(cell));
   }
+  hash = mix(hash);
   return Probe{hash, hash | kHashedWord};
 }
 
@@ -118,6 +121,8 @@ RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns)
   for (std::uint32_t& place : nextPlace) {
     offset += std::exchange(place, offset);
   }
+  rowsByGroup_.reserve(rowCount);
+  adviseLargePages(rowsByGroup_.data(), rowCount * sizeof(std::uint32_t));
   rowsByGroup_.resize(rowCount);
   probeInOrder(rowCount, probes, probeOfRow, [&](std::size_t row, Probe probe) {
     gatherKey(static_cast<std::uint32_t>(row), key);
@@ -135,7 +140,10 @@ RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns)
 }
 
 void RowIndex::resize(std::size_t slotCount) {
-  std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(slotCount, Slot{kFree, 0, 0}));
+  std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>());
+  slots_.reserve(slotCount);
+  adviseLargePages(slots_.data(), slotCount * sizeof(Slot));
+  slots_.resize(slotCount, Slot{kFree, 0, 0});
   slotMask_ = slotCount - 1;
   for (const Slot& slot : old) {
     if (slot.word == kFree) {

@@ -1,5 +1,7 @@
 #include "tables/input_text.h"
 
+#include "text/memory.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -9,6 +11,7 @@ constexpr std::size_t kReadBlock = std::size_t{1} << 20;
 
 void InputText::grow(std::size_t capacity) {
   auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+  adviseLargePages(grown.get(), capacity);
   if (size_ != 0) {
     std::memcpy(grown.get(), bytes_.get(), size_);
   }
