@@ -73,6 +73,7 @@ int Application::joinChain() {
     }
     if (i == 0) {
       result = startJoin(*table);
+      result.indexThreads = parallelism.threads;
       continue;
     }
     addJoinStep(result, *table);

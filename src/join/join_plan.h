@@ -53,6 +53,8 @@ struct JoinPlan {
   std::map<std::string, std::size_t> columnOfKey;
   // Of each result column, the deepest level known to hold its bytes.
   std::vector<ColumnSource> freshestSource;
+  // Threads that build each index.
+  unsigned indexThreads = 1;
   // A table joined several times on the same columns is indexed once.
   std::map<std::pair<const Table*, std::vector<std::size_t>>, std::shared_ptr<const RowIndex>>
       indexes;

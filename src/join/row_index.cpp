@@ -1,6 +1,7 @@
 #include "join/row_index.h"
 
 #include "text/memory.h"
+#include "text/threads.h"
 
 #include <algorithm>
 #include <bit>
@@ -42,6 +43,8 @@ std::uint64_t hashOfShortWord(std::uint64_t word) {
 constexpr std::size_t kLongestShortKey = 7;
 // Slots are kept at most this full (in tenths), so that a probe stays short.
 constexpr std::size_t kMostLoad = 8;
+constexpr std::size_t kFewestRowsForRegions = std::size_t{1} << 16;
+constexpr std::size_t kBatchRows = 256;
 
 }  // namespace
 
@@ -81,98 +84,168 @@ RowIndex::Probe RowIndex::probeFor(Cells key) {
   return Probe{hash, hash | kHashedWord};
 }
 
-RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns)
+RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads)
     : table_(&table), keyColumns_(std::move(keyColumns)) {
   const std::size_t rowCount = table.rows.size();
-  // Sized for a quarter of the rows to have keys of their own and grown as more
-  // do, so that the slots follow the number of distinct keys, not of rows.
-  resize(std::bit_ceil(std::max<std::size_t>(16, rowCount / 4)));
-  std::vector<std::string_view> key;
-  ProbeRing probes;
-  const auto probeOfRow = [this, &key](std::size_t row) {
-    gatherKey(static_cast<std::uint32_t>(row), key);
-    return probeFor(key);
-  };
-  // First pass: find every row's group, creating groups as new keys appear.
-  probeInOrder(rowCount, probes, probeOfRow, [this, &key](std::size_t row, Probe probe) {
-    gatherKey(static_cast<std::uint32_t>(row), key);
-    std::size_t slot = slotOf(key, probe);
-    if (slots_[slot].word == kFree) {
-      if ((groups_ + 1) * 10 > slots_.size() * kMostLoad) {
-        resize(2 * slots_.size());
-        slot = slotOf(key, probe);
-      }
-      slots_[slot] = Slot{probe.word, static_cast<std::uint32_t>(groups_), 0};
-      firstRows_.push_back(static_cast<std::uint32_t>(row));
-      ++groups_;
-    }
-    ++slots_[slot].count;
-    return true;
-  });
-  // Second pass: lay the rows out group by group, in the order the groups appeared,
-  // each group in table order.
-  std::vector<std::uint32_t> nextPlace(groups_);
-  for (const Slot& slot : slots_) {
-    if (slot.word != kFree) {
-      nextPlace[slot.first] = slot.count;
-    }
-  }
-  std::uint32_t offset = 0;
-  for (std::uint32_t& place : nextPlace) {
-    offset += std::exchange(place, offset);
+  // Regions only pay for themselves on tables that take a while.
+  const std::size_t regionCount =
+      rowCount < kFewestRowsForRegions ? 1 : std::bit_ceil(std::max(threads, 1u));
+  regions_.resize(regionCount);
+  regionMask_ = regionCount - 1;
+  regionShift_ = regionCount == 1 ? 63 : 64 - static_cast<unsigned>(std::countr_zero(regionCount));
+  // A row's region rides in the top bits of its group number while there is room.
+  regionBits_ = static_cast<unsigned>(std::countr_zero(regionCount));
+  taggedGroups_ = regionCount == 1 || rowCount < (std::size_t{1} << (32 - regionBits_));
+  std::vector<std::uint32_t> groupOfRow(rowCount);
+  runOnThreads(static_cast<unsigned>(regionCount),
+               [this, &groupOfRow](unsigned region) { groupRows(region, groupOfRow); });
+  std::vector<std::uint32_t> bases;
+  std::uint32_t base = 0;
+  for (const Region& region : regions_) {
+    bases.push_back(base);
+    base += static_cast<std::uint32_t>(region.rows);
+    groups_ += region.groups;
   }
   rowsByGroup_.reserve(rowCount);
   adviseLargePages(rowsByGroup_.data(), rowCount * sizeof(std::uint32_t));
   rowsByGroup_.resize(rowCount);
-  probeInOrder(rowCount, probes, probeOfRow, [&](std::size_t row, Probe probe) {
+  runOnThreads(static_cast<unsigned>(regionCount),
+               [&](unsigned region) { placeRows(region, bases[region], groupOfRow); });
+  building_ = false;
+  for (Region& region : regions_) {
+    region.firstRows = std::vector<std::uint32_t>();
+  }
+}
+
+void RowIndex::groupRows(std::size_t regionNumber, std::vector<std::uint32_t>& groupOfRow) {
+  Region& region = regions_[regionNumber];
+  const std::size_t rowCount = table_->rows.size();
+  // Sized as if half the rows had keys of their own, and grown when more do, so
+  // that the slots follow the number of distinct keys, not of rows.
+  resize(region, std::bit_ceil(std::max<std::size_t>(16, rowCount / 2 / regions_.size())));
+  std::vector<std::string_view> key;
+  // This region's rows are gathered a batch at a time and then looked up with
+  // their slots fetched ahead; no other region's memory is touched, as other
+  // threads are building those.
+  std::vector<std::pair<std::uint32_t, Probe>> batch;
+  ProbeRing probes;
+  const auto insertBatch = [&] {
+    probeInOrder(
+        batch.size(), probes, [&batch](std::size_t i) { return batch[i].second; },
+        [&](std::size_t i, Probe probe) {
+          const std::uint32_t row = batch[i].first;
+          gatherKey(row, key);
+          std::size_t slot = slotOf(region, key, probe);
+          if (region.slots[slot].word == kFree) {
+            if ((region.groups + 1) * 10 > region.slots.size() * kMostLoad) {
+              resize(region, 2 * region.slots.size());
+              slot = slotOf(region, key, probe);
+            }
+            region.slots[slot] = Slot{probe.word, static_cast<std::uint32_t>(region.groups), 0};
+            region.firstRows.push_back(row);
+            ++region.groups;
+          }
+          ++region.slots[slot].count;
+          ++region.rows;
+          groupOfRow[row] = region.slots[slot].first | regionTag(regionNumber);
+          return true;
+        });
+    batch.clear();
+  };
+  for (std::size_t row = 0; row < rowCount; ++row) {
     gatherKey(static_cast<std::uint32_t>(row), key);
-    const Slot& group = slots_[slotOf(key, probe)];
-    rowsByGroup_[nextPlace[group.first]++] = static_cast<std::uint32_t>(row);
-    return true;
-  });
-  for (Slot& slot : slots_) {
+    const Probe probe = probeFor(key);
+    if (&regionOf(probe) != &region) {
+      continue;
+    }
+    batch.emplace_back(static_cast<std::uint32_t>(row), probe);
+    if (batch.size() == kBatchRows) {
+      insertBatch();
+    }
+  }
+  insertBatch();
+}
+
+void RowIndex::placeRows(std::size_t regionNumber, std::uint32_t base,
+                         const std::vector<std::uint32_t>& groupOfRow) {
+  Region& region = regions_[regionNumber];
+  // The region's groups in the order they appeared, each group in table order.
+  std::vector<std::uint32_t> nextPlace(region.groups);
+  for (const Slot& slot : region.slots) {
+    if (slot.word != kFree) {
+      nextPlace[slot.first] = slot.count;
+    }
+  }
+  std::uint32_t offset = base;
+  for (std::uint32_t& place : nextPlace) {
+    offset += std::exchange(place, offset);
+  }
+  const std::size_t rowCount = table_->rows.size();
+  const std::uint32_t tag = regionTag(regionNumber);
+  const std::uint32_t groupMask = ~regionTag(regions_.size() - 1);
+  std::vector<std::string_view> key;
+  for (std::size_t row = 0; row < rowCount; ++row) {
+    const std::uint32_t group = groupOfRow[row];
+    if (taggedGroups_ ? (group & ~groupMask) != tag : !inRegion(row, region, key)) {
+      continue;
+    }
+    rowsByGroup_[nextPlace[group & groupMask]++] = static_cast<std::uint32_t>(row);
+  }
+  for (Slot& slot : region.slots) {
     if (slot.word != kFree) {
       slot.first = nextPlace[slot.first] - slot.count;
     }
   }
-  building_ = false;
-  firstRows_ = std::vector<std::uint32_t>();
 }
 
-void RowIndex::resize(std::size_t slotCount) {
-  std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>());
-  slots_.reserve(slotCount);
-  adviseLargePages(slots_.data(), slotCount * sizeof(Slot));
-  slots_.resize(slotCount, Slot{kFree, 0, 0});
-  slotMask_ = slotCount - 1;
+std::uint32_t RowIndex::regionTag(std::size_t regionNumber) const {
+  if (!taggedGroups_ || regionBits_ == 0) {
+    return 0;
+  }
+  return static_cast<std::uint32_t>(regionNumber) << (32 - regionBits_);
+}
+
+bool RowIndex::inRegion(std::size_t row, const Region& region,
+                        std::vector<std::string_view>& key) const {
+  gatherKey(static_cast<std::uint32_t>(row), key);
+  return &regionOf(probeFor(key)) == &region;
+}
+
+void RowIndex::resize(Region& region, std::size_t slotCount) {
+  std::vector<Slot> old = std::exchange(region.slots, std::vector<Slot>());
+  region.slots.reserve(slotCount);
+  adviseLargePages(region.slots.data(), slotCount * sizeof(Slot));
+  region.slots.resize(slotCount, Slot{kFree, 0, 0});
+  region.mask = slotCount - 1;
   for (const Slot& slot : old) {
     if (slot.word == kFree) {
       continue;
     }
     const std::uint64_t hash = slot.word >= kHashedWord ? slot.word : hashOfShortWord(slot.word);
-    std::size_t at = hash & slotMask_;
-    while (slots_[at].word != kFree) {
-      at = (at + 1) & slotMask_;
+    std::size_t at = hash & region.mask;
+    while (region.slots[at].word != kFree) {
+      at = (at + 1) & region.mask;
     }
-    slots_[at] = slot;
+    region.slots[at] = slot;
   }
 }
 
-std::size_t RowIndex::slotOf(Cells key, Probe probe) const {
-  for (std::size_t slot = probe.hash & slotMask_;; slot = (slot + 1) & slotMask_) {
-    const Slot& candidate = slots_[slot];
+std::size_t RowIndex::slotOf(const Region& region, Cells key, Probe probe) const {
+  for (std::size_t slot = probe.hash & region.mask;; slot = (slot + 1) & region.mask) {
+    const Slot& candidate = region.slots[slot];
     if (candidate.word == kFree) {
       return slot;
     }
     if (candidate.word == probe.word &&
-        (probe.word < kHashedWord || rowHasKey(firstRowOf(candidate), key))) {
+        (probe.word < kHashedWord || rowHasKey(firstRowOf(region, candidate), key))) {
       return slot;
     }
   }
 }
 
 std::span<const std::uint32_t> RowIndex::find(Cells key, Probe probe) const {
-  const Slot& group = slots_[slotOf(key, probe)];
+  const Region& region = regionOf(probe);
+  const Slot& group = region.slots[slotOf(region, key, probe)];
   if (group.word == kFree) {
     return {};
   }
@@ -180,7 +253,8 @@ std::span<const std::uint32_t> RowIndex::find(Cells key, Probe probe) const {
 }
 
 const RowIndex::Slot* RowIndex::likelySlot(Probe probe) const {
-  const Slot& slot = slots_[probe.hash & slotMask_];
+  const Region& region = regionOf(probe);
+  const Slot& slot = region.slots[probe.hash & region.mask];
   if (slot.word != probe.word) {
     return nullptr;
   }
@@ -196,14 +270,15 @@ void RowIndex::prefetchGroup(Probe probe) const {
     __builtin_prefetch(rowsByGroup_.data() + group->first);
   }
   if (probe.word >= kHashedWord) {
-    __builtin_prefetch(table_->rows[firstRowOf(*group)].storage());
+    __builtin_prefetch(table_->rows[firstRowOf(regionOf(probe), *group)].storage());
   }
 }
 
 void RowIndex::prefetchKeyText(Probe probe) const {
   const Slot* group = likelySlot(probe);
   if (group != nullptr && probe.word >= kHashedWord && !keyColumns_.empty()) {
-    const char* text = table_->rows[firstRowOf(*group)][keyColumns_.front()].data();
+    const char* text =
+        table_->rows[firstRowOf(regionOf(probe), *group)][keyColumns_.front()].data();
     __builtin_prefetch(text);
   }
 }

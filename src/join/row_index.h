@@ -20,8 +20,9 @@ class RowIndex {
  public:
   // Indexes every row of table by its cells in keyColumns (in that order). With no
   // key column all rows share the one empty key. The table holds at most
-  // kMaxTableRows rows, which the parser enforces.
-  RowIndex(const Table& table, std::vector<std::size_t> keyColumns);
+  // kMaxTableRows rows, which the parser enforces. The slots are split into regions
+  // by the top bits of the keys' hashes, each built by a thread of its own.
+  RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads = 1);
 
   // What a lookup needs of a key: its hash, and the word a slot holds for it. A key
   // of one cell of at most seven bytes is its own word, so that finding it never
@@ -93,29 +94,54 @@ class RowIndex {
   static constexpr std::uint64_t kFree = 0;
   static constexpr std::uint64_t kHashedWord = std::uint64_t{1} << 63;
 
-  void prefetchSlot(Probe probe) const { __builtin_prefetch(&slots_[probe.hash & slotMask_]); }
+  // The slots of the keys whose hashes share their top bits.
+  struct Region {
+    std::vector<Slot> slots;
+    std::size_t mask = 0;
+    std::size_t groups = 0;
+    std::size_t rows = 0;
+    std::vector<std::uint32_t> firstRows;  // of each group, while building
+  };
+
+  const Region& regionOf(Probe probe) const {
+    return regions_[(probe.hash >> regionShift_) & regionMask_];
+  }
+  void prefetchSlot(Probe probe) const {
+    const Region& region = regionOf(probe);
+    __builtin_prefetch(&region.slots[probe.hash & region.mask]);
+  }
   void prefetchGroup(Probe probe) const;
   void prefetchKeyText(Probe probe) const;
 
-  // The slot that holds key, or the free slot where it belongs.
-  std::size_t slotOf(Cells key, Probe probe) const;
-  // Sizes the slots for about this many keys; moves the groups found so far.
-  void resize(std::size_t slotCount);
+  // The slot of region that holds key, or the free slot where it belongs.
+  std::size_t slotOf(const Region& region, Cells key, Probe probe) const;
+  // Gives region this many slots, moving the groups found so far.
+  static void resize(Region& region, std::size_t slotCount);
+  // Finds or creates the group of every row whose key hashes into region.
+  void groupRows(std::size_t regionNumber, std::vector<std::uint32_t>& groupOfRow);
+  // Puts those rows in their groups' places; base is where the region's rows start.
+  void placeRows(std::size_t regionNumber, std::uint32_t base,
+                 const std::vector<std::uint32_t>& groupOfRow);
+  // The bits that mark a group number as the region's, when they fit.
+  std::uint32_t regionTag(std::size_t regionNumber) const;
+  bool inRegion(std::size_t row, const Region& region, std::vector<std::string_view>& key) const;
   // The slot the key hashes to, when it holds a group of the same word.
   const Slot* likelySlot(Probe probe) const;
   void gatherKey(std::uint32_t row, std::vector<std::string_view>& key) const;
   bool rowHasKey(std::uint32_t row, Cells key) const;
 
-  std::uint32_t firstRowOf(const Slot& slot) const {
-    return building_ ? firstRows_[slot.first] : rowsByGroup_[slot.first];
+  std::uint32_t firstRowOf(const Region& region, const Slot& slot) const {
+    return building_ ? region.firstRows[slot.first] : rowsByGroup_[slot.first];
   }
 
   const Table* table_;
   std::vector<std::size_t> keyColumns_;
   bool building_ = true;
-  std::vector<std::uint32_t> firstRows_;  // of each group, while building
-  std::size_t slotMask_ = 0;
-  std::vector<Slot> slots_;
+  unsigned regionShift_ = 63;
+  std::size_t regionMask_ = 0;
+  unsigned regionBits_ = 0;
+  bool taggedGroups_ = true;
+  std::vector<Region> regions_;
   std::vector<std::uint32_t> rowsByGroup_;  // row positions, grouped, in table order
   std::size_t groups_ = 0;
 };
