@@ -23,13 +23,14 @@ int Application::run(int argc, const char* const* argv) {
   std::ostringstream parsing;
   const int parsed = readHeader(parsing) ? readTables(parsing) : kHeaderFailed;
   if (!output.flush()) {
-    console << "Can't write output file!\n";
+    console << "Can't write output file!\n" << std::flush;
     return kOutputWriteFailed;
   }
-  console << parsing.str();
+  console << parsing.str() << std::flush;
   if (parsed != kTablesRead) {
     return parsed;
   }
+  tableLookup = TableLookup(tables);
   return joinChain();
 }
 
@@ -55,20 +56,20 @@ RunStatus Application::readTables(std::ostream& messages) {
 }
 
 const Table* Application::findTable(const std::string& name) const {
-  return ::findTable(tables, name);
+  return tableLookup.find(name);
 }
 
 int Application::joinChain() {
   if (joinList.empty()) {
-    console << "No tables in to join !\n";
+    console << "No tables in to join !\n" << std::flush;
     return kNoTablesToJoin;
   }
-  console << "Joining the tables: ";
+  console << "Joining the tables: " << std::flush;
   JoinPlan result;
   for (std::size_t i = 0; i < joinList.size(); ++i) {
     const Table* table = findTable(joinList[i]);
     if (table == nullptr) {
-      console << "Table " << joinList[i] << "not found!\n";
+      console << "Table " << joinList[i] << "not found!\n" << std::flush;
       return kTableNotFound;
     }
     if (i == 0) {
@@ -77,21 +78,24 @@ int Application::joinChain() {
       continue;
     }
     addJoinStep(result, *table);
-    console << '.';
+    console << '.' << std::flush;
   }
   // The rows themselves are produced while they are written, so no joined table,
   // final or intermediate, is ever held in memory.
-  console << "\nJoin complete.\n";
+  console << "\nJoin complete.\n" << std::flush;
   result.name = "result";
   if (!writeResult(result)) {
-    console << "Can't write output file!\n";
+    console << "Can't write output file!\n" << std::flush;
     return kOutputWriteFailed;
   }
-  console << "Output written.";
+  console << "Output written." << std::flush;
   return kResultWritten;
 }
 
 bool Application::writeResult(const JoinPlan& result) {
   const JoinWorkLimit limit = memoryRun != nullptr ? memoryRun->joinWork : JoinWorkLimit{};
-  return writeJoinedTable(result, output, parallelism, limit);
+  const bool written = writeJoinedTable(result, output, parallelism, limit);
+  // Closing can fail too (a quota, a network file system), and then the result
+  // may not be on the disk.
+  return output.close() && written;
 }

@@ -17,6 +17,7 @@
 #include "output/output_file.h"
 #include "tables/input_text.h"
 #include "tables/table.h"
+#include "tables/table_parsing.h"
 #include "text/threads.h"
 
 enum RunStatus : int {
@@ -29,6 +30,7 @@ enum RunStatus : int {
   kNoTablesToJoin = 5,
   kTableNotFound = 6,
   kOutputWriteFailed = 7,
+  kOutOfMemory = 8,
 };
 
 // A run on text held in memory instead of files, for tests and the fuzzer: the
@@ -77,6 +79,7 @@ class Application {
   OutputFile output;
   std::vector<std::string> joinList;
   std::vector<Table> tables;
+  TableLookup tableLookup;
 
   std::ostream& console;
   MemoryRun* memoryRun;

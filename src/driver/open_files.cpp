@@ -16,7 +16,7 @@ using InputFile = std::unique_ptr<std::FILE, FileCloser>;
 }  // namespace
 
 bool Application::openFiles(int argc, const char* const* argv, std::string suffix) {
-  console << "Usage: prg [inputfile] [outputfile]\n";
+  console << "Usage: prg [inputfile] [outputfile]\n" << std::flush;
   std::string inputName = "input" + suffix;
   std::string outputName = "output" + suffix;
   if (argc == 2) {
@@ -24,7 +24,8 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
     std::string rest = inputName;
     if (!stripPrefix(rest, "input")) {
       console << "Can't gues the output file. Input file name should look like input***** to "
-                 "gues the output file \n";
+                 "gues the output file \n"
+              << std::flush;
       return false;
     }
     outputName = "output" + rest;
@@ -32,17 +33,17 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
     inputName = argv[1];
     outputName = argv[2];
   } else if (argc > 3) {
-    console << "Too many arguments!\n";
+    console << "Too many arguments!\n" << std::flush;
     return false;
   }
-  console << "Opening input file: " << inputName << '\n';
+  console << "Opening input file: " << inputName << '\n' << std::flush;
   if (memoryRun != nullptr) {
     inputText.assign(memoryRun->input);
   } else if (!readInputFile(inputName)) {
     return false;
   }
   lines = LineReader(inputText.view());
-  console << "Opening output file: " << outputName << '\n';
+  console << "Opening output file: " << outputName << '\n' << std::flush;
   if (memoryRun != nullptr) {
     output.openInMemory(memoryRun->output);
     output.writeBorrowed(inputText.view());
@@ -56,12 +57,12 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
 bool Application::readInputFile(const std::string& path) {
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) {
-    console << "Can't open input file!\n";
+    console << "Can't open input file!\n" << std::flush;
     return false;
   }
   const InputFile file(std::fopen(path.c_str(), "rb"));
   if (file == nullptr) {
-    console << "Can't open input file!\n";
+    console << "Can't open input file!\n" << std::flush;
     return false;
   }
   std::uintmax_t size = std::filesystem::file_size(path, error);
@@ -69,7 +70,7 @@ bool Application::readInputFile(const std::string& path) {
     size = 0;
   }
   if (!inputText.readFrom(file.get(), static_cast<std::size_t>(size))) {
-    console << "Can't read input file!\n";
+    console << "Can't read input file!\n" << std::flush;
     return false;
   }
   return true;
@@ -80,11 +81,12 @@ bool Application::openOutputFile(const std::string& inputName, const std::string
   // destroy the data; the names alone can't tell (./a, links), the file identity can.
   std::error_code error;
   if (std::filesystem::equivalent(inputName, outputName, error)) {
-    console << "Input and output file are the same!\n";
+    console << "Input and output file are the same!\n" << std::flush;
     return false;
   }
+  output.startWriter();
   if (!output.open(outputName)) {
-    console << "Can't open output file!\n";
+    console << "Can't open output file!\n" << std::flush;
     return false;
   }
   output.writeBorrowed(inputText.view());

@@ -1,21 +1,27 @@
 #include "output/output_file.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
 #include <system_error>
+
+namespace {
+// The output file of the run, for abandonRun.
+std::atomic<OutputFile*> runOutput{nullptr};
+}  // namespace
 
 OutputFile::OutputFile() = default;
 
 OutputFile::~OutputFile() {
-  flush();
-  if (writer_.joinable()) {
-    {
-      const std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
-    writer_.join();
-  }
-  if (file_ != nullptr) {
-    std::fclose(file_);
+  close();
+}
+
+void OutputFile::startWriter() {
+  try {
+    writer_ = std::thread(&OutputFile::writerLoop, this);
+  } catch (const std::system_error&) {
+    // No thread to be had: the buffers are then written as they fill.
   }
 }
 
@@ -28,12 +34,61 @@ bool OutputFile::open(const std::string& path) {
   // only cost time. Unbuffered, every fwrite reaches the system at once, so its
   // result tells whether the bytes were written.
   std::setvbuf(file_, nullptr, _IONBF, 0);
-  try {
-    writer_ = std::thread(&OutputFile::writerLoop, this);
-  } catch (const std::system_error&) {
-    // No thread to be had: every buffer is then written by the thread that fills it.
-  }
+  spare_.reserve(kQueuedLimit + kEarlyLimit);
+  runOutput.store(this);
   return true;
+}
+
+bool OutputFile::close() {
+  const bool flushed = flush();
+  if (writer_.joinable()) {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+  }
+  if (file_ == nullptr) {
+    return flushed;
+  }
+  OutputFile* self = this;
+  runOutput.compare_exchange_strong(self, nullptr);
+  const std::lock_guard file(fileMutex_);
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  return flushed && closed;
+}
+
+void OutputFile::cutBackToCopy() {
+  fileMutex_.lock();  // held until the process ends: nothing is written after
+  abandoned_ = true;
+  if (file_ == nullptr) {
+    return;
+  }
+  const int descriptor = fileno(file_);
+  std::size_t written = written_.load();
+  while (written < copy_.size()) {
+    const ssize_t got = ::write(descriptor, copy_.data() + written, copy_.size() - written);
+    if (got <= 0) {
+      break;
+    }
+    written += static_cast<std::size_t>(got);
+  }
+  if (written >= copy_.size()) {
+    [[maybe_unused]] const int cut = ftruncate(descriptor, static_cast<off_t>(copy_.size()));
+  }
+}
+
+void abandonRun(int status, const char* message) {
+  if (OutputFile* output = runOutput.load()) {
+    output->cutBackToCopy();
+  }
+  if (message != nullptr) {
+    std::fflush(stdout);
+    [[maybe_unused]] const ssize_t shown = ::write(STDOUT_FILENO, message, std::strlen(message));
+  }
+  std::_Exit(status);
 }
 
 void OutputFile::openInMemory(std::string& collected) {
@@ -82,6 +137,10 @@ void OutputFile::submitOwnBuffer() {
 
 void OutputFile::writeBorrowed(std::string_view bytes) {
   submitOwnBuffer();
+  if (copy_.data() == nullptr) {
+    const std::lock_guard file(fileMutex_);
+    copy_ = bytes;
+  }
   std::unique_lock lock(mutex_);
   deliver(Piece{nullptr, bytes}, lock);
 }
@@ -164,7 +223,14 @@ void OutputFile::writeNow(std::string_view bytes) {
     memory_->append(bytes);
     return;
   }
-  if (file_ == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+  const std::lock_guard file(fileMutex_);
+  if (abandoned_) {
+    return;
+  }
+  const std::size_t written =
+      file_ == nullptr ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file_);
+  written_ += written;
+  if (written != bytes.size()) {
     failed_.store(true, std::memory_order_relaxed);
   }
 }

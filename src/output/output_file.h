@@ -20,6 +20,12 @@
 
 class OutputFile;
 
+// Ends the process at once with status, writing message (if any) to standard
+// output, and leaves the output file of the run, if it has one, holding exactly the
+// copy of the input, as a run that stops before its result does. For an
+// interruption or a failure to get memory, from any thread.
+[[noreturn]] void abandonRun(int status, const char* message);
+
 // A buffer of output bytes on its way to the file.
 class OutputBuffer {
  public:
@@ -115,7 +121,15 @@ class OutputFile {
   // Waits until everything written so far has been handed to the system; false if
   // any write so far failed.
   bool flush();
+  // Flushes, stops the writer thread and closes the file; false if any write or
+  // the closing failed.
+  bool close();
   bool hasFailed() const { return failed_.load(std::memory_order_relaxed); }
+
+  // Starts the writer thread ahead of open, so that a file is never truncated for
+  // a run that then could not get its thread; without one, every buffer is written
+  // by the thread that fills it.
+  void startWriter();
 
  private:
   friend class OutputPart;
@@ -138,6 +152,10 @@ class OutputFile {
   // Under lock: the piece goes to the writer thread, or straight to the file.
   void deliver(Piece piece, std::unique_lock<std::mutex>& lock);
   void writeNow(std::string_view bytes);
+  friend void abandonRun(int status, const char* message);
+  // Leaves the file holding exactly the copy of the input (the first bytes queued),
+  // completing it if need be; nothing is written after.
+  void cutBackToCopy();
   void recycle(std::unique_ptr<char[]> bytes);
   void writerLoop();
 
@@ -147,6 +165,11 @@ class OutputFile {
 
   std::string* memory_ = nullptr;
   std::FILE* file_ = nullptr;
+  // Held while bytes go to the file, so that cutting it back never races a write.
+  std::mutex fileMutex_;
+  bool abandoned_ = false;               // under fileMutex_
+  std::string_view copy_;                // the first bytes queued: the input's copy
+  std::atomic<std::size_t> written_{0};  // bytes the file has received
   OutputBuffer own_;
   std::atomic<bool> failed_{false};
 

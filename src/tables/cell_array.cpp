@@ -36,9 +36,16 @@ void CellArray::reserve(std::size_t count) {
   if (count <= capacity_) {
     return;
   }
+  // Out of memory, this does what operator new does: the new handler gets its
+  // chance to end the run, and without one the allocation fails as bad_alloc.
   void* grown = std::realloc(data_, count * sizeof(std::uint64_t));
-  if (grown == nullptr) {
-    throw std::bad_alloc();
+  while (grown == nullptr) {
+    const std::new_handler handler = std::get_new_handler();
+    if (handler == nullptr) {
+      throw std::bad_alloc();
+    }
+    handler();
+    grown = std::realloc(data_, count * sizeof(std::uint64_t));
   }
   data_ = static_cast<std::uint64_t*>(grown);
   capacity_ = count;

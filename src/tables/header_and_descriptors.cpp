@@ -46,3 +46,15 @@ const Table* findTable(const std::vector<Table>& tables, const std::string& name
   }
   return nullptr;
 }
+
+TableLookup::TableLookup(const std::vector<Table>& tables) {
+  firstByName_.reserve(tables.size());
+  for (const Table& table : tables) {
+    firstByName_.try_emplace(table.name, &table);
+  }
+}
+
+const Table* TableLookup::find(const std::string& name) const {
+  const auto found = firstByName_.find(name);
+  return found == firstByName_.end() ? nullptr : found->second;
+}

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "tables/input_text.h"
@@ -29,6 +30,18 @@ bool readTableData(LineReader& lines, Table& table, std::ostream& console,
 
 // The first table of that name, or null.
 const Table* findTable(const std::vector<Table>& tables, const std::string& name);
+
+// The tables by name, built once, so that a header naming many tables among many
+// more finds each at once; it finds what findTable finds.
+class TableLookup {
+ public:
+  TableLookup() = default;
+  explicit TableLookup(const std::vector<Table>& tables);
+  const Table* find(const std::string& name) const;
+
+ private:
+  std::unordered_map<std::string_view, const Table*> firstByName_;
+};
 
 // How reading the tables ended.
 struct TablesOutcome {

@@ -2,7 +2,6 @@
 // and the files it leaves behind.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +11,8 @@
 #include <map>
 #include <optional>
 #include <string>
+
+#include "support/folder.h"
 
 namespace fs = std::filesystem;
 
@@ -30,60 +31,6 @@ std::string opening(const std::string& input, const std::string& output) {
   return std::string(kUsage) + "Opening input file: " + input + "\nOpening output file: " + output +
          "\n";
 }
-
-class Folder {
- public:
-  Folder() {
-    std::string pattern = (fs::temp_directory_path() / "prg-e2e-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~Folder() { fs::remove_all(path_); }
-
-  const fs::path& path() const { return path_; }
-  static std::string program() {
-    std::string quoted = "'";
-    quoted.append(PRG_BINARY).append("'");
-    return quoted;
-  }
-
-  void write(const std::string& name, const std::string& content) const {
-    fs::create_directories((path_ / name).parent_path());
-    std::ofstream(path_ / name, std::ios::binary) << content;
-  }
-
-  std::optional<std::string> read(const std::string& name) const {
-    std::ifstream file(path_ / name, std::ios::binary);
-    if (!file || fs::is_directory(path_ / name)) {
-      return std::nullopt;
-    }
-    return std::string(std::istreambuf_iterator<char>(file), {});
-  }
-
-  struct Outcome {
-    std::string console;
-    int status;
-  };
-
-  Outcome runPrg(const std::string& arguments) const {
-    return runShell(program() + " " + arguments);
-  }
-
-  // Runs a shell command in the folder; program() names the tool in it.
-  Outcome runShell(const std::string& command) const {
-    const std::string inFolder = "cd '" + path_.string() + "' && " + command;
-    FILE* pipe = popen(inFolder.c_str(), "r");
-    std::string console;
-    char block[4096];
-    for (std::size_t got; (got = std::fread(block, 1, sizeof block, pipe)) > 0;) {
-      console.append(block, got);
-    }
-    const int raw = pclose(pipe);
-    return {console, WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
-  }
-
- private:
-  fs::path path_;
-};
 
 struct RunCase {
   const char* what;

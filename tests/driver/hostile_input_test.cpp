@@ -92,6 +92,27 @@ TEST(HostileInputTest, OneTableNamedOverAndOver) {
   }
 }
 
+// Names are looked up through an index: 20,000 names among 200,000 tables.
+TEST(HostileInputTest, HeaderNamingTheLastOfManyTables) {
+  std::string header = "join(";
+  std::string tables;
+  std::string columns;
+  std::string cells;
+  for (int i = 0; i < 200000; ++i) {
+    const std::string n = std::to_string(i);
+    tables.append("\nT").append(n).append("(c").append(n).append(")\n").append(n).append("\n");
+    if (i >= 180000) {
+      header.append(i == 180000 ? "T" : ", T").append(n);
+      columns.append(i == 180000 ? "c" : ", c").append(n);
+      cells.append(i == 180000 ? "" : ",").append(n);
+    }
+  }
+  const std::string input = header + ")\n" + tables;
+  InMemoryRun run(input);
+  EXPECT_EQ(run.run(), kResultWritten);
+  EXPECT_EQ(run.output(), input + "\n\nresult(" + columns + ")\n" + cells + "\n");
+}
+
 TEST(HostileInputTest, HeaderNamingTenThousandMissingTables) {
   std::string header = "join(";
   for (int i = 0; i < 10000; ++i) {

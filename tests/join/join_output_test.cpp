@@ -33,9 +33,42 @@ TEST(JoinOutputTest, RunsMatchReferenceJoin) {
     }
     expected.name = "result";
 
-    InMemoryRun run(input);
-    ASSERT_EQ(run.run(), kResultWritten) << input << run.consoleText();
-    ASSERT_EQ(run.output(), input + renderResult(expected)) << input;
+    // One thread in one piece, then several threads taking pieces so small that
+    // tables, rows and output parts are cut at every possible place.
+    const std::size_t cut = static_cast<std::size_t>(round);
+    const Parallelism ways[] = {{1, 0, 0}, {2, 1 + cut % 40, 1 + cut % 3}, {3, 7, 1}};
+    for (const Parallelism& parallelism : ways) {
+      SCOPED_TRACE(parallelism.threads);
+      InMemoryRun run(input, JoinWorkLimit{}, parallelism);
+      ASSERT_EQ(run.run(), kResultWritten) << input << run.consoleText();
+      ASSERT_EQ(run.output(), input + renderResult(expected)) << input;
+    }
+  }
+}
+
+// Whatever the pieces, a failing input reports what one pass from the start would:
+// the first failure in the file, even when a later piece fails too and finishes
+// first.
+TEST(JoinOutputTest, ParallelParsingReportsTheFirstFailure) {
+  const std::string tables[] = {
+      "A(a, b)\n1, 2\n3, 4\n5, 6\n\nB(c)\n7\n8, 9\n\nC(d\n",
+      "A(a, b)\n1, 2\n3\n\nB(c)\n7, 8\n",
+      "A(a)\n1\n2\n\nB(c\n\nC(d, e)\n1\n",
+      "A(a)\n1\n2\n3\n4\n5, 6\n7\n8\n9, 0\n",
+      "A(a, b)\n'x, y', z\n'p, q\n\nB b)\n",
+  };
+  for (const std::string& body : tables) {
+    const std::string input = "join(A, B)\n" + body;
+    InMemoryRun single(input);
+    const int status = single.run();
+    ASSERT_NE(status, kResultWritten);
+    for (std::size_t pieceBytes = 1; pieceBytes < input.size(); ++pieceBytes) {
+      SCOPED_TRACE(input + " in pieces of " + std::to_string(pieceBytes));
+      InMemoryRun run(input, JoinWorkLimit{}, Parallelism{2, pieceBytes, 1});
+      EXPECT_EQ(run.run(), status);
+      EXPECT_EQ(run.consoleText(), single.consoleText());
+      EXPECT_EQ(run.output(), input);
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -157,6 +158,29 @@ TEST(JoinPlanTest, ChainMatchesLeftToRightFold) {
     });
     ASSERT_EQ(plan.columns, folded.columns);
     ASSERT_EQ(streamed, folded.rows);
+  }
+}
+
+// Large tables are indexed in regions, one thread each; every key must find the
+// same rows as in an index built in one piece.
+TEST(RowIndexTest, RegionsFindWhatOnePieceFinds) {
+  std::vector<Strings> rows;
+  for (int i = 0; i < 100000; ++i) {
+    const int key = (i * 7919) % 30011;
+    rows.push_back({key % 3 == 0 ? "long key " + std::to_string(key) : std::to_string(key)});
+  }
+  TableBuilder builder;
+  const Table table = builder.make("T", {"k"}, rows);
+  const RowIndex whole(table, {0}, 1);
+  const RowIndex regions(table, {0}, 4);
+  EXPECT_EQ(regions.groupCount(), whole.groupCount());
+  for (int key = 0; key < 30100; ++key) {
+    const std::string text = key % 3 == 0 ? "long key " + std::to_string(key) : std::to_string(key);
+    const std::string_view cell = text;
+    const Cells probe(&cell, 1);
+    const auto expected = whole.find(probe, RowIndex::probeFor(probe));
+    const auto found = regions.find(probe, RowIndex::probeFor(probe));
+    ASSERT_TRUE(std::equal(found.begin(), found.end(), expected.begin(), expected.end())) << key;
   }
 }
 

@@ -8,9 +8,11 @@
 #include "driver/application.h"
 
 struct InMemoryRun {
-  explicit InMemoryRun(std::string text, JoinWorkLimit limit = {}) : input(std::move(text)) {
+  explicit InMemoryRun(std::string text, JoinWorkLimit limit = {}, Parallelism parallelism = {})
+      : input(std::move(text)) {
     files.input = input;
     files.joinWork = limit;
+    files.parallelism = parallelism;
   }
 
   int run() {

@@ -1,0 +1,67 @@
+// A fresh temporary folder in which the built program runs, with the console bytes
+// and exit status of each run.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+class Folder {
+ public:
+  Folder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "prg-e2e-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~Folder() { std::filesystem::remove_all(path_); }
+
+  const std::filesystem::path& path() const { return path_; }
+  static std::string program() {
+    std::string quoted = "'";
+    quoted.append(PRG_BINARY).append("'");
+    return quoted;
+  }
+
+  void write(const std::string& name, const std::string& content) const {
+    std::filesystem::create_directories((path_ / name).parent_path());
+    std::ofstream(path_ / name, std::ios::binary) << content;
+  }
+
+  std::optional<std::string> read(const std::string& name) const {
+    std::ifstream file(path_ / name, std::ios::binary);
+    if (!file || std::filesystem::is_directory(path_ / name)) {
+      return std::nullopt;
+    }
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }
+
+  struct Outcome {
+    std::string console;
+    int status;
+  };
+
+  Outcome runPrg(const std::string& arguments) const {
+    return runShell(program() + " " + arguments);
+  }
+
+  // Runs a shell command in the folder; program() names the tool in it.
+  Outcome runShell(const std::string& command) const {
+    const std::string inFolder = "cd '" + path_.string() + "' && " + command;
+    FILE* pipe = popen(inFolder.c_str(), "r");
+    std::string console;
+    char block[4096];
+    for (std::size_t got; (got = std::fread(block, 1, sizeof block, pipe)) > 0;) {
+      console.append(block, got);
+    }
+    const int raw = pclose(pipe);
+    return {console, WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+  }
+
+ private:
+  std::filesystem::path path_;
+};
