@@ -184,9 +184,26 @@ void RowIndex::placeRows(std::size_t regionNumber, std::uint32_t base,
   const std::uint32_t tag = regionTag(regionNumber);
   const std::uint32_t groupMask = ~regionTag(regions_.size() - 1);
   std::vector<std::string_view> key;
+  // The groups of rows ahead, and then where their rows go, are fetched in
+  // advance: both are met in no order.
+  constexpr std::size_t kPlacesAhead = 32;
+  constexpr std::size_t kTargetsAhead = 8;
+  const auto isOwn = [&](std::uint32_t group) { return (group & ~groupMask) == tag; };
   for (std::size_t row = 0; row < rowCount; ++row) {
+    if (taggedGroups_ && row + kPlacesAhead < rowCount) {
+      const std::uint32_t ahead = groupOfRow[row + kPlacesAhead];
+      if (isOwn(ahead)) {
+        __builtin_prefetch(&nextPlace[ahead & groupMask]);
+      }
+    }
+    if (taggedGroups_ && row + kTargetsAhead < rowCount) {
+      const std::uint32_t ahead = groupOfRow[row + kTargetsAhead];
+      if (isOwn(ahead)) {
+        __builtin_prefetch(&rowsByGroup_[nextPlace[ahead & groupMask]]);
+      }
+    }
     const std::uint32_t group = groupOfRow[row];
-    if (taggedGroups_ ? (group & ~groupMask) != tag : !inRegion(row, region, key)) {
+    if (taggedGroups_ ? !isOwn(group) : !inRegion(row, region, key)) {
       continue;
     }
     rowsByGroup_[nextPlace[group & groupMask]++] = static_cast<std::uint32_t>(row);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -182,6 +184,30 @@ TEST(RowIndexTest, RegionsFindWhatOnePieceFinds) {
     const auto found = regions.find(probe, RowIndex::probeFor(probe));
     ASSERT_TRUE(std::equal(found.begin(), found.end(), expected.begin(), expected.end())) << key;
   }
+}
+
+// Keys crafted to share a hash would make an index quadratic, so the hash depends
+// on a seed that each process draws anew: this test program, started again, hashes
+// the same bytes differently.
+TEST(RowIndexTest, HashIsSeededPerProcess) {
+  const std::string hash = std::to_string(hashBytes("the same bytes"));
+  if (std::getenv("PRG_PRINT_HASH") != nullptr) {
+    std::printf("hash=%s\n", hash.c_str());
+    return;
+  }
+  FILE* child = popen(
+      "PRG_PRINT_HASH=1 /proc/$PPID/exe --gtest_filter=RowIndexTest.HashIsSeededPerProcess", "r");
+  ASSERT_NE(child, nullptr);
+  std::string printed;
+  char block[256];
+  for (std::size_t got; (got = std::fread(block, 1, sizeof block, child)) > 0;) {
+    printed.append(block, got);
+  }
+  pclose(child);
+  const std::size_t at = printed.find("hash=");
+  ASSERT_NE(at, std::string::npos) << printed;
+  const std::string childHash = printed.substr(at + 5, printed.find('\n', at) - at - 5);
+  EXPECT_NE(childHash, hash);
 }
 
 }  // namespace

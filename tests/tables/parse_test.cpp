@@ -158,6 +158,20 @@ TEST(ReadTableDataTest, RefusesRowsBeyondTheLimit) {
   EXPECT_EQ(table.rows.size(), 2u);
 }
 
+// The limit holds for a table parsed in many pieces too, counted across them.
+TEST(ReadTableDataTest, RowLimitHoldsAcrossPieces) {
+  const std::string text = "join(T)\nT(a)\n1\n2\n3\n4\n5\n";
+  for (std::size_t pieceBytes = 1; pieceBytes < text.size(); ++pieceBytes) {
+    SCOPED_TRACE(pieceBytes);
+    std::vector<Table> tables;
+    std::ostringstream console;
+    const TablesOutcome outcome =
+        readTables(text, text.find('\n') + 1, tables, console, Parallelism{2, pieceBytes, 1}, 3);
+    EXPECT_EQ(outcome.kind, TablesOutcome::kBadData);
+    EXPECT_EQ(console.str(), "Too many rows in table: T (at most 3)\n");
+  }
+}
+
 TEST(RunTest, TablesBetweenBlankLinesAndDuplicateNames) {
   const std::string tables = "\n \n  A(x)  \n1\n\n\n   \nB(y)\n2\n \nA(z)\n3\n\nC(w)";
   EXPECT_EQ(resultOf(tables, "A"), "\n\nresult(x)\n1\n");
