@@ -36,6 +36,25 @@ std::uint64_t combine(std::uint64_t state, std::uint64_t cellHash) {
   return absorb(state + 0x632BE59BD9B4E019ULL, cellHash);
 }
 
+// The count (below 8) bytes at bytes as a little-endian number, without a call:
+// overlapping loads cover every length.
+std::uint64_t loadShort(const char* bytes, std::size_t count) {
+  if (count >= 4) {
+    std::uint32_t low;
+    std::uint32_t high;
+    std::memcpy(&low, bytes, 4);
+    std::memcpy(&high, bytes + count - 4, 4);
+    return low | (static_cast<std::uint64_t>(high) << (8 * (count - 4)));
+  }
+  if (count == 0) {
+    return 0;
+  }
+  const auto byte = [bytes](std::size_t i) {
+    return static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i]));
+  };
+  return byte(0) | (byte(count / 2) << (8 * (count / 2))) | (byte(count - 1) << (8 * (count - 1)));
+}
+
 std::uint64_t hashOfShortWord(std::uint64_t word) {
   return mix(absorb(kSeed ^ kMultiplier, word));
 }
@@ -60,9 +79,7 @@ std::uint64_t hashBytes(std::string_view bytes) {
     remaining -= 8;
   }
   if (remaining > 0) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, position, remaining);
-    state = absorb(state, word);
+    state = absorb(state, loadShort(position, remaining));
   }
   return mix(state);
 }
@@ -71,8 +88,7 @@ RowIndex::Probe RowIndex::probeFor(Cells key) {
   if (key.size() == 1 && key[0].size() <= kLongestShortKey) {
     // The length is kept above the bytes, one more than it is, so that no key's
     // word is 0 (a free slot) and none has the top bit of hashed words.
-    std::uint64_t word = 0;
-    std::memcpy(&word, key[0].data(), key[0].size());
+    std::uint64_t word = loadShort(key[0].data(), key[0].size());
     word |= static_cast<std::uint64_t>(key[0].size() + 1) << 56;
     return Probe{hashOfShortWord(word), word};
   }
@@ -293,6 +309,12 @@ void RowIndex::prefetchGroup(Probe probe) const {
 
 void RowIndex::prefetchKeyText(Probe probe) const {
   const Slot* group = likelySlot(probe);
+  if (group != nullptr && probe.word < kHashedWord && !building_) {
+    // The key needs no text; the cells of the first match, which a join writes
+    // next, are fetched instead.
+    __builtin_prefetch(table_->rows[rowsByGroup_[group->first]].storage());
+    return;
+  }
   if (group != nullptr && probe.word >= kHashedWord && !keyColumns_.empty()) {
     const char* text =
         table_->rows[firstRowOf(regionOf(probe), *group)][keyColumns_.front()].data();

@@ -230,8 +230,8 @@ class ChunkWriter {
   }
 
  private:
-  static constexpr std::size_t kCellsAhead = 32;
-  static constexpr std::size_t kTextAhead = 12;
+  static constexpr std::size_t kCellsAhead = 64;
+  static constexpr std::size_t kTextAhead = 24;
 
   void writeLongRow(std::size_t i) {
     const std::vector<LevelCells>& levels = layout_.levels();
