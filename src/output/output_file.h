@@ -160,8 +160,8 @@ class OutputFile {
   void writerLoop();
 
   static constexpr std::size_t kOwnPart = static_cast<std::size_t>(-1);
-  static constexpr std::size_t kQueuedLimit = 8;  // buffers waiting for the writer
-  static constexpr std::size_t kEarlyLimit = 16;  // buffers of parts not yet due
+  static constexpr std::size_t kQueuedLimit = 4;  // buffers waiting for the writer
+  static constexpr std::size_t kEarlyLimit = 8;   // buffers of parts not yet due
 
   std::string* memory_ = nullptr;
   std::FILE* file_ = nullptr;

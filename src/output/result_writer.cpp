@@ -60,6 +60,12 @@ class LevelCells {
 
   void renderOnce(const RowIndex& index) {
     const RowList& rows = table_->rows;
+    // Sized exactly first: growing by doubling would hold up to twice the bytes.
+    std::size_t total = 0;
+    for (std::uint32_t r = 0; r < rows.size(); ++r) {
+      total += length(r);
+    }
+    rendered_.reserve(total);
     ends_.reserve(rows.size());
     for (std::uint32_t r : index.rowsInGroupOrder()) {
       const Row row = rows[r];
