@@ -6,41 +6,31 @@
 
 namespace {
 
-// Copies up to 16 bytes without a call; longer runs go to memcpy.
+// Copies count bytes, N <= count <= 2N, as two overlapping blocks of N.
+template <std::size_t N>
+inline void copyBothEnds(char* to, const char* from, std::size_t count) {
+  char head[N];
+  char tail[N];
+  std::memcpy(head, from, N);
+  std::memcpy(tail, from + count - N, N);
+  std::memcpy(to, head, N);
+  std::memcpy(to + count - N, tail, N);
+}
+
+// Cells are short: up to 32 bytes are copied without a call.
 inline void copyBytes(char* to, const char* from, std::size_t count) {
-  if (count >= 8) {
-    if (count > 16) {
-      if (count > 32) {
-        std::memcpy(to, from, count);
-        return;
-      }
-      char head[16];
-      char tail[16];
-      std::memcpy(head, from, 16);
-      std::memcpy(tail, from + count - 16, 16);
-      std::memcpy(to, head, 16);
-      std::memcpy(to + count - 16, tail, 16);
-      return;
+  if (count > 32) {
+    std::memcpy(to, from, count);
+  } else if (count >= 16) {
+    copyBothEnds<16>(to, from, count);
+  } else if (count >= 8) {
+    copyBothEnds<8>(to, from, count);
+  } else if (count >= 4) {
+    copyBothEnds<4>(to, from, count);
+  } else {
+    for (std::size_t i = 0; i < count; ++i) {
+      to[i] = from[i];
     }
-    std::uint64_t head;
-    std::uint64_t tail;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + count - 8, 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + count - 8, &tail, 8);
-    return;
-  }
-  if (count >= 4) {
-    std::uint32_t head;
-    std::uint32_t tail;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&tail, from + count - 4, 4);
-    std::memcpy(to, &head, 4);
-    std::memcpy(to + count - 4, &tail, 4);
-    return;
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    to[i] = from[i];
   }
 }
 
