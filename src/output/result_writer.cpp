@@ -155,6 +155,19 @@ class RowLayout {
       levels_.back().addColumn(source.column);
     }
     const double firstRows = static_cast<double>(plan.tables.front()->rows.size());
+    // The joined rows that follow each other with the same row of a level: about
+    // the product of the matches each later step finds for a row.
+    std::vector<double> repeats(plan.tables.size(), 1);
+    for (std::size_t level = plan.steps.size(); level-- > 0;) {
+      const RowIndex& index = *plan.steps[level].index;
+      const double rows = static_cast<double>(plan.tables[level + 1]->rows.size());
+      const double groups = static_cast<double>(std::max<std::size_t>(1, index.groupCount()));
+      repeats[level] = repeats[level + 1] * std::max(1.0, rows / groups);
+    }
+    remembered_.resize(levels_.size());
+    for (std::size_t l = 0; l < levels_.size(); ++l) {
+      remembered_[l] = repeats[levels_[l].level()] >= kRepeatsWorthRemembering;
+    }
     for (LevelCells& level : levels_) {
       if (level.level() == 0) {
         continue;
@@ -173,19 +186,25 @@ class RowLayout {
 
   const std::vector<LevelCells>& levels() const { return levels_; }
   const std::vector<LevelPositions>& wanted() const { return wanted_; }
+  // Whether a writer keeps the bytes it last wrote for levels()[l], for the rows
+  // after it that repeat them.
+  bool remembered(std::size_t l) const { return remembered_[l] && !levels_[l].rendered(); }
 
  private:
   static constexpr double kRepeatsWorthRendering = 4;
+  static constexpr double kRepeatsWorthRemembering = 2;
   static constexpr std::size_t kMostRowsToRender = std::size_t{1} << 24;
 
   std::vector<LevelCells> levels_;      // those that add at least one cell
   std::vector<LevelPositions> wanted_;  // by level of the plan
+  std::vector<bool> remembered_;        // by entry of levels_
 };
 
 // Writes chunks of joined rows into one part of the output.
 class ChunkWriter {
  public:
-  ChunkWriter(const RowLayout& layout, OutputPart& out) : layout_(layout), out_(out) {}
+  ChunkWriter(const RowLayout& layout, OutputPart& out)
+      : layout_(layout), out_(out), last_(layout.levels().size()) {}
 
   // False once the output has failed.
   bool write(const JoinedChunk& chunk) {
@@ -204,8 +223,13 @@ class ChunkWriter {
       }
       // The commas between levels and the line end.
       std::size_t length = std::max<std::size_t>(levels.size(), 1);
-      for (const LevelCells& level : levels) {
-        length += level.length(positions_[level.level()][i]);
+      for (std::size_t l = 0; l < levels.size(); ++l) {
+        const std::uint32_t row = positions_[levels[l].level()][i];
+        if (layout_.remembered(l)) {
+          length += remember(l, row).size();
+          continue;
+        }
+        length += levels[l].length(row);
       }
       if (length > OutputBuffer::kCapacity) {
         writeLongRow(i);
@@ -217,6 +241,12 @@ class ChunkWriter {
         if (l != 0) {
           *to++ = ',';
         }
+        if (layout_.remembered(l)) {
+          const std::string& bytes = last_[l].bytes;
+          copyBytes(to, bytes.data(), bytes.size());
+          to += bytes.size();
+          continue;
+        }
         to = levels[l].write(to, positions_[levels[l].level()][i]);
       }
       *to++ = '\n';
@@ -226,6 +256,25 @@ class ChunkWriter {
   }
 
  private:
+  struct Remembered {
+    std::uint32_t row = 0;
+    bool valid = false;
+    std::string bytes;
+  };
+
+  // The bytes of that level for row, rendered again only when the row changes.
+  const std::string& remember(std::size_t l, std::uint32_t row) {
+    Remembered& last = last_[l];
+    if (!last.valid || last.row != row) {
+      const LevelCells& level = layout_.levels()[l];
+      last.bytes.resize(level.length(row));
+      level.write(last.bytes.data(), row);
+      last.row = row;
+      last.valid = true;
+    }
+    return last.bytes;
+  }
+
   static constexpr std::size_t kCellsAhead = 64;
   static constexpr std::size_t kTextAhead = 24;
 
@@ -242,6 +291,7 @@ class ChunkWriter {
 
   const RowLayout& layout_;
   OutputPart& out_;
+  std::vector<Remembered> last_;  // by entry of the layout's levels
   std::vector<std::vector<std::uint32_t>> positions_;
 };
 
