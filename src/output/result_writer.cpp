@@ -275,8 +275,8 @@ class ChunkWriter {
     return last.bytes;
   }
 
-  static constexpr std::size_t kCellsAhead = 64;
-  static constexpr std::size_t kTextAhead = 24;
+  static constexpr std::size_t kCellsAhead = 128;
+  static constexpr std::size_t kTextAhead = 48;
 
   void writeLongRow(std::size_t i) {
     const std::vector<LevelCells>& levels = layout_.levels();
