@@ -12,9 +12,9 @@
 
 namespace {
 
-// Under AddressSanitizer its own allocator answers for memory: a huge request is
-// its report, not the program's, and an address-space limit leaves it no room.
-#if defined(__SANITIZE_ADDRESS__)
+// Under a sanitizer its own allocator answers for memory: a huge request is its
+// report, not the program's, and an address-space limit leaves it no room.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kOwnAllocator = false;
 #else
 constexpr bool kOwnAllocator = true;
