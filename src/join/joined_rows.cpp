@@ -100,6 +100,8 @@ class Enumerator {
 
  private:
   static constexpr std::size_t kChunkRows = std::size_t{1} << 13;
+  static constexpr std::size_t kKeyCellsAhead = 32;
+  static constexpr std::size_t kKeyTextAhead = 16;
 
   // Where the filling of a level stopped: the next entry of the level before to
   // probe, and the matches of an entry that did not all fit.
@@ -145,6 +147,20 @@ class Enumerator {
     return key_;
   }
 
+  // The key of an entry ahead is fetched in two stages, its row's cells and then
+  // the text they point to: the rows of a level past the first are met in no
+  // order, so each key would otherwise wait for memory before its probe can even
+  // be hashed.
+  void prefetchKeyCells(std::size_t stepNumber, std::size_t from, std::uint32_t e) const {
+    const ColumnSource source = plan_.steps[stepNumber].leftKeys.front();
+    __builtin_prefetch(plan_.tables[source.level]->rows[rowAt(from, e, source.level)].storage());
+  }
+  void prefetchKeyText(std::size_t stepNumber, std::size_t from, std::uint32_t e) const {
+    const ColumnSource source = plan_.steps[stepNumber].leftKeys.front();
+    const Row row = plan_.tables[source.level]->rows[rowAt(from, e, source.level)];
+    __builtin_prefetch(row[source.column].data());
+  }
+
   static void append(ChunkLevel& out, const RowIndex& index, std::span<const std::uint32_t> matches,
                      std::uint32_t parent) {
     auto ordinal = static_cast<std::uint32_t>(index.ordinalOf(matches.data()));
@@ -170,7 +186,16 @@ class Enumerator {
     const std::size_t start = resume.next;
     const std::size_t count = in.rows.size() - start;
     if (out.rows.size() < room && count > 0) {
+      const bool keyed = !plan_.steps[stepNumber].leftKeys.empty() && level > 1;
       const auto probeOf = [&](std::size_t i) {
+        if (keyed && i + kKeyCellsAhead < count) {
+          prefetchKeyCells(stepNumber, level - 1,
+                           static_cast<std::uint32_t>(start + i + kKeyCellsAhead));
+        }
+        if (keyed && i + kKeyTextAhead < count) {
+          prefetchKeyText(stepNumber, level - 1,
+                          static_cast<std::uint32_t>(start + i + kKeyTextAhead));
+        }
         return RowIndex::probeFor(
             keyOf(stepNumber, level - 1, static_cast<std::uint32_t>(start + i)));
       };
