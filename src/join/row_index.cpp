@@ -299,22 +299,21 @@ void RowIndex::prefetchGroup(Probe probe) const {
   if (group == nullptr) {
     return;
   }
-  if (!building_) {
-    __builtin_prefetch(rowsByGroup_.data() + group->first);
-  }
-  if (probe.word >= kHashedWord) {
+  const Region& region = regionOf(probe);
+  __builtin_prefetch(building_ ? &region.firstRows[group->first] : &rowsByGroup_[group->first]);
+}
+
+void RowIndex::prefetchFirstRow(Probe probe) const {
+  // Keys held in their slot are compared there; a join then writes the first
+  // match's cells, so they are fetched for it (not while building: no join waits).
+  const Slot* group = likelySlot(probe);
+  if (group != nullptr && (probe.word >= kHashedWord || !building_)) {
     __builtin_prefetch(table_->rows[firstRowOf(regionOf(probe), *group)].storage());
   }
 }
 
 void RowIndex::prefetchKeyText(Probe probe) const {
   const Slot* group = likelySlot(probe);
-  if (group != nullptr && probe.word < kHashedWord && !building_) {
-    // The key needs no text; the cells of the first match, which a join writes
-    // next, are fetched instead.
-    __builtin_prefetch(table_->rows[rowsByGroup_[group->first]].storage());
-    return;
-  }
   if (group != nullptr && probe.word >= kHashedWord && !keyColumns_.empty()) {
     const char* text =
         table_->rows[firstRowOf(regionOf(probe), *group)][keyColumns_.front()].data();

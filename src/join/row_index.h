@@ -46,19 +46,19 @@ class RowIndex {
 
   // The probes of the lookups a caller is about to make, kept while their memory
   // is being fetched.
-  static constexpr std::size_t kProbesAhead = 24;
-  using ProbeRing = std::array<Probe, 32>;
+  static constexpr std::size_t kProbesAhead = 32;
+  using ProbeRing = std::array<Probe, 64>;
 
   // Calls process(i, probe) for i = 0 .. count - 1, in order, with probe =
   // probeOf(i), until process returns false (then returns false). A lookup touches
-  // its slot, then the group's rows and, for keys that are not their own word, the
-  // key text of the group's first row, each found through the one before; these are
-  // fetched in stages ahead of each lookup, so that each finds its memory already in
-  // the cache.
+  // its slot, the group's rows, the cells of its first row and, for keys that are
+  // not their own word, that row's key text, each found through the one before;
+  // these are fetched in stages ahead of each lookup, so that each finds its memory
+  // already in the cache.
   template <typename ProbeOf, typename Process>
   bool probeInOrder(std::size_t count, ProbeRing& probes, ProbeOf&& probeOf,
                     Process&& process) const {
-    constexpr std::size_t kStage = kProbesAhead / 3;
+    constexpr std::size_t kStage = kProbesAhead / 4;
     static_assert(std::tuple_size_v<ProbeRing> > kProbesAhead);
     for (std::size_t i = 0; i < count + kProbesAhead; ++i) {
       if (i < count) {
@@ -69,7 +69,10 @@ class RowIndex {
         prefetchGroup(probes[(i - kStage) % probes.size()]);
       }
       if (i >= 2 * kStage && i - 2 * kStage < count) {
-        prefetchKeyText(probes[(i - 2 * kStage) % probes.size()]);
+        prefetchFirstRow(probes[(i - 2 * kStage) % probes.size()]);
+      }
+      if (i >= 3 * kStage && i - 3 * kStage < count) {
+        prefetchKeyText(probes[(i - 3 * kStage) % probes.size()]);
       }
       if (i < kProbesAhead) {
         continue;
@@ -111,6 +114,7 @@ class RowIndex {
     __builtin_prefetch(&region.slots[probe.hash & region.mask]);
   }
   void prefetchGroup(Probe probe) const;
+  void prefetchFirstRow(Probe probe) const;
   void prefetchKeyText(Probe probe) const;
 
   // The slot of region that holds key, or the free slot where it belongs.
