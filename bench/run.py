@@ -107,8 +107,12 @@ def main():
             "sqlite3": "sqlite3 :memory: < sqlite.sql",
         }
         runs = {tool: [] for tool in ["prg"] + peers}
-        for _ in range(args.repetitions):
-            for tool in runs:
+        order = list(runs)
+        for round_number in range(args.repetitions):
+            # Each round starts with another tool: the run right after a
+            # memory-heavy one is often slower, and no tool should always be it.
+            shift = round_number % len(order)
+            for tool in order[shift:] + order[:shift]:
                 runs[tool].append(timed(commands[tool], folder))
                 if tool == "prg" and not os.path.exists(os.path.join(folder, "output.copy")):
                     shutil.copyfile(os.path.join(folder, "output.txt"),

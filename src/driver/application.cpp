@@ -4,7 +4,6 @@
 
 #include "output/result_writer.h"
 #include "tables/table_parsing.h"
-#include "text/string_helpers.h"
 
 const char* const defaultSuffix = "1k.txt";
 

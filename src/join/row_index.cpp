@@ -1,6 +1,5 @@
 #include "join/row_index.h"
 
-#include "text/memory.h"
 #include "text/threads.h"
 
 #include <algorithm>
@@ -122,8 +121,6 @@ RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsi
     base += static_cast<std::uint32_t>(region.rows);
     groups_ += region.groups;
   }
-  rowsByGroup_.reserve(rowCount);
-  adviseLargePages(rowsByGroup_.data(), rowCount * sizeof(std::uint32_t));
   rowsByGroup_.resize(rowCount);
   runOnThreads(static_cast<unsigned>(regionCount),
                [&](unsigned region) { placeRows(region, bases[region], groupOfRow); });
@@ -245,10 +242,8 @@ bool RowIndex::inRegion(std::size_t row, const Region& region,
 }
 
 void RowIndex::resize(Region& region, std::size_t slotCount) {
-  std::vector<Slot> old = std::exchange(region.slots, std::vector<Slot>());
-  region.slots.reserve(slotCount);
-  adviseLargePages(region.slots.data(), slotCount * sizeof(Slot));
-  region.slots.resize(slotCount, Slot{kFree, 0, 0});
+  std::vector<Slot> old =
+      std::exchange(region.slots, std::vector<Slot>(slotCount, Slot{kFree, 0, 0}));
   region.mask = slotCount - 1;
   for (const Slot& slot : old) {
     if (slot.word == kFree) {

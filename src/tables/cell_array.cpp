@@ -1,7 +1,5 @@
 #include "tables/cell_array.h"
 
-#include "text/memory.h"
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -49,7 +47,6 @@ void CellArray::reserve(std::size_t count) {
   }
   data_ = static_cast<std::uint64_t*>(grown);
   capacity_ = count;
-  adviseLargePages(data_, capacity_ * sizeof(std::uint64_t));
 }
 
 void CellArray::grow(std::size_t atLeast) {

@@ -1,7 +1,4 @@
 #include "tables/input_text.h"
-
-#include "text/memory.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -11,7 +8,6 @@ constexpr std::size_t kReadBlock = std::size_t{1} << 20;
 
 void InputText::grow(std::size_t capacity) {
   auto grown = std::make_unique_for_overwrite<char[]>(capacity);
-  adviseLargePages(grown.get(), capacity);
   if (size_ != 0) {
     std::memcpy(grown.get(), bytes_.get(), size_);
   }
