@@ -1,4 +1,5 @@
 #include "tables/input_text.h"
+
 #include <algorithm>
 #include <cstring>
 
