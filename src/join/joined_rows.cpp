@@ -83,9 +83,7 @@ class Enumerator {
         }
         if (!levels_[level + 1].rows.empty()) {
           ++level;
-          if (level < last) {
-            resume_[level + 1] = Resume{};
-          }
+          restartAfter(level);
           continue;
         }
         if (level == 0) {
@@ -111,6 +109,13 @@ class Enumerator {
     std::uint32_t pendingParent = 0;
   };
 
+  // A level holds a new chunk: the level after it fills from its first entry.
+  void restartAfter(std::size_t level) {
+    if (level + 1 < resume_.size()) {
+      resume_[level + 1] = Resume{};
+    }
+  }
+
   void clear(std::size_t level) {
     levels_[level].rows.clear();
     levels_[level].parents.clear();
@@ -124,7 +129,7 @@ class Enumerator {
     for (; firstRow_ < end; ++firstRow_) {
       first.rows.push_back(static_cast<std::uint32_t>(firstRow_));
     }
-    resume_[1 % resume_.size()] = Resume{};
+    restartAfter(0);
     return !first.rows.empty();
   }
 

@@ -11,9 +11,9 @@
 
 #include "tables/table.h"
 
-// A fast, well-mixed hash of a byte string. It is seeded once per process from a
-// random source, so that no input can be built to make its keys collide; nothing
-// that is written depends on the seed.
+// A fast, well-mixed hash of a byte string. It starts from a random value drawn
+// once per process, so that no input can be built to make its keys collide. The
+// output never varies with it: groups keep table order whatever their slots.
 std::uint64_t hashBytes(std::string_view bytes);
 
 class RowIndex {

@@ -22,13 +22,6 @@ constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 // Below this size a text is parsed in one piece, on the calling thread.
 constexpr std::size_t kSmallestPiece = std::size_t{1} << 20;
 
-bool isBlank(std::string_view line) {
-  if (!line.empty() && line.back() == '\r') {
-    line.remove_suffix(1);
-  }
-  return trimmedView(line).empty();
-}
-
 // Whether the line that ends right before position is blank; position is a line
 // start after the first line.
 bool blankLineBefore(std::string_view text, std::size_t position) {
@@ -36,7 +29,10 @@ bool blankLineBefore(std::string_view text, std::size_t position) {
   const std::size_t previousEnd =
       lineEnd == 0 ? std::string_view::npos : text.rfind('\n', lineEnd - 1);
   const std::size_t lineStart = previousEnd == std::string_view::npos ? 0 : previousEnd + 1;
-  return isBlank(text.substr(lineStart, lineEnd - lineStart));
+  LineReader lines(text.substr(0, position), lineStart);
+  std::string_view line;
+  lines.next(line);
+  return trimmedView(line).empty();
 }
 
 struct Failure {

@@ -179,9 +179,9 @@ TEST(RowIndexTest, RegionsFindWhatOnePieceFinds) {
   }
 }
 
-// Keys crafted to share a hash would make an index quadratic, so the hash depends
-// on a seed that each process draws anew: this test program, started again, hashes
-// the same bytes differently.
+// Keys crafted to share a hash would make an index quadratic, so the hash starts
+// from a random value of each process: this test program, started again, hashes the
+// same bytes differently.
 TEST(RowIndexTest, HashIsSeededPerProcess) {
   const std::string hash = std::to_string(hashBytes("the same bytes"));
   if (std::getenv("PRG_PRINT_HASH") != nullptr) {
