@@ -89,13 +89,45 @@ def payload(cells, kinds):
     return [cells.mixed(kind) for kind in kinds]
 
 
-def pk_fk(cells, scale):
-    n = int(1_000_000 * scale)
-    ids = [str(100000 + i) for i in range(n)]
-    cells.rng.shuffle(ids)
-    a = [[i] + payload(cells, "nwt") for i in ids]
-    b = [[cells.rng.choice(ids)] + payload(cells, "nw") for _ in range(n)]
-    return [("A", ["id", "a1", "a2", "a3"], a), ("B", ["id", "b1", "b2"], b)]
+def pk_fk_on(make_ids):
+    """A with distinct ids, B with ids drawn from A's, whatever the kind of id."""
+    def workload(cells, scale):
+        n = int(1_000_000 * scale)
+        ids = make_ids(cells.rng, n)
+        cells.rng.shuffle(ids)
+        a = [i + payload(cells, "nwt") for i in ids]
+        b = [cells.rng.choice(ids) + payload(cells, "nw") for _ in range(n)]
+        width = len(ids[0])
+        keys = ["id"] if width == 1 else ["id%d" % (k + 1) for k in range(width)]
+        return [("A", keys + ["a1", "a2", "a3"], a), ("B", keys + ["b1", "b2"], b)]
+    return workload
+
+
+def short_ids(rng, n):
+    return [[str(100000 + i)] for i in range(n)]
+
+
+def eight_digit_ids(rng, n):
+    return [[str(i)] for i in rng.sample(range(10_000_000, 100_000_000), n)]
+
+
+def hex_ids(rng, n):
+    seen = set()
+    while len(seen) < n:
+        seen.add("%016x" % rng.getrandbits(64))
+    return [[i] for i in sorted(seen)]
+
+
+def uuids(rng, n):
+    def uuid():
+        h = "%032x" % rng.getrandbits(128)
+        return "%s-%s-4%s-a%s-%s" % (h[:8], h[8:12], h[13:16], h[17:20], h[20:])
+    return [[uuid()] for _ in range(n)]
+
+
+def string_pairs(rng, n):
+    """Two string columns: a customer code and an order number within it."""
+    return [["cust-%05d" % (i % 50_000), "ord-%07d" % (i // 50_000)] for i in range(n)]
 
 
 def chain(cells, scale):
@@ -141,7 +173,9 @@ def composite(cells, scale):
     return [("A", ["k1", "k2", "a1", "a2"], a), ("B", ["k1", "k2", "b1"], b)]
 
 
-WORKLOADS = {"pk-fk": pk_fk, "chain": chain, "fan-out": fan_out, "cross": cross,
+WORKLOADS = {"pk-fk": pk_fk_on(short_ids), "pk-fk-id8": pk_fk_on(eight_digit_ids),
+             "pk-fk-hex16": pk_fk_on(hex_ids), "pk-fk-uuid": pk_fk_on(uuids),
+             "pk-fk-pair": pk_fk_on(string_pairs), "chain": chain, "fan-out": fan_out, "cross": cross,
              "composite": composite}
 
 

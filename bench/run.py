@@ -66,7 +66,8 @@ def main():
                         help="where the generated files go (tmpfs keeps the disk out)")
     parser.add_argument("--tidy", action="store_true", help="generate tidy files")
     parser.add_argument("workloads", nargs="*",
-                        default=["pk-fk", "chain", "fan-out", "cross", "composite"])
+                        default=["pk-fk", "pk-fk-id8", "pk-fk-hex16", "pk-fk-uuid", "pk-fk-pair",
+                                 "chain", "fan-out", "cross", "composite"])
     args = parser.parse_args()
     peers = [p for p in args.peers.split(",") if p]
 
