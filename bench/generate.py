@@ -104,7 +104,9 @@ def pk_fk_on(make_ids):
 
 
 def short_ids(rng, n):
-    return [[str(100000 + i)] for i in range(n)]
+    """Up to seven digits: a key that fits the index's slot."""
+    start = max(0, min(100000, 10_000_000 - n))
+    return [[str(start + i)] for i in range(n)]
 
 
 def eight_digit_ids(rng, n):

@@ -59,6 +59,7 @@ class Enumerator {
         budget_(budget),
         firstRow_(first.begin),
         firstEnd_(std::min(first.end, plan.tables.front()->rows.size())),
+        chunkRows_(chunkRowsFor(plan.tables.size())),
         levels_(plan.tables.size()),
         resume_(plan.tables.size()) {}
 
@@ -97,7 +98,16 @@ class Enumerator {
   }
 
  private:
-  static constexpr std::size_t kChunkRows = std::size_t{1} << 13;
+  // The levels share one budget of partial rows, so that a long chain holds no
+  // more than a short one; a chunk small enough to stay in the cache until its rows
+  // are written saves fetching a match's row twice from memory.
+  static constexpr std::size_t kChunkRowsBudget = std::size_t{1} << 12;
+  static constexpr std::size_t kMostChunkRows = std::size_t{1} << 10;
+  static constexpr std::size_t kFewestChunkRows = 64;
+  static std::size_t chunkRowsFor(std::size_t levels) {
+    return std::clamp(kChunkRowsBudget / levels, kFewestChunkRows, kMostChunkRows);
+  }
+
   static constexpr std::size_t kKeyCellsAhead = 32;
   static constexpr std::size_t kKeyTextAhead = 16;
 
@@ -125,7 +135,7 @@ class Enumerator {
   bool fillFirstLevel() {
     ChunkLevel& first = levels_.front();
     first.rows.clear();
-    const std::size_t end = std::min(firstEnd_, firstRow_ + kChunkRows);
+    const std::size_t end = std::min(firstEnd_, firstRow_ + chunkRows_);
     for (; firstRow_ < end; ++firstRow_) {
       first.rows.push_back(static_cast<std::uint32_t>(firstRow_));
     }
@@ -168,7 +178,7 @@ class Enumerator {
 
   static void append(ChunkLevel& out, const RowIndex& index, std::span<const std::uint32_t> matches,
                      std::uint32_t parent) {
-    auto ordinal = static_cast<std::uint32_t>(index.ordinalOf(matches.data()));
+    auto ordinal = static_cast<std::uint32_t>(index.ordinalOf(matches));
     for (std::uint32_t match : matches) {
       out.rows.push_back(match);
       out.parents.push_back(parent);
@@ -182,7 +192,7 @@ class Enumerator {
     ChunkLevel& out = levels_[level];
     const ChunkLevel& in = levels_[level - 1];
     Resume& resume = resume_[level];
-    const std::size_t room = kChunkRows;
+    const std::size_t room = chunkRows_;
     const std::size_t stepNumber = level - 1;
     const RowIndex& index = *plan_.steps[stepNumber].index;
     const std::size_t take = std::min(resume.pending.size(), room);
@@ -201,8 +211,7 @@ class Enumerator {
           prefetchKeyText(stepNumber, level - 1,
                           static_cast<std::uint32_t>(start + i + kKeyTextAhead));
         }
-        return RowIndex::probeFor(
-            keyOf(stepNumber, level - 1, static_cast<std::uint32_t>(start + i)));
+        return index.probeFor(keyOf(stepNumber, level - 1, static_cast<std::uint32_t>(start + i)));
       };
       const auto extend = [&](std::size_t i, RowIndex::Probe probe) {
         const auto entry = static_cast<std::uint32_t>(start + i);
@@ -229,6 +238,7 @@ class Enumerator {
   JoinWorkBudget& budget_;
   std::size_t firstRow_;
   std::size_t firstEnd_;
+  std::size_t chunkRows_;
   std::vector<ChunkLevel> levels_;
   std::vector<Resume> resume_;
   std::vector<std::string_view> key_;

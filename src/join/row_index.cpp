@@ -3,6 +3,7 @@
 #include "text/threads.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <random>
@@ -83,7 +84,7 @@ std::uint64_t hashBytes(std::string_view bytes) {
   return mix(state);
 }
 
-RowIndex::Probe RowIndex::probeFor(Cells key) {
+RowIndex::Probe RowIndex::probeFor(Cells key) const {
   if (key.size() == 1 && key[0].size() <= kLongestShortKey) {
     // The length is kept above the bytes, one more than it is, so that no key's
     // word is 0 (a free slot) and none has the top bit of hashed words.
@@ -93,26 +94,38 @@ RowIndex::Probe RowIndex::probeFor(Cells key) {
   }
   std::uint64_t hash = 0;
   for (std::string_view cell : key) {
-    hash = combine(hash, hashBytes(cell));
+    hash = combine(hash, cellHash_(cell));
   }
   hash = mix(hash);
   return Probe{hash, hash | kHashedWord};
 }
 
-RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads)
-    : table_(&table), keyColumns_(std::move(keyColumns)) {
+RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads,
+                   CellHash cellHash)
+    : table_(&table), keyColumns_(std::move(keyColumns)), cellHash_(cellHash) {
   const std::size_t rowCount = table.rows.size();
   // Regions only pay for themselves on tables that take a while.
   const std::size_t regionCount =
       rowCount < kFewestRowsForRegions ? 1 : std::bit_ceil(std::max(threads, 1u));
-  regions_.resize(regionCount);
   regionMask_ = regionCount - 1;
   regionShift_ = regionCount == 1 ? 63 : 64 - static_cast<unsigned>(std::countr_zero(regionCount));
   // A row's region rides in the top bits of its group number while there is room.
   regionBits_ = static_cast<unsigned>(std::countr_zero(regionCount));
   taggedGroups_ = regionCount == 1 || rowCount < (std::size_t{1} << (32 - regionBits_));
+  if (!build(Grouping::kByWord)) {
+    build(Grouping::kByKey);
+  }
+  building_ = false;
+}
+
+bool RowIndex::build(Grouping grouping) {
+  grouping_ = grouping;
+  regions_ = std::vector<Region>(regionMask_ + 1);
+  groups_ = 0;
+  const std::size_t rowCount = table_->rows.size();
+  const auto regionCount = static_cast<unsigned>(regions_.size());
   std::vector<std::uint32_t> groupOfRow(rowCount);
-  runOnThreads(static_cast<unsigned>(regionCount),
+  runOnThreads(regionCount,
                [this, &groupOfRow](unsigned region) { groupRows(region, groupOfRow); });
   std::vector<std::uint32_t> bases;
   std::uint32_t base = 0;
@@ -122,20 +135,24 @@ RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsi
     groups_ += region.groups;
   }
   rowsByGroup_.resize(rowCount);
-  runOnThreads(static_cast<unsigned>(regionCount),
-               [&](unsigned region) { placeRows(region, bases[region], groupOfRow); });
-  building_ = false;
+  std::atomic<bool> keysDiffer{false};
+  runOnThreads(regionCount, [&](unsigned region) {
+    if (!placeRows(region, bases[region], groupOfRow)) {
+      keysDiffer = true;
+    }
+  });
   for (Region& region : regions_) {
     region.firstRows = std::vector<std::uint32_t>();
   }
+  return !keysDiffer;
 }
 
 void RowIndex::groupRows(std::size_t regionNumber, std::vector<std::uint32_t>& groupOfRow) {
   Region& region = regions_[regionNumber];
   const std::size_t rowCount = table_->rows.size();
-  // Sized as if half the rows had keys of their own, and grown when more do, so
-  // that the slots follow the number of distinct keys, not of rows.
-  resize(region, std::bit_ceil(std::max<std::size_t>(16, rowCount / 2 / regions_.size())));
+  // Grown as keys are found, so that the slots follow the number of distinct keys,
+  // not of rows.
+  resize(region, 16);
   std::vector<std::string_view> key;
   // This region's rows are gathered a batch at a time and then looked up with
   // their slots fetched ahead; no other region's memory is touched, as other
@@ -147,7 +164,9 @@ void RowIndex::groupRows(std::size_t regionNumber, std::vector<std::uint32_t>& g
         batch.size(), probes, [&batch](std::size_t i) { return batch[i].second; },
         [&](std::size_t i, Probe probe) {
           const std::uint32_t row = batch[i].first;
-          gatherKey(row, key);
+          if (grouping_ == Grouping::kByKey) {
+            gatherKey(row, key);
+          }
           std::size_t slot = slotOf(region, key, probe);
           if (region.slots[slot].word == kFree) {
             if ((region.groups + 1) * 10 > region.slots.size() * kMostLoad) {
@@ -156,6 +175,7 @@ void RowIndex::groupRows(std::size_t regionNumber, std::vector<std::uint32_t>& g
             }
             region.slots[slot] = Slot{probe.word, static_cast<std::uint32_t>(region.groups), 0};
             region.firstRows.push_back(row);
+            region.hashedWords = region.hashedWords || probe.word >= kHashedWord;
             ++region.groups;
           }
           ++region.slots[slot].count;
@@ -179,10 +199,11 @@ void RowIndex::groupRows(std::size_t regionNumber, std::vector<std::uint32_t>& g
   insertBatch();
 }
 
-void RowIndex::placeRows(std::size_t regionNumber, std::uint32_t base,
+bool RowIndex::placeRows(std::size_t regionNumber, std::uint32_t base,
                          const std::vector<std::uint32_t>& groupOfRow) {
   Region& region = regions_[regionNumber];
-  // The region's groups in the order they appeared, each group in table order.
+  // Of each of the region's groups, in the order they appeared, where its next row
+  // goes; each group is filled in table order.
   std::vector<std::uint32_t> nextPlace(region.groups);
   for (const Slot& slot : region.slots) {
     if (slot.word != kFree) {
@@ -196,6 +217,11 @@ void RowIndex::placeRows(std::size_t regionNumber, std::uint32_t base,
   const std::size_t rowCount = table_->rows.size();
   const std::uint32_t tag = regionTag(regionNumber);
   const std::uint32_t groupMask = ~regionTag(regions_.size() - 1);
+  // Keys that are their own word are equal when their words are; others are
+  // compared with their group's first row, unless the grouping already did.
+  const bool checkKeys =
+      grouping_ == Grouping::kByWord && !keyColumns_.empty() && region.hashedWords;
+  bool keysAgree = true;
   std::vector<std::string_view> key;
   // The groups of rows ahead, and then where their rows go, are fetched in
   // advance: both are met in no order.
@@ -207,17 +233,28 @@ void RowIndex::placeRows(std::size_t regionNumber, std::uint32_t base,
       const std::uint32_t ahead = groupOfRow[row + kPlacesAhead];
       if (isOwn(ahead)) {
         __builtin_prefetch(&nextPlace[ahead & groupMask]);
+        if (checkKeys) {
+          __builtin_prefetch(&region.firstRows[ahead & groupMask]);
+        }
       }
     }
     if (taggedGroups_ && row + kTargetsAhead < rowCount) {
       const std::uint32_t ahead = groupOfRow[row + kTargetsAhead];
       if (isOwn(ahead)) {
         __builtin_prefetch(&rowsByGroup_[nextPlace[ahead & groupMask]]);
+        if (checkKeys) {
+          prefetchKeyOf(region.firstRows[ahead & groupMask]);
+        }
       }
     }
     const std::uint32_t group = groupOfRow[row];
     if (taggedGroups_ ? !isOwn(group) : !inRegion(row, region, key)) {
       continue;
+    }
+    const std::uint32_t first = region.firstRows[group & groupMask];
+    if (checkKeys && first != row && !rowsShareKey(static_cast<std::uint32_t>(row), first)) {
+      keysAgree = false;
+      break;
     }
     rowsByGroup_[nextPlace[group & groupMask]++] = static_cast<std::uint32_t>(row);
   }
@@ -226,6 +263,7 @@ void RowIndex::placeRows(std::size_t regionNumber, std::uint32_t base,
       slot.first = nextPlace[slot.first] - slot.count;
     }
   }
+  return keysAgree;
 }
 
 std::uint32_t RowIndex::regionTag(std::size_t regionNumber) const {
@@ -264,8 +302,11 @@ std::size_t RowIndex::slotOf(const Region& region, Cells key, Probe probe) const
     if (candidate.word == kFree) {
       return slot;
     }
-    if (candidate.word == probe.word &&
-        (probe.word < kHashedWord || rowHasKey(firstRowOf(region, candidate), key))) {
+    if (candidate.word != probe.word) {
+      continue;
+    }
+    if (probe.word < kHashedWord || (building_ && grouping_ == Grouping::kByWord) ||
+        rowHasKey(firstRowOf(region, candidate), key)) {
       return slot;
     }
   }
@@ -290,6 +331,9 @@ const RowIndex::Slot* RowIndex::likelySlot(Probe probe) const {
 }
 
 void RowIndex::prefetchGroup(Probe probe) const {
+  if (building_ && grouping_ == Grouping::kByWord) {
+    return;  // nothing but the slot is read
+  }
   const Slot* group = likelySlot(probe);
   if (group == nullptr) {
     return;
@@ -299,6 +343,9 @@ void RowIndex::prefetchGroup(Probe probe) const {
 }
 
 void RowIndex::prefetchFirstRow(Probe probe) const {
+  if (building_ && grouping_ == Grouping::kByWord) {
+    return;  // nothing but the slot is read
+  }
   // Keys held in their slot are compared there; a join then writes the first
   // match's cells, so they are fetched for it (not while building: no join waits).
   const Slot* group = likelySlot(probe);
@@ -308,6 +355,9 @@ void RowIndex::prefetchFirstRow(Probe probe) const {
 }
 
 void RowIndex::prefetchKeyText(Probe probe) const {
+  if (building_ && grouping_ == Grouping::kByWord) {
+    return;  // nothing but the slot is read
+  }
   const Slot* group = likelySlot(probe);
   if (group != nullptr && probe.word >= kHashedWord && !keyColumns_.empty()) {
     const char* text =
@@ -322,6 +372,22 @@ void RowIndex::gatherKey(std::uint32_t row, std::vector<std::string_view>& key) 
   for (std::size_t column : keyColumns_) {
     key.push_back(cells[column]);
   }
+}
+
+bool RowIndex::rowsShareKey(std::uint32_t row, std::uint32_t other) const {
+  const Row cells = table_->rows[row];
+  const Row otherCells = table_->rows[other];
+  for (std::size_t column : keyColumns_) {
+    if (cells[column] != otherCells[column]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void RowIndex::prefetchKeyOf(std::uint32_t row) const {
+  const Row cells = table_->rows[row];
+  __builtin_prefetch(cells.storage());
 }
 
 bool RowIndex::rowHasKey(std::uint32_t row, Cells key) const {

@@ -16,22 +16,28 @@
 // output never varies with it: groups keep table order whatever their slots.
 std::uint64_t hashBytes(std::string_view bytes);
 
+// The hash an index takes of each cell of a key. Tests give a weak one, to see
+// distinct keys share a hash.
+using CellHash = std::uint64_t (*)(std::string_view);
+
 class RowIndex {
  public:
   // Indexes every row of table by its cells in keyColumns (in that order). With no
   // key column all rows share the one empty key. The table holds at most
   // kMaxTableRows rows, which the parser enforces. The slots are split into regions
   // by the top bits of the keys' hashes, each built by a thread of its own.
-  RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads = 1);
+  RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads = 1,
+           CellHash cellHash = hashBytes);
 
   // What a lookup needs of a key: its hash, and the word a slot holds for it. A key
   // of one cell of at most seven bytes is its own word, so that finding it never
-  // touches the table; any other key's word is its hash with the top bit set.
+  // touches the table; any other key's word is its full hash with the top bit set,
+  // a fingerprint that the key's text is compared with only when it matches.
   struct Probe {
     std::uint64_t hash;
     std::uint64_t word;
   };
-  static Probe probeFor(Cells key);
+  Probe probeFor(Cells key) const;
 
   // Positions of the rows whose key cells equal key, in table order.
   std::span<const std::uint32_t> find(Cells key, Probe probe) const;
@@ -40,8 +46,8 @@ class RowIndex {
   // All rows, group by group, each group in table order; find returns stretches of
   // it, and ordinalOf tells where such a stretch starts.
   std::span<const std::uint32_t> rowsInGroupOrder() const { return rowsByGroup_; }
-  std::size_t ordinalOf(const std::uint32_t* match) const {
-    return static_cast<std::size_t>(match - rowsByGroup_.data());
+  std::size_t ordinalOf(std::span<const std::uint32_t> matches) const {
+    return matches.empty() ? 0 : static_cast<std::size_t>(matches.data() - rowsByGroup_.data());
   }
 
   // The probes of the lookups a caller is about to make, kept while their memory
@@ -104,8 +110,16 @@ class RowIndex {
     std::size_t groups = 0;
     std::size_t rows = 0;
     std::vector<std::uint32_t> firstRows;  // of each group, while building
+    bool hashedWords = false;              // whether a group's word is a hash
   };
 
+  // Groups are first told apart by their words alone, so that building never reads
+  // the text of a row found far back; a second pass then compares every row with
+  // its group's first. Two keys that share a full hash fail it, and only then is
+  // the index built again comparing text at every insertion.
+  enum class Grouping { kByWord, kByKey };
+  // False when two keys in one group differ (only when grouped by word).
+  bool build(Grouping grouping);
   const Region& regionOf(Probe probe) const {
     return regions_[(probe.hash >> regionShift_) & regionMask_];
   }
@@ -124,7 +138,8 @@ class RowIndex {
   // Finds or creates the group of every row whose key hashes into region.
   void groupRows(std::size_t regionNumber, std::vector<std::uint32_t>& groupOfRow);
   // Puts those rows in their groups' places; base is where the region's rows start.
-  void placeRows(std::size_t regionNumber, std::uint32_t base,
+  // False when a row's key differs from that of its group's first row.
+  bool placeRows(std::size_t regionNumber, std::uint32_t base,
                  const std::vector<std::uint32_t>& groupOfRow);
   // The bits that mark a group number as the region's, when they fit.
   std::uint32_t regionTag(std::size_t regionNumber) const;
@@ -133,6 +148,8 @@ class RowIndex {
   const Slot* likelySlot(Probe probe) const;
   void gatherKey(std::uint32_t row, std::vector<std::string_view>& key) const;
   bool rowHasKey(std::uint32_t row, Cells key) const;
+  bool rowsShareKey(std::uint32_t row, std::uint32_t other) const;
+  void prefetchKeyOf(std::uint32_t row) const;
 
   std::uint32_t firstRowOf(const Region& region, const Slot& slot) const {
     return building_ ? region.firstRows[slot.first] : rowsByGroup_[slot.first];
@@ -140,7 +157,9 @@ class RowIndex {
 
   const Table* table_;
   std::vector<std::size_t> keyColumns_;
+  CellHash cellHash_;
   bool building_ = true;
+  Grouping grouping_ = Grouping::kByWord;
   unsigned regionShift_ = 63;
   std::size_t regionMask_ = 0;
   unsigned regionBits_ = 0;

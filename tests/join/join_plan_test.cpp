@@ -173,8 +173,8 @@ TEST(RowIndexTest, RegionsFindWhatOnePieceFinds) {
     const std::string text = key % 3 == 0 ? "long key " + std::to_string(key) : std::to_string(key);
     const std::string_view cell = text;
     const Cells probe(&cell, 1);
-    const auto expected = whole.find(probe, RowIndex::probeFor(probe));
-    const auto found = regions.find(probe, RowIndex::probeFor(probe));
+    const auto expected = whole.find(probe, whole.probeFor(probe));
+    const auto found = regions.find(probe, regions.probeFor(probe));
     ASSERT_TRUE(std::equal(found.begin(), found.end(), expected.begin(), expected.end())) << key;
   }
 }
