@@ -32,7 +32,8 @@ std::shared_ptr<const RowIndex> indexFor(JoinPlan& plan, const Table& table,
                                          std::vector<std::size_t> keyColumns) {
   auto& cached = plan.indexes[{&table, keyColumns}];
   if (cached == nullptr) {
-    cached = std::make_shared<const RowIndex>(table, std::move(keyColumns), plan.indexThreads);
+    cached = std::make_shared<const RowIndex>(table, std::move(keyColumns), plan.indexThreads,
+                                              plan.cellHash);
   }
   return cached;
 }

@@ -53,8 +53,9 @@ struct JoinPlan {
   std::map<std::string, std::size_t> columnOfKey;
   // Of each result column, the deepest level known to hold its bytes.
   std::vector<ColumnSource> freshestSource;
-  // Threads that build each index.
+  // Threads that build each index, and the hash it takes of key cells.
   unsigned indexThreads = 1;
+  CellHash cellHash = hashBytes;
   // A table joined several times on the same columns is indexed once.
   std::map<std::pair<const Table*, std::vector<std::size_t>>, std::shared_ptr<const RowIndex>>
       indexes;

@@ -4,7 +4,7 @@
 #include <span>
 
 void JoinedChunk::positionsByLevel(const std::vector<LevelPositions>& wanted,
-                                   std::vector<std::vector<std::uint32_t>>& positions) const {
+                                   std::vector<std::vector<std::uint64_t>>& positions) const {
   positions.resize(levels_.size());
   // entry[i]: where joined row i stands in the chunk of the level being visited.
   std::vector<std::uint32_t> entry(size());
@@ -13,13 +13,16 @@ void JoinedChunk::positionsByLevel(const std::vector<LevelPositions>& wanted,
   }
   for (std::size_t level = levels_.size(); level-- > 0;) {
     const ChunkLevel& chunk = levels_[level];
-    if (wanted[level] != LevelPositions::kNone) {
-      const std::vector<std::uint32_t>& from =
-          wanted[level] == LevelPositions::kOrdinals ? chunk.ordinals : chunk.rows;
-      std::vector<std::uint32_t>& out = positions[level];
+    std::vector<std::uint64_t>& out = positions[level];
+    if (wanted[level] == LevelPositions::kRows) {
       out.resize(entry.size());
       for (std::size_t i = 0; i < entry.size(); ++i) {
-        out[i] = from[entry[i]];
+        out[i] = chunk.rows[entry[i]];
+      }
+    } else if (wanted[level] == LevelPositions::kRenderings) {
+      out.resize(entry.size());
+      for (std::size_t i = 0; i < entry.size(); ++i) {
+        out[i] = chunk.renderings[entry[i]];
       }
     }
     if (level == 0) {
@@ -52,8 +55,8 @@ namespace {
 // stack.
 class Enumerator {
  public:
-  Enumerator(const JoinPlan& plan, const JoinedChunkSink& sink, FirstRows first,
-             JoinWorkBudget& budget)
+  Enumerator(const JoinPlan& plan, const std::vector<LevelPositions>& wanted,
+             const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget& budget)
       : plan_(plan),
         sink_(sink),
         budget_(budget),
@@ -61,7 +64,19 @@ class Enumerator {
         firstEnd_(std::min(first.end, plan.tables.front()->rows.size())),
         chunkRows_(chunkRowsFor(plan.tables.size())),
         levels_(plan.tables.size()),
-        resume_(plan.tables.size()) {}
+        resume_(plan.tables.size()),
+        rowsKept_(plan.tables.size(), false) {
+    // Row positions past level 0 cost a read of the index each; they are kept
+    // where a reader wants them or a later step takes its key from them.
+    for (std::size_t level = 0; level < wanted.size(); ++level) {
+      rowsKept_[level] = level == 0 || wanted[level] == LevelPositions::kRows;
+    }
+    for (const JoinStep& step : plan.steps) {
+      for (const ColumnSource source : step.leftKeys) {
+        rowsKept_[source.level] = true;
+      }
+    }
+  }
 
   bool run() {
     const std::size_t last = levels_.size() - 1;
@@ -82,7 +97,7 @@ class Enumerator {
         if (!fill(level + 1)) {
           return false;
         }
-        if (!levels_[level + 1].rows.empty()) {
+        if (entries(level + 1) != 0) {
           ++level;
           restartAfter(level);
           continue;
@@ -115,9 +130,13 @@ class Enumerator {
   // probe, and the matches of an entry that did not all fit.
   struct Resume {
     std::size_t next = 0;
-    std::span<const std::uint32_t> pending;
+    RowIndex::Match pending;
     std::uint32_t pendingParent = 0;
   };
+
+  std::size_t entries(std::size_t level) const {
+    return level == 0 ? levels_[0].rows.size() : levels_[level].parents.size();
+  }
 
   // A level holds a new chunk: the level after it fills from its first entry.
   void restartAfter(std::size_t level) {
@@ -129,7 +148,7 @@ class Enumerator {
   void clear(std::size_t level) {
     levels_[level].rows.clear();
     levels_[level].parents.clear();
-    levels_[level].ordinals.clear();
+    levels_[level].renderings.clear();
   }
 
   bool fillFirstLevel() {
@@ -176,31 +195,37 @@ class Enumerator {
     __builtin_prefetch(row[source.column].data());
   }
 
-  static void append(ChunkLevel& out, const RowIndex& index, std::span<const std::uint32_t> matches,
-                     std::uint32_t parent) {
-    auto ordinal = static_cast<std::uint32_t>(index.ordinalOf(matches));
-    for (std::uint32_t match : matches) {
-      out.rows.push_back(match);
-      out.parents.push_back(parent);
-      out.ordinals.push_back(ordinal++);
+  // Takes up to room of match's rows into out, and leaves match with the others.
+  void append(std::size_t level, const RowIndex& index, RowIndex::Match& match,
+              std::uint32_t parent, std::size_t room) {
+    ChunkLevel& out = levels_[level];
+    const std::size_t take = std::min<std::size_t>(match.count, room);
+    if (rowsKept_[level]) {
+      out.rows.insert(out.rows.end(), match.rows, match.rows + take);
     }
+    out.parents.insert(out.parents.end(), take, parent);
+    std::uint64_t rendering = match.rendering;
+    for (std::size_t k = 0; k < take; ++k) {
+      out.renderings.push_back(rendering);
+      rendering = index.nextRendering(rendering);
+    }
+    match.rows += take;
+    match.count -= static_cast<std::uint32_t>(take);
+    match.rendering = rendering;
   }
 
   // Extends the partial rows of level - 1 into level, until its chunk is full or
   // the level before is used up. False when the work limit is reached.
   bool fill(std::size_t level) {
     ChunkLevel& out = levels_[level];
-    const ChunkLevel& in = levels_[level - 1];
     Resume& resume = resume_[level];
     const std::size_t room = chunkRows_;
     const std::size_t stepNumber = level - 1;
     const RowIndex& index = *plan_.steps[stepNumber].index;
-    const std::size_t take = std::min(resume.pending.size(), room);
-    append(out, index, resume.pending.first(take), resume.pendingParent);
-    resume.pending = resume.pending.subspan(take);
+    append(level, index, resume.pending, resume.pendingParent, room);
     const std::size_t start = resume.next;
-    const std::size_t count = in.rows.size() - start;
-    if (out.rows.size() < room && count > 0) {
+    const std::size_t count = entries(level - 1) - start;
+    if (out.parents.size() < room && count > 0) {
       const bool keyed = !plan_.steps[stepNumber].leftKeys.empty() && level > 1;
       const auto probeOf = [&](std::size_t i) {
         if (keyed && i + kKeyCellsAhead < count) {
@@ -215,22 +240,20 @@ class Enumerator {
       };
       const auto extend = [&](std::size_t i, RowIndex::Probe probe) {
         const auto entry = static_cast<std::uint32_t>(start + i);
-        const std::span<const std::uint32_t> matches =
-            index.find(keyOf(stepNumber, level - 1, entry), probe);
-        const std::size_t fits = std::min(matches.size(), room - out.rows.size());
-        append(out, index, matches.first(fits), entry);
+        RowIndex::Match matches = index.find(keyOf(stepNumber, level - 1, entry), probe);
+        append(level, index, matches, entry, room - out.parents.size());
         resume.next = entry + 1;
-        if (fits < matches.size()) {
-          resume.pending = matches.subspan(fits);
+        if (matches.count != 0) {
+          resume.pending = matches;
           resume.pendingParent = entry;
         }
-        return out.rows.size() < room;
+        return out.parents.size() < room;
       };
-      if (index.probeInOrder(count, probes_, probeOf, extend)) {
-        resume.next = in.rows.size();
+      if (index.probeInOrder(count, probes_, rowsKept_[level], probeOf, extend)) {
+        resume.next = start + count;
       }
     }
-    return budget_.draw(out.rows.size());
+    return budget_.draw(out.parents.size());
   }
 
   const JoinPlan& plan_;
@@ -241,15 +264,16 @@ class Enumerator {
   std::size_t chunkRows_;
   std::vector<ChunkLevel> levels_;
   std::vector<Resume> resume_;
+  std::vector<bool> rowsKept_;
   std::vector<std::string_view> key_;
   RowIndex::ProbeRing probes_{};
 };
 
 }  // namespace
 
-bool forEachJoinedChunk(const JoinPlan& plan, const JoinedChunkSink& sink, FirstRows first,
-                        JoinWorkBudget& budget) {
-  Enumerator enumerator(plan, sink, first, budget);
+bool forEachJoinedChunk(const JoinPlan& plan, const std::vector<LevelPositions>& wanted,
+                        const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget& budget) {
+  Enumerator enumerator(plan, wanted, sink, first, budget);
   return enumerator.run();
 }
 
@@ -258,7 +282,7 @@ bool forEachJoinedRow(const JoinPlan& plan, const std::function<bool(Cells)>& si
   for (ColumnSource source : plan.sources) {
     wanted[source.level] = LevelPositions::kRows;
   }
-  std::vector<std::vector<std::uint32_t>> positions;
+  std::vector<std::vector<std::uint64_t>> positions;
   std::vector<std::string_view> row(plan.sources.size());
   JoinWorkBudget unlimited{JoinWorkLimit{}};
   const auto sinkRows = [&](const JoinedChunk& chunk) {
@@ -274,5 +298,5 @@ bool forEachJoinedRow(const JoinPlan& plan, const std::function<bool(Cells)>& si
     }
     return true;
   };
-  return forEachJoinedChunk(plan, sinkRows, FirstRows{}, unlimited);
+  return forEachJoinedChunk(plan, wanted, sinkRows, FirstRows{}, unlimited);
 }

@@ -14,18 +14,19 @@
 
 // One partial row per entry at each level: its row of that level's table and the
 // entry of the level before that it extends. Past level 0, an entry also records
-// where its row stands in the step's index, whose rows are laid out group by group.
+// where the rendering of its row lies in the step's index; its row position is
+// kept only where someone reads it.
 struct ChunkLevel {
   std::vector<std::uint32_t> rows;
-  std::vector<std::uint32_t> parents;   // empty at level 0
-  std::vector<std::uint32_t> ordinals;  // empty at level 0
+  std::vector<std::uint32_t> parents;     // empty at level 0
+  std::vector<std::uint64_t> renderings;  // empty at level 0
 };
 
 // What a reader of a chunk wants to know of each level.
 enum class LevelPositions : unsigned char {
   kNone,
-  kRows,      // row positions in the level's table
-  kOrdinals,  // positions in the group order of the step's index (not at level 0)
+  kRows,        // row positions in the level's table
+  kRenderings,  // places of the rows' renderings in the step's index (not at level 0)
 };
 
 // A chunk of joined rows, borrowed for the length of a sink call.
@@ -33,11 +34,14 @@ class JoinedChunk {
  public:
   explicit JoinedChunk(const std::vector<ChunkLevel>& levels) : levels_(levels) {}
 
-  std::size_t size() const { return levels_.back().rows.size(); }
-  // For every level that wanted names, the position of each joined row of the
+  std::size_t size() const {
+    return levels_.back().parents.empty() ? levels_.back().rows.size()
+                                          : levels_.back().parents.size();
+  }
+  // For every level that wanted them, the positions of each joined row of the
   // chunk, in order, in positions[level]; one walk up the levels fills them all.
   void positionsByLevel(const std::vector<LevelPositions>& wanted,
-                        std::vector<std::vector<std::uint32_t>>& positions) const;
+                        std::vector<std::vector<std::uint64_t>>& positions) const;
 
  private:
   const std::vector<ChunkLevel>& levels_;
@@ -70,9 +74,10 @@ struct FirstRows {
 };
 
 // Hands every joined row of plan that extends a row of first to sink, a chunk at a
-// time. False when sink stopped it or the budget ran out before the last row.
-bool forEachJoinedChunk(const JoinPlan& plan, const JoinedChunkSink& sink, FirstRows first,
-                        JoinWorkBudget& budget);
+// time, with the positions that wanted names for each level. False when sink
+// stopped it or the budget ran out before the last row.
+bool forEachJoinedChunk(const JoinPlan& plan, const std::vector<LevelPositions>& wanted,
+                        const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget& budget);
 
 // Calls sink(cells) for every joined row, in order, until sink returns false.
 bool forEachJoinedRow(const JoinPlan& plan, const std::function<bool(Cells)>& sink);

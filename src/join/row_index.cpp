@@ -64,6 +64,44 @@ constexpr std::size_t kLongestShortKey = 7;
 constexpr std::size_t kMostLoad = 8;
 constexpr std::size_t kFewestRowsForRegions = std::size_t{1} << 16;
 constexpr std::size_t kBatchRows = 256;
+// How far ahead of the row whose record is written its cells, and then the text
+// they point to, are fetched: rows are met group by group, in no order of the
+// table's.
+constexpr std::size_t kRecordCellsAhead = 16;
+constexpr std::size_t kRecordTextAhead = 8;
+
+std::size_t lengthBytes(std::uint64_t length) {
+  std::size_t bytes = 1;
+  for (; length >= 0x80; length >>= 7) {
+    ++bytes;
+  }
+  return bytes;
+}
+
+char* writeLength(char* to, std::uint64_t length) {
+  for (; length >= 0x80; length >>= 7) {
+    *to++ = static_cast<char>((length & 0x7F) | 0x80);
+  }
+  *to++ = static_cast<char>(length);
+  return to;
+}
+
+char* writeBytes(char* to, std::string_view bytes) {
+  if (!bytes.empty()) {
+    std::memcpy(to, bytes.data(), bytes.size());
+  }
+  return to + bytes.size();
+}
+
+void writeWord(char* to, std::uint32_t word) {
+  std::memcpy(to, &word, sizeof word);
+}
+
+std::uint32_t readWord(const char* from) {
+  std::uint32_t word;
+  std::memcpy(&word, from, sizeof word);
+  return word;
+}
 
 }  // namespace
 
@@ -103,6 +141,11 @@ RowIndex::Probe RowIndex::probeFor(Cells key) const {
 RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads,
                    CellHash cellHash)
     : table_(&table), keyColumns_(std::move(keyColumns)), cellHash_(cellHash) {
+  for (std::size_t column = 0; column < table.columns.size(); ++column) {
+    if (std::find(keyColumns_.begin(), keyColumns_.end(), column) == keyColumns_.end()) {
+      otherColumns_.push_back(column);
+    }
+  }
   const std::size_t rowCount = table.rows.size();
   // Regions only pay for themselves on tables that take a while.
   const std::size_t regionCount =
@@ -128,22 +171,27 @@ bool RowIndex::build(Grouping grouping) {
   runOnThreads(regionCount,
                [this, &groupOfRow](unsigned region) { groupRows(region, groupOfRow); });
   std::vector<std::uint32_t> bases;
+  std::vector<std::uint64_t> places;
   std::uint32_t base = 0;
+  std::uint64_t place = 0;
   for (const Region& region : regions_) {
     bases.push_back(base);
+    places.push_back(place);
     base += static_cast<std::uint32_t>(region.rows);
+    place += region.recordBytes;
     groups_ += region.groups;
   }
   rowsByGroup_.resize(rowCount);
+  runOnThreads(regionCount, [&](unsigned region) { placeRows(region, bases[region], groupOfRow); });
+  groupOfRow = std::vector<std::uint32_t>();
+  // Not cleared: every byte is written before it is read.
+  records_.reset(new char[std::max<std::uint64_t>(place, 1)]);
   std::atomic<bool> keysDiffer{false};
   runOnThreads(regionCount, [&](unsigned region) {
-    if (!placeRows(region, bases[region], groupOfRow)) {
+    if (!writeRecords(region, bases[region], places[region])) {
       keysDiffer = true;
     }
   });
-  for (Region& region : regions_) {
-    region.firstRows = std::vector<std::uint32_t>();
-  }
   return !keysDiffer;
 }
 
@@ -161,7 +209,7 @@ void RowIndex::groupRows(std::size_t regionNumber, std::vector<std::uint32_t>& g
   ProbeRing probes;
   const auto insertBatch = [&] {
     probeInOrder(
-        batch.size(), probes, [&batch](std::size_t i) { return batch[i].second; },
+        batch.size(), probes, false, [&batch](std::size_t i) { return batch[i].second; },
         [&](std::size_t i, Probe probe) {
           const std::uint32_t row = batch[i].first;
           if (grouping_ == Grouping::kByKey) {
@@ -173,14 +221,16 @@ void RowIndex::groupRows(std::size_t regionNumber, std::vector<std::uint32_t>& g
               resize(region, 2 * region.slots.size());
               slot = slotOf(region, key, probe);
             }
-            region.slots[slot] = Slot{probe.word, static_cast<std::uint32_t>(region.groups), 0};
+            region.slots[slot] = Slot{probe.word, region.groups};
             region.firstRows.push_back(row);
             region.hashedWords = region.hashedWords || probe.word >= kHashedWord;
+            region.recordBytes += kRecordHead + keyBytes(row);
             ++region.groups;
           }
-          ++region.slots[slot].count;
+          region.slots[slot].data += std::uint64_t{1} << 32;
+          region.recordBytes += renderingBytes(row);
           ++region.rows;
-          groupOfRow[row] = region.slots[slot].first | regionTag(regionNumber);
+          groupOfRow[row] = groupOf(region.slots[slot]) | regionTag(regionNumber);
           return true;
         });
     batch.clear();
@@ -199,15 +249,16 @@ void RowIndex::groupRows(std::size_t regionNumber, std::vector<std::uint32_t>& g
   insertBatch();
 }
 
-bool RowIndex::placeRows(std::size_t regionNumber, std::uint32_t base,
+void RowIndex::placeRows(std::size_t regionNumber, std::uint32_t base,
                          const std::vector<std::uint32_t>& groupOfRow) {
   Region& region = regions_[regionNumber];
   // Of each of the region's groups, in the order they appeared, where its next row
-  // goes; each group is filled in table order.
-  std::vector<std::uint32_t> nextPlace(region.groups);
+  // goes; each group is filled in table order, and its last place is its end.
+  std::vector<std::uint32_t>& nextPlace = region.groupEnds;
+  nextPlace.assign(region.groups, 0);
   for (const Slot& slot : region.slots) {
     if (slot.word != kFree) {
-      nextPlace[slot.first] = slot.count;
+      nextPlace[groupOf(slot)] = countOf(slot);
     }
   }
   std::uint32_t offset = base;
@@ -217,11 +268,6 @@ bool RowIndex::placeRows(std::size_t regionNumber, std::uint32_t base,
   const std::size_t rowCount = table_->rows.size();
   const std::uint32_t tag = regionTag(regionNumber);
   const std::uint32_t groupMask = ~regionTag(regions_.size() - 1);
-  // Keys that are their own word are equal when their words are; others are
-  // compared with their group's first row, unless the grouping already did.
-  const bool checkKeys =
-      grouping_ == Grouping::kByWord && !keyColumns_.empty() && region.hashedWords;
-  bool keysAgree = true;
   std::vector<std::string_view> key;
   // The groups of rows ahead, and then where their rows go, are fetched in
   // advance: both are met in no order.
@@ -233,37 +279,106 @@ bool RowIndex::placeRows(std::size_t regionNumber, std::uint32_t base,
       const std::uint32_t ahead = groupOfRow[row + kPlacesAhead];
       if (isOwn(ahead)) {
         __builtin_prefetch(&nextPlace[ahead & groupMask]);
-        if (checkKeys) {
-          __builtin_prefetch(&region.firstRows[ahead & groupMask]);
-        }
       }
     }
     if (taggedGroups_ && row + kTargetsAhead < rowCount) {
       const std::uint32_t ahead = groupOfRow[row + kTargetsAhead];
       if (isOwn(ahead)) {
         __builtin_prefetch(&rowsByGroup_[nextPlace[ahead & groupMask]]);
-        if (checkKeys) {
-          prefetchKeyOf(region.firstRows[ahead & groupMask]);
-        }
       }
     }
     const std::uint32_t group = groupOfRow[row];
     if (taggedGroups_ ? !isOwn(group) : !inRegion(row, region, key)) {
       continue;
     }
-    const std::uint32_t first = region.firstRows[group & groupMask];
-    if (checkKeys && first != row && !rowsShareKey(static_cast<std::uint32_t>(row), first)) {
-      keysAgree = false;
-      break;
-    }
     rowsByGroup_[nextPlace[group & groupMask]++] = static_cast<std::uint32_t>(row);
+  }
+}
+
+bool RowIndex::writeRecords(std::size_t regionNumber, std::uint32_t base, std::uint64_t place) {
+  Region& region = regions_[regionNumber];
+  // Keys that are their own word are equal when their words are; others are
+  // compared with their group's first row, unless the grouping already did.
+  const bool checkKeys = grouping_ == Grouping::kByWord && region.hashedWords;
+  const std::uint32_t end = base + static_cast<std::uint32_t>(region.rows);
+  std::vector<std::uint64_t> recordOfGroup(region.groups);
+  char* to = records_.get() + place;
+  std::uint32_t position = base;
+  for (std::size_t group = 0; group < region.groups; ++group) {
+    const std::uint32_t groupEnd = region.groupEnds[group];
+    const std::uint32_t first = rowsByGroup_[position];
+    recordOfGroup[group] = static_cast<std::uint64_t>(to - records_.get());
+    writeWord(to, groupEnd - position);
+    writeWord(to + 4, position);
+    to = writeKey(to + kRecordHead, first);
+    for (; position < groupEnd; ++position) {
+      if (position + kRecordCellsAhead < end) {
+        __builtin_prefetch(table_->rows[rowsByGroup_[position + kRecordCellsAhead]].storage());
+      }
+      if (position + kRecordTextAhead < end) {
+        const Row ahead = table_->rows[rowsByGroup_[position + kRecordTextAhead]];
+        if (ahead.size() != 0) {
+          __builtin_prefetch(ahead[0].data());
+        }
+      }
+      const std::uint32_t row = rowsByGroup_[position];
+      if (checkKeys && row != first && !rowsShareKey(row, first)) {
+        return false;
+      }
+      to = writeRendering(to, row);
+    }
   }
   for (Slot& slot : region.slots) {
     if (slot.word != kFree) {
-      slot.first = nextPlace[slot.first] - slot.count;
+      slot.data = recordOfGroup[groupOf(slot)];
     }
   }
-  return keysAgree;
+  region.firstRows = std::vector<std::uint32_t>();
+  region.groupEnds = std::vector<std::uint32_t>();
+  return true;
+}
+
+std::size_t RowIndex::keyBytes(std::uint32_t row) const {
+  const Row cells = table_->rows[row];
+  std::size_t bytes = 0;
+  for (std::size_t column : keyColumns_) {
+    bytes += lengthBytes(cells[column].size()) + cells[column].size();
+  }
+  return bytes;
+}
+
+std::size_t RowIndex::renderingBytes(std::uint32_t row) const {
+  const Row cells = table_->rows[row];
+  std::size_t length = otherColumns_.empty() ? 0 : otherColumns_.size() - 1;
+  for (std::size_t column : otherColumns_) {
+    length += cells[column].size();
+  }
+  return lengthBytes(length) + length;
+}
+
+char* RowIndex::writeKey(char* to, std::uint32_t row) const {
+  const Row cells = table_->rows[row];
+  for (std::size_t column : keyColumns_) {
+    to = writeLength(to, cells[column].size());
+    to = writeBytes(to, cells[column]);
+  }
+  return to;
+}
+
+char* RowIndex::writeRendering(char* to, std::uint32_t row) const {
+  const Row cells = table_->rows[row];
+  std::size_t length = otherColumns_.empty() ? 0 : otherColumns_.size() - 1;
+  for (std::size_t column : otherColumns_) {
+    length += cells[column].size();
+  }
+  to = writeLength(to, length);
+  for (std::size_t i = 0; i < otherColumns_.size(); ++i) {
+    if (i != 0) {
+      *to++ = ',';
+    }
+    to = writeBytes(to, cells[otherColumns_[i]]);
+  }
+  return to;
 }
 
 std::uint32_t RowIndex::regionTag(std::size_t regionNumber) const {
@@ -280,8 +395,7 @@ bool RowIndex::inRegion(std::size_t row, const Region& region,
 }
 
 void RowIndex::resize(Region& region, std::size_t slotCount) {
-  std::vector<Slot> old =
-      std::exchange(region.slots, std::vector<Slot>(slotCount, Slot{kFree, 0, 0}));
+  std::vector<Slot> old = std::exchange(region.slots, std::vector<Slot>(slotCount, Slot{kFree, 0}));
   region.mask = slotCount - 1;
   for (const Slot& slot : old) {
     if (slot.word == kFree) {
@@ -305,20 +419,49 @@ std::size_t RowIndex::slotOf(const Region& region, Cells key, Probe probe) const
     if (candidate.word != probe.word) {
       continue;
     }
-    if (probe.word < kHashedWord || (building_ && grouping_ == Grouping::kByWord) ||
-        rowHasKey(firstRowOf(region, candidate), key)) {
+    if (probe.word < kHashedWord) {
+      return slot;
+    }
+    if (!building_) {
+      if (recordHasKey(candidate.data, key)) {
+        return slot;
+      }
+      continue;
+    }
+    if (grouping_ == Grouping::kByWord || rowHasKey(region.firstRows[groupOf(candidate)], key)) {
       return slot;
     }
   }
 }
 
-std::span<const std::uint32_t> RowIndex::find(Cells key, Probe probe) const {
+RowIndex::Match RowIndex::find(Cells key, Probe probe) const {
   const Region& region = regionOf(probe);
   const Slot& group = region.slots[slotOf(region, key, probe)];
   if (group.word == kFree) {
     return {};
   }
-  return std::span<const std::uint32_t>(rowsByGroup_.data() + group.first, group.count);
+  const char* record = records_.get() + group.data;
+  Match match;
+  match.count = readWord(record);
+  match.rows = rowsByGroup_.data() + readWord(record + 4);
+  const char* at = record + kRecordHead;
+  for (std::size_t k = 0; k < keyColumns_.size(); ++k) {
+    at += readLength(at);
+  }
+  match.rendering = static_cast<std::uint64_t>(at - records_.get());
+  return match;
+}
+
+bool RowIndex::recordHasKey(std::uint64_t record, Cells key) const {
+  const char* at = records_.get() + record + kRecordHead;
+  for (std::string_view cell : key) {
+    const std::uint64_t length = readLength(at);
+    if (length != cell.size() || (length != 0 && std::memcmp(at, cell.data(), cell.size()) != 0)) {
+      return false;
+    }
+    at += length;
+  }
+  return true;
 }
 
 const RowIndex::Slot* RowIndex::likelySlot(Probe probe) const {
@@ -338,31 +481,40 @@ void RowIndex::prefetchGroup(Probe probe) const {
   if (group == nullptr) {
     return;
   }
-  const Region& region = regionOf(probe);
-  __builtin_prefetch(building_ ? &region.firstRows[group->first] : &rowsByGroup_[group->first]);
+  if (building_) {
+    __builtin_prefetch(&regionOf(probe).firstRows[groupOf(*group)]);
+    return;
+  }
+  const char* record = records_.get() + group->data;
+  __builtin_prefetch(record);
+  __builtin_prefetch(record + 64);
 }
 
-void RowIndex::prefetchFirstRow(Probe probe) const {
+void RowIndex::prefetchFirstRow(Probe probe, bool rowsWanted) const {
   if (building_ && grouping_ == Grouping::kByWord) {
     return;  // nothing but the slot is read
   }
-  // Keys held in their slot are compared there; a join then writes the first
-  // match's cells, so they are fetched for it (not while building: no join waits).
   const Slot* group = likelySlot(probe);
-  if (group != nullptr && (probe.word >= kHashedWord || !building_)) {
-    __builtin_prefetch(table_->rows[firstRowOf(regionOf(probe), *group)].storage());
+  if (group == nullptr) {
+    return;
+  }
+  if (building_) {
+    __builtin_prefetch(table_->rows[regionOf(probe).firstRows[groupOf(*group)]].storage());
+    return;
+  }
+  if (rowsWanted) {
+    __builtin_prefetch(&rowsByGroup_[readWord(records_.get() + group->data + 4)]);
   }
 }
 
 void RowIndex::prefetchKeyText(Probe probe) const {
-  if (building_ && grouping_ == Grouping::kByWord) {
-    return;  // nothing but the slot is read
+  if (!building_ || grouping_ == Grouping::kByWord || keyColumns_.empty()) {
+    return;  // a built index compares keys in its records
   }
   const Slot* group = likelySlot(probe);
-  if (group != nullptr && probe.word >= kHashedWord && !keyColumns_.empty()) {
-    const char* text =
-        table_->rows[firstRowOf(regionOf(probe), *group)][keyColumns_.front()].data();
-    __builtin_prefetch(text);
+  if (group != nullptr && probe.word >= kHashedWord) {
+    const Row first = table_->rows[regionOf(probe).firstRows[groupOf(*group)]];
+    __builtin_prefetch(first[keyColumns_.front()].data());
   }
 }
 
@@ -383,11 +535,6 @@ bool RowIndex::rowsShareKey(std::uint32_t row, std::uint32_t other) const {
     }
   }
   return true;
-}
-
-void RowIndex::prefetchKeyOf(std::uint32_t row) const {
-  const Row cells = table_->rows[row];
-  __builtin_prefetch(cells.storage());
 }
 
 bool RowIndex::rowHasKey(std::uint32_t row, Cells key) const {

@@ -34,47 +34,25 @@ inline void copyBytes(char* to, const char* from, std::size_t count) {
   }
 }
 
-// The cells that one level of the plan adds to a joined row. A right table whose
-// rows are each written many times has them rendered once ("a,b"), group by group
-// in the order of its index, so that writing one is a single copy from memory next
-// to that of the rows before it; the others are put together from their cells each
-// time.
+// The cells that one level of the plan adds to a joined row. The first table's
+// are put together from its cells; a right table's rows are each rendered once in
+// its index, next to the key that found them, and copied from there.
 class LevelCells {
  public:
-  LevelCells(std::size_t level, const Table& table) : level_(level), table_(&table) {}
+  LevelCells(std::size_t level, const Table& table, const RowIndex* index)
+      : level_(level), table_(&table), index_(index) {}
 
   void addColumn(std::size_t column) { columns_.push_back(column); }
   std::size_t level() const { return level_; }
-  // Whether write and length take positions in the index's group order.
-  bool rendered() const { return !ends_.empty(); }
+  // Whether positions are places of renderings rather than rows.
+  bool rendered() const { return index_ != nullptr; }
 
-  void renderOnce(const RowIndex& index) {
-    const RowList& rows = table_->rows;
-    // Sized exactly first: growing by doubling would hold up to twice the bytes.
-    std::size_t total = 0;
-    for (std::uint32_t r = 0; r < rows.size(); ++r) {
-      total += length(r);
-    }
-    rendered_.reserve(total);
-    ends_.reserve(rows.size());
-    for (std::uint32_t r : index.rowsInGroupOrder()) {
-      const Row row = rows[r];
-      for (std::size_t i = 0; i < columns_.size(); ++i) {
-        if (i != 0) {
-          rendered_.push_back(',');
-        }
-        rendered_.append(row[columns_[i]]);
-      }
-      ends_.push_back(rendered_.size());
-    }
-  }
-
-  // The bytes this level adds for row.
-  std::size_t length(std::uint32_t row) const {
+  // The bytes this level adds for the row at position.
+  std::size_t length(std::uint64_t position) const {
     if (rendered()) {
-      return ends_[row] - (row == 0 ? 0 : ends_[row - 1]);
+      return index_->rendering(position).size();
     }
-    const Row cells = table_->rows[row];
+    const Row cells = table_->rows[position];
     std::size_t total = columns_.size() - 1;
     for (std::size_t column : columns_) {
       total += cells[column].size();
@@ -83,14 +61,13 @@ class LevelCells {
   }
 
   // Writes those bytes at to; returns the end.
-  char* write(char* to, std::uint32_t row) const {
+  char* write(char* to, std::uint64_t position) const {
     if (rendered()) {
-      const std::size_t begin = row == 0 ? 0 : ends_[row - 1];
-      const std::size_t count = ends_[row] - begin;
-      copyBytes(to, rendered_.data() + begin, count);
-      return to + count;
+      const std::string_view bytes = index_->rendering(position);
+      copyBytes(to, bytes.data(), bytes.size());
+      return to + bytes.size();
     }
-    const Row cells = table_->rows[row];
+    const Row cells = table_->rows[position];
     for (std::size_t i = 0; i < columns_.size(); ++i) {
       if (i != 0) {
         *to++ = ',';
@@ -102,31 +79,12 @@ class LevelCells {
     return to;
   }
 
-  // Rows of a right table are met in no order; their memory is fetched ahead, the
-  // cells first, then the text they point to.
-  void prefetchCells(std::uint32_t row) const {
+  void writeTo(OutputPart& out, std::uint64_t position) const {
     if (rendered()) {
-      __builtin_prefetch(rendered_.data() + (row == 0 ? 0 : ends_[row - 1]));
+      out.write(index_->rendering(position));
       return;
     }
-    __builtin_prefetch(table_->rows[row].storage());
-  }
-  void prefetchText(std::uint32_t row) const {
-    if (rendered()) {
-      return;
-    }
-    const char* text = table_->rows[row][columns_.front()].data();
-    __builtin_prefetch(text);
-    __builtin_prefetch(text + 64);
-  }
-
-  void writeTo(OutputPart& out, std::uint32_t row) const {
-    if (rendered()) {
-      const std::size_t begin = row == 0 ? 0 : ends_[row - 1];
-      out.write(std::string_view(rendered_).substr(begin, ends_[row] - begin));
-      return;
-    }
-    const Row cells = table_->rows[row];
+    const Row cells = table_->rows[position];
     for (std::size_t i = 0; i < columns_.size(); ++i) {
       if (i != 0) {
         out.put(',');
@@ -138,9 +96,8 @@ class LevelCells {
  private:
   std::size_t level_;
   const Table* table_;
+  const RowIndex* index_;  // of the step that joins this level's table; none at level 0
   std::vector<std::size_t> columns_;
-  std::string rendered_;
-  std::vector<std::size_t> ends_;  // of each row's rendering, when rendered once
 };
 
 // How a joined row is put together from the levels that add cells to it.
@@ -149,12 +106,14 @@ class RowLayout {
   explicit RowLayout(const JoinPlan& plan) : wanted_(plan.tables.size(), LevelPositions::kNone) {
     for (const ColumnSource source : plan.sources) {
       if (levels_.empty() || levels_.back().level() != source.level) {
-        levels_.emplace_back(source.level, *plan.tables[source.level]);
-        wanted_[source.level] = LevelPositions::kRows;
+        const RowIndex* index =
+            source.level == 0 ? nullptr : plan.steps[source.level - 1].index.get();
+        levels_.emplace_back(source.level, *plan.tables[source.level], index);
+        wanted_[source.level] =
+            index == nullptr ? LevelPositions::kRows : LevelPositions::kRenderings;
       }
       levels_.back().addColumn(source.column);
     }
-    const double firstRows = static_cast<double>(plan.tables.front()->rows.size());
     // The joined rows that follow each other with the same row of a level: about
     // the product of the matches each later step finds for a row.
     std::vector<double> repeats(plan.tables.size(), 1);
@@ -168,20 +127,6 @@ class RowLayout {
     for (std::size_t l = 0; l < levels_.size(); ++l) {
       remembered_[l] = repeats[levels_[l].level()] >= kRepeatsWorthRemembering;
     }
-    for (LevelCells& level : levels_) {
-      if (level.level() == 0) {
-        continue;
-      }
-      // Each group of equal keys is met by about firstRows / groups rows on the
-      // left, and each of its rows is written that often.
-      const RowIndex& index = *plan.steps[level.level() - 1].index;
-      const double groups = static_cast<double>(std::max<std::size_t>(1, index.groupCount()));
-      if (firstRows / groups >= kRepeatsWorthRendering &&
-          plan.tables[level.level()]->rows.size() <= kMostRowsToRender) {
-        level.renderOnce(index);
-        wanted_[level.level()] = LevelPositions::kOrdinals;
-      }
-    }
   }
 
   const std::vector<LevelCells>& levels() const { return levels_; }
@@ -191,9 +136,7 @@ class RowLayout {
   bool remembered(std::size_t l) const { return remembered_[l] && !levels_[l].rendered(); }
 
  private:
-  static constexpr double kRepeatsWorthRendering = 4;
   static constexpr double kRepeatsWorthRemembering = 2;
-  static constexpr std::size_t kMostRowsToRender = std::size_t{1} << 24;
 
   std::vector<LevelCells> levels_;      // those that add at least one cell
   std::vector<LevelPositions> wanted_;  // by level of the plan
@@ -211,20 +154,10 @@ class ChunkWriter {
     chunk.positionsByLevel(layout_.wanted(), positions_);
     const std::vector<LevelCells>& levels = layout_.levels();
     for (std::size_t i = 0; i < chunk.size(); ++i) {
-      if (i + kCellsAhead < chunk.size()) {
-        for (const LevelCells& level : levels) {
-          level.prefetchCells(positions_[level.level()][i + kCellsAhead]);
-        }
-      }
-      if (i + kTextAhead < chunk.size()) {
-        for (const LevelCells& level : levels) {
-          level.prefetchText(positions_[level.level()][i + kTextAhead]);
-        }
-      }
       // The commas between levels and the line end.
       std::size_t length = std::max<std::size_t>(levels.size(), 1);
       for (std::size_t l = 0; l < levels.size(); ++l) {
-        const std::uint32_t row = positions_[levels[l].level()][i];
+        const std::uint64_t row = positions_[levels[l].level()][i];
         if (layout_.remembered(l)) {
           length += remember(l, row).size();
           continue;
@@ -257,13 +190,13 @@ class ChunkWriter {
 
  private:
   struct Remembered {
-    std::uint32_t row = 0;
+    std::uint64_t row = 0;
     bool valid = false;
     std::string bytes;
   };
 
   // The bytes of that level for row, rendered again only when the row changes.
-  const std::string& remember(std::size_t l, std::uint32_t row) {
+  const std::string& remember(std::size_t l, std::uint64_t row) {
     Remembered& last = last_[l];
     if (!last.valid || last.row != row) {
       const LevelCells& level = layout_.levels()[l];
@@ -274,9 +207,6 @@ class ChunkWriter {
     }
     return last.bytes;
   }
-
-  static constexpr std::size_t kCellsAhead = 128;
-  static constexpr std::size_t kTextAhead = 48;
 
   void writeLongRow(std::size_t i) {
     const std::vector<LevelCells>& levels = layout_.levels();
@@ -292,7 +222,7 @@ class ChunkWriter {
   const RowLayout& layout_;
   OutputPart& out_;
   std::vector<Remembered> last_;  // by entry of the layout's levels
-  std::vector<std::vector<std::uint32_t>> positions_;
+  std::vector<std::vector<std::uint64_t>> positions_;
 };
 
 std::size_t rowsPerPart(std::size_t firstRows, Parallelism parallelism) {
@@ -328,23 +258,23 @@ bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism paralle
   std::atomic<std::size_t> nextPart{0};
   std::atomic<bool> stopped{false};
   out.beginParts();
-  runOnThreads(std::min<std::size_t>(parallelism.threads, std::max<std::size_t>(parts, 1)),
-               [&](unsigned) {
-                 for (std::size_t part = nextPart++; part < parts; part = nextPart++) {
-                   OutputPart output(out, part);
-                   if (stopped) {
-                     continue;
-                   }
-                   ChunkWriter writer(layout, output);
-                   const FirstRows rows{part * partRows, (part + 1) * partRows};
-                   const bool complete = forEachJoinedChunk(
-                       plan, [&writer](const JoinedChunk& chunk) { return writer.write(chunk); },
-                       rows, budget);
-                   if (!complete) {
-                     stopped = true;
-                   }
-                 }
-               });
+  runOnThreads(
+      std::min<std::size_t>(parallelism.threads, std::max<std::size_t>(parts, 1)), [&](unsigned) {
+        for (std::size_t part = nextPart++; part < parts; part = nextPart++) {
+          OutputPart output(out, part);
+          if (stopped) {
+            continue;
+          }
+          ChunkWriter writer(layout, output);
+          const FirstRows rows{part * partRows, (part + 1) * partRows};
+          const bool complete = forEachJoinedChunk(
+              plan, layout.wanted(),
+              [&writer](const JoinedChunk& chunk) { return writer.write(chunk); }, rows, budget);
+          if (!complete) {
+            stopped = true;
+          }
+        }
+      });
   out.endParts();
   return out.flush() && !stopped;
 }

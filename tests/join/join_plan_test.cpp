@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "join/joined_rows.h"
+#include "output/result_writer.h"
 #include "support/reference_join.h"
 
 namespace {
@@ -156,26 +158,111 @@ TEST(JoinPlanTest, ChainMatchesLeftToRightFold) {
   }
 }
 
-// Large tables are indexed in regions, one thread each; every key must find the
-// same rows as in an index built in one piece.
-TEST(RowIndexTest, RegionsFindWhatOnePieceFinds) {
+// Hashes under which distinct keys collide: an index must still tell the keys
+// apart by their bytes, and find what a plain map finds.
+std::uint64_t oneHashForAll(std::string_view) {
+  return 42;
+}
+std::uint64_t hashOfLastByte(std::string_view cell) {
+  return cell.empty() ? 0 : static_cast<unsigned char>(cell.back());
+}
+std::uint64_t hashOfLength(std::string_view cell) {
+  return cell.size();
+}
+
+// Large tables are indexed in regions, one thread each; every key must find its
+// rows, in table order, whether the hashes keep keys apart or not.
+TEST(RowIndexTest, FindsWhatAMapFinds) {
   std::vector<Strings> rows;
+  std::map<std::string, std::vector<std::uint32_t>> expected;
+  const auto keyText = [](int key) {
+    return key % 3 == 0 ? "long key " + std::to_string(key) : std::to_string(key);
+  };
   for (int i = 0; i < 100000; ++i) {
-    const int key = (i * 7919) % 30011;
-    rows.push_back({key % 3 == 0 ? "long key " + std::to_string(key) : std::to_string(key)});
+    const std::string key = keyText((i * 7919) % 30011);
+    rows.push_back({key});
+    expected[key].push_back(static_cast<std::uint32_t>(i));
   }
   TableBuilder builder;
   const Table table = builder.make("T", {"k"}, rows);
-  const RowIndex whole(table, {0}, 1);
-  const RowIndex regions(table, {0}, 4);
-  EXPECT_EQ(regions.groupCount(), whole.groupCount());
-  for (int key = 0; key < 30100; ++key) {
-    const std::string text = key % 3 == 0 ? "long key " + std::to_string(key) : std::to_string(key);
-    const std::string_view cell = text;
-    const Cells probe(&cell, 1);
-    const auto expected = whole.find(probe, whole.probeFor(probe));
-    const auto found = regions.find(probe, regions.probeFor(probe));
-    ASSERT_TRUE(std::equal(found.begin(), found.end(), expected.begin(), expected.end())) << key;
+  const struct {
+    const char* what;
+    CellHash hash;
+    unsigned threads;
+  } cases[] = {{"one piece", hashBytes, 1},
+               {"regions", hashBytes, 4},
+               {"colliding hashes in regions", hashOfLastByte, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const RowIndex index(table, {0}, c.threads, c.hash);
+    EXPECT_EQ(index.groupCount(), expected.size());
+    for (int key = 0; key < 30100; ++key) {
+      const std::string text = keyText(key);
+      const std::string_view cell = text;
+      const Cells probe(&cell, 1);
+      const auto found = index.find(probe, index.probeFor(probe)).positions();
+      const auto entry = expected.find(text);
+      const std::vector<std::uint32_t> none;
+      const std::vector<std::uint32_t>& want = entry == expected.end() ? none : entry->second;
+      ASSERT_TRUE(std::equal(found.begin(), found.end(), want.begin(), want.end())) << key;
+    }
+  }
+}
+
+// The bytes a plan writes for its result.
+std::string writtenResult(const JoinPlan& plan, Parallelism parallelism) {
+  std::string collected;
+  OutputFile out;
+  out.openInMemory(collected);
+  EXPECT_TRUE(writeJoinedTable(plan, out, parallelism));
+  return collected;
+}
+
+// Chains of up to eight random tables, keys of every width among them, written on
+// two threads in small parts and enumerated row by row, under hashes that keep
+// keys apart and under hashes that make most of them collide.
+TEST(JoinPlanTest, ChainsAgreeWithReferenceUnderAnyHash) {
+  const struct {
+    const char* what;
+    CellHash hash;
+  } hashes[] = {{"real hash", hashBytes},
+                {"one hash for all", oneHashForAll},
+                {"hash of the last byte", hashOfLastByte},
+                {"hash of the length", hashOfLength}};
+  RandomTables random(4242);
+  for (int round = 0; round < 600; ++round) {
+    SCOPED_TRACE(round);
+    const std::size_t count = 2 + round % 7;
+    std::vector<PlainTable> plain;
+    TableBuilder builder;
+    std::vector<Table> tables;
+    for (std::size_t t = 0; t < count; ++t) {
+      plain.push_back(random.table(std::string(1, static_cast<char>('A' + t)), false));
+    }
+    for (const PlainTable& table : plain) {
+      tables.push_back(builder.make(table));
+    }
+    PlainTable expected = plain.front();
+    for (std::size_t t = 1; t < count; ++t) {
+      expected = referenceJoin(expected, plain[t]);
+    }
+    expected.name = "result";
+    for (const auto& h : hashes) {
+      SCOPED_TRACE(h.what);
+      JoinPlan plan = startJoin(tables.front());
+      plan.name = "result";
+      plan.cellHash = h.hash;
+      for (std::size_t t = 1; t < count; ++t) {
+        addJoinStep(plan, tables[t]);
+      }
+      ASSERT_EQ(writtenResult(plan, Parallelism{2, 0, 1}), renderResult(expected));
+      std::vector<Strings> streamed;
+      forEachJoinedRow(plan, [&streamed](Cells row) {
+        streamed.emplace_back(row.begin(), row.end());
+        return true;
+      });
+      ASSERT_EQ(streamed, expected.rows);
+    }
   }
 }
 

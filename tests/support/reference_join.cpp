@@ -89,7 +89,23 @@ std::vector<Strings> rowsOf(const Table& table) {
 }
 
 PlainTable RandomTables::table(const std::string& name, bool parsable) {
-  static const char* const kCells[] = {"", "1", "2", "01", "x", "x y", "'p,q'", "'a, b'", "\t"};
+  // Besides short cells, keys of the widths users have: 8 digits, 16 hex digits, a
+  // UUID, each once more with its last byte changed.
+  static const char* const kCells[] = {"",
+                                       "1",
+                                       "2",
+                                       "01",
+                                       "x",
+                                       "x y",
+                                       "'p,q'",
+                                       "'a, b'",
+                                       "\t",
+                                       "12345678",
+                                       "12345679",
+                                       "0123456789abcdef",
+                                       "0123456789abcdee",
+                                       "3f2b8c1e-9d4a-4b7e-a1c5-6e0f2d9b8a71",
+                                       "3f2b8c1e-9d4a-4b7e-a1c5-6e0f2d9b8a72"};
   PlainTable table{name, {}, {}};
   const std::size_t columnCount = parsable ? 1 + pick(2) : pick(4);
   const std::size_t firstCell = parsable ? 1 : 0;
