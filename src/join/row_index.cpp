@@ -93,16 +93,6 @@ char* writeBytes(char* to, std::string_view bytes) {
   return to + bytes.size();
 }
 
-void writeWord(char* to, std::uint32_t word) {
-  std::memcpy(to, &word, sizeof word);
-}
-
-std::uint32_t readWord(const char* from) {
-  std::uint32_t word;
-  std::memcpy(&word, from, sizeof word);
-  return word;
-}
-
 }  // namespace
 
 std::uint64_t hashBytes(std::string_view bytes) {
@@ -184,6 +174,9 @@ bool RowIndex::build(Grouping grouping) {
   rowsByGroup_.resize(rowCount);
   runOnThreads(regionCount, [&](unsigned region) { placeRows(region, bases[region], groupOfRow); });
   groupOfRow = std::vector<std::uint32_t>();
+  for (Region& region : regions_) {
+    region.firstRows = std::vector<std::uint32_t>();
+  }
   // Not cleared: every byte is written before it is read.
   records_.reset(new char[std::max<std::uint64_t>(place, 1)]);
   std::atomic<bool> keysDiffer{false};
@@ -224,7 +217,7 @@ void RowIndex::groupRows(std::size_t regionNumber, std::vector<std::uint32_t>& g
             region.slots[slot] = Slot{probe.word, region.groups};
             region.firstRows.push_back(row);
             region.hashedWords = region.hashedWords || probe.word >= kHashedWord;
-            region.recordBytes += kRecordHead + keyBytes(row);
+            region.recordBytes += kMostHeadBytes + (probe.word >= kHashedWord ? keyBytes(row) : 0);
             ++region.groups;
           }
           region.slots[slot].data += std::uint64_t{1} << 32;
@@ -254,15 +247,15 @@ void RowIndex::placeRows(std::size_t regionNumber, std::uint32_t base,
   Region& region = regions_[regionNumber];
   // Of each of the region's groups, in the order they appeared, where its next row
   // goes; each group is filled in table order, and its last place is its end.
-  std::vector<std::uint32_t>& nextPlace = region.groupEnds;
+  std::vector<std::uint64_t>& nextPlace = region.groupEnds;
   nextPlace.assign(region.groups, 0);
   for (const Slot& slot : region.slots) {
     if (slot.word != kFree) {
       nextPlace[groupOf(slot)] = countOf(slot);
     }
   }
-  std::uint32_t offset = base;
-  for (std::uint32_t& place : nextPlace) {
+  std::uint64_t offset = base;
+  for (std::uint64_t& place : nextPlace) {
     offset += std::exchange(place, offset);
   }
   const std::size_t rowCount = table_->rows.size();
@@ -301,17 +294,20 @@ bool RowIndex::writeRecords(std::size_t regionNumber, std::uint32_t base, std::u
   // compared with their group's first row, unless the grouping already did.
   const bool checkKeys = grouping_ == Grouping::kByWord && region.hashedWords;
   const std::uint32_t end = base + static_cast<std::uint32_t>(region.rows);
-  std::vector<std::uint64_t> recordOfGroup(region.groups);
   char* to = records_.get() + place;
   std::uint32_t position = base;
-  for (std::size_t group = 0; group < region.groups; ++group) {
-    const std::uint32_t groupEnd = region.groupEnds[group];
+  // Each group's end is read once, and its place is then taken by that of the
+  // group's record.
+  for (std::uint64_t& groupEnd : region.groupEnds) {
+    const auto stop = static_cast<std::uint32_t>(groupEnd);
     const std::uint32_t first = rowsByGroup_[position];
-    recordOfGroup[group] = static_cast<std::uint64_t>(to - records_.get());
-    writeWord(to, groupEnd - position);
-    writeWord(to + 4, position);
-    to = writeKey(to + kRecordHead, first);
-    for (; position < groupEnd; ++position) {
+    groupEnd = static_cast<std::uint64_t>(to - records_.get());
+    to = writeLength(to, stop - position);
+    to = writeLength(to, position);
+    if (!keyIsItsWord(first)) {
+      to = writeKey(to, first);
+    }
+    for (; position < stop; ++position) {
       if (position + kRecordCellsAhead < end) {
         __builtin_prefetch(table_->rows[rowsByGroup_[position + kRecordCellsAhead]].storage());
       }
@@ -330,12 +326,15 @@ bool RowIndex::writeRecords(std::size_t regionNumber, std::uint32_t base, std::u
   }
   for (Slot& slot : region.slots) {
     if (slot.word != kFree) {
-      slot.data = recordOfGroup[groupOf(slot)];
+      slot.data = region.groupEnds[groupOf(slot)];
     }
   }
-  region.firstRows = std::vector<std::uint32_t>();
-  region.groupEnds = std::vector<std::uint32_t>();
+  region.groupEnds = std::vector<std::uint64_t>();
   return true;
+}
+
+bool RowIndex::keyIsItsWord(std::uint32_t row) const {
+  return keyColumns_.size() == 1 && table_->rows[row][keyColumns_[0]].size() <= kLongestShortKey;
 }
 
 std::size_t RowIndex::keyBytes(std::uint32_t row) const {
@@ -440,20 +439,23 @@ RowIndex::Match RowIndex::find(Cells key, Probe probe) const {
   if (group.word == kFree) {
     return {};
   }
-  const char* record = records_.get() + group.data;
+  const char* at = records_.get() + group.data;
   Match match;
-  match.count = readWord(record);
-  match.rows = rowsByGroup_.data() + readWord(record + 4);
-  const char* at = record + kRecordHead;
-  for (std::size_t k = 0; k < keyColumns_.size(); ++k) {
-    at += readLength(at);
+  match.count = static_cast<std::uint32_t>(readLength(at));
+  match.rows = rowsByGroup_.data() + readLength(at);
+  if (probe.word >= kHashedWord) {
+    for (std::size_t k = 0; k < keyColumns_.size(); ++k) {
+      at += readLength(at);
+    }
   }
   match.rendering = static_cast<std::uint64_t>(at - records_.get());
   return match;
 }
 
 bool RowIndex::recordHasKey(std::uint64_t record, Cells key) const {
-  const char* at = records_.get() + record + kRecordHead;
+  const char* at = records_.get() + record;
+  readLength(at);
+  readLength(at);
   for (std::string_view cell : key) {
     const std::uint64_t length = readLength(at);
     if (length != cell.size() || (length != 0 && std::memcmp(at, cell.data(), cell.size()) != 0)) {
@@ -503,7 +505,9 @@ void RowIndex::prefetchFirstRow(Probe probe, bool rowsWanted) const {
     return;
   }
   if (rowsWanted) {
-    __builtin_prefetch(&rowsByGroup_[readWord(records_.get() + group->data + 4)]);
+    const char* at = records_.get() + group->data;
+    readLength(at);
+    __builtin_prefetch(&rowsByGroup_[readLength(at)]);
   }
 }
 

@@ -139,8 +139,9 @@ class RowIndex {
     return static_cast<std::uint32_t>(slot.data >> 32);
   }
   // A record starts with its group's row count and the position of its first row
-  // in rowsByGroup_, four bytes each; then come the key and the renderings.
-  static constexpr std::size_t kRecordHead = 8;
+  // in rowsByGroup_, as lengths are written; then come the key, unless the slot's
+  // word is the key, and the renderings.
+  static constexpr std::size_t kMostHeadBytes = 10;
 
   // The slots of the keys whose hashes share their top bits.
   struct Region {
@@ -151,7 +152,7 @@ class RowIndex {
     std::size_t recordBytes = 0;
     bool hashedWords = false;              // whether a group's word is a hash
     std::vector<std::uint32_t> firstRows;  // of each group, while building
-    std::vector<std::uint32_t> groupEnds;  // in rowsByGroup_, while building
+    std::vector<std::uint64_t> groupEnds;  // in rowsByGroup_, then of records, while building
   };
 
   // Groups are first told apart by their words alone, so that building never reads
@@ -196,6 +197,7 @@ class RowIndex {
   bool recordHasKey(std::uint64_t record, Cells key) const;
   // The bytes a row takes in the records: its key when it opens a group, and its
   // rendering.
+  bool keyIsItsWord(std::uint32_t row) const;
   std::size_t keyBytes(std::uint32_t row) const;
   std::size_t renderingBytes(std::uint32_t row) const;
   char* writeKey(char* to, std::uint32_t row) const;
