@@ -13,8 +13,12 @@ Application::Application(std::ostream& consoleStream, MemoryRun* files)
       parallelism(files != nullptr ? files->parallelism : machineParallelism()) {}
 
 int Application::run(int argc, const char* const* argv) {
+  return finishOutput(runStages(argc, argv));
+}
+
+int Application::runStages(int argc, const char* const* argv) {
   if (!openFiles(argc, argv, defaultSuffix)) {
-    return output.hasFailed() ? kOutputWriteFailed : kFilesFailed;
+    return kFilesFailed;
   }
   // The copy of the input goes to the output file while the text is parsed. What
   // parsing has to say waits until the copy is written, so that a failed copy is
@@ -87,14 +91,29 @@ int Application::joinChain() {
     console << "Can't write output file!\n" << std::flush;
     return kOutputWriteFailed;
   }
-  console << "Output written." << std::flush;
   return kResultWritten;
 }
 
 bool Application::writeResult(const JoinPlan& result) {
   const JoinWorkLimit limit = memoryRun != nullptr ? memoryRun->joinWork : JoinWorkLimit{};
-  const bool written = writeJoinedTable(result, output, parallelism, limit);
-  // Closing can fail too (a quota, a network file system), and then the result
-  // may not be on the disk.
-  return output.close() && written;
+  return writeJoinedTable(result, output, parallelism, limit);
+}
+
+int Application::finishOutput(int status) {
+  if (!outputOpened) {
+    return status;
+  }
+  // Closing can fail too (a quota, a network file system), and so can giving the
+  // file its name; the run is then not what it says it is.
+  const bool whole = status == kResultWritten;
+  if (!output.finish(whole ? OutputFile::Keep::kEverything : OutputFile::Keep::kCopy)) {
+    if (status != kOutputWriteFailed) {
+      console << "Can't write output file!\n" << std::flush;
+    }
+    return kOutputWriteFailed;
+  }
+  if (whole) {
+    console << "Output written." << std::flush;
+  }
+  return status;
 }

@@ -72,11 +72,15 @@ class Application {
   bool writeResult(const JoinPlan& result);
 
  private:
+  int runStages(int argc, const char* const* argv);
+  // Gives the output its name as status implies; the status the run ends with.
+  int finishOutput(int status);
   bool readInputFile(const std::string& path);
   bool openOutputFile(const std::string& inputName, const std::string& outputName);
 
   InputText inputText;
   OutputFile output;
+  bool outputOpened = false;
   std::vector<std::string> joinList;
   std::vector<Table> tables;
   TableLookup tableLookup;

@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <iostream>
 #include <new>
 #include <system_error>
 #include <thread>
 
 #include "driver/application.h"
-#include "output/output_file.h"
+#include "driver/run_ending.h"
 
 namespace {
 
@@ -32,37 +34,43 @@ void ignoreSignalsThatWritesRaise() {
   signal(SIGXFSZ, SIG_IGN);
 }
 
-sigset_t interruptions() {
+// Only the interruptions whose handling the run was given as the default are taken
+// over: one that the parent set to be ignored (nohup, a script's background job)
+// stays ignored.
+sigset_t interruptionsLeftAtDefault() {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+      sigaddset(&set, signal);
+    }
+  }
   return set;
 }
 
-void abandonOnSignal(int signal) {
-  abandonRun(128 + signal, nullptr);
-}
-
-// An interruption leaves the output holding exactly the copy of the input, never
-// a result that merely looks complete. A thread of its own waits for the signals,
-// so that cutting the file back can wait for a write in progress; where no thread
-// can be had, a plain handler does it.
-void cutBackOnInterruption() {
-  const sigset_t set = interruptions();
+// An interruption leaves the output's name as it was before the run. A thread of
+// its own waits for the signals; where no thread can be had, a handler does the
+// same, which is why the ending makes only async-signal-safe calls.
+void endOnInterruption() {
+  const sigset_t set = interruptionsLeftAtDefault();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   try {
     std::thread([set] {
       int signal = 0;
       sigwait(&set, &signal);
-      abandonOnSignal(signal);
+      endOnSignal(signal);
     }).detach();
   } catch (const std::system_error&) {
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    signal(SIGINT, abandonOnSignal);
-    signal(SIGTERM, abandonOnSignal);
-    signal(SIGHUP, abandonOnSignal);
+    struct sigaction action {};
+    action.sa_handler = endOnSignal;
+    sigfillset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      if (sigismember(&set, signal) == 1) {
+        sigaction(signal, &action, nullptr);
+      }
+    }
   }
 }
 
@@ -71,8 +79,12 @@ void cutBackOnInterruption() {
 int main(int argc, char** argv) {
   fillClosedStandardDescriptors();
   ignoreSignalsThatWritesRaise();
-  std::set_new_handler([] { abandonRun(kOutOfMemory, "Not enough memory!\n"); });
-  cutBackOnInterruption();
+  std::set_new_handler(endWithoutMemory);
+  endOnInterruption();
   Application application;
-  return application.run(argc, argv);
+  const int status = application.run(argc, argv);
+  // The output has its name; the run ends here rather than after freeing every
+  // table, which could take a while and which the system does anyway.
+  std::cout.flush();
+  std::_Exit(status);
 }

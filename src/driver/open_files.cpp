@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "driver/run_ending.h"
 #include "text/string_helpers.h"
 
 namespace {
@@ -46,6 +47,7 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
   console << "Opening output file: " << outputName << '\n' << std::flush;
   if (memoryRun != nullptr) {
     output.openInMemory(memoryRun->output);
+    outputOpened = true;
     output.writeBorrowed(inputText.view());
     return true;
   }
@@ -89,6 +91,8 @@ bool Application::openOutputFile(const std::string& inputName, const std::string
     console << "Can't open output file!\n" << std::flush;
     return false;
   }
+  outputOpened = true;
+  watchOutput(&output);
   output.writeBorrowed(inputText.view());
   return true;
 }

@@ -1,20 +1,49 @@
 #include "output/output_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <system_error>
 
 namespace {
-// The output file of the run, for abandonRun.
-std::atomic<OutputFile*> runOutput{nullptr};
+
+// Eight hex digits that no other run is likely to pick for the same name.
+std::string randomPart() {
+  std::random_device source;
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(source()));
+  return digits;
+}
+
+// The file a name leads to, through any chain of symbolic links, even to a file
+// that does not exist yet; the name itself when the links can't be followed.
+std::string resolvedPath(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, error))) {
+      return current.string();
+    }
+    const std::filesystem::path target = std::filesystem::read_symlink(current, error);
+    if (error) {
+      return path;
+    }
+    current = target.is_absolute() ? target : current.parent_path() / target;
+  }
+  return path;
+}
+
 }  // namespace
 
 OutputFile::OutputFile() = default;
 
 OutputFile::~OutputFile() {
-  close();
+  finish(Keep::kCopy);
 }
 
 void OutputFile::startWriter() {
@@ -26,69 +55,147 @@ void OutputFile::startWriter() {
 }
 
 bool OutputFile::open(const std::string& path) {
-  file_ = std::fopen(path.c_str(), "wb");
+  path_ = path;
+  struct stat status {};
+  const bool exists = ::stat(path.c_str(), &status) == 0;
+  regular_ = !exists || S_ISREG(status.st_mode);
+  if (exists && regular_) {
+    // A file the run could not write in place is not replaced either.
+    if (::access(path.c_str(), W_OK) != 0) {
+      return false;
+    }
+    mode_ = static_cast<int>(status.st_mode & 07777);
+  }
+  if (!regular_ || !openBeside(path)) {
+    file_ = std::fopen(path.c_str(), "wb");
+  }
   if (file_ == nullptr) {
     return false;
   }
+  descriptor_ = fileno(file_);
   // Our own buffers already batch the writes; a second copy through stdio's would
   // only cost time. Unbuffered, every fwrite reaches the system at once, so its
   // result tells whether the bytes were written.
   std::setvbuf(file_, nullptr, _IONBF, 0);
   spare_.reserve(kQueuedLimit + kEarlyLimit);
-  runOutput.store(this);
   return true;
 }
 
-bool OutputFile::close() {
-  const bool flushed = flush();
-  if (writer_.joinable()) {
-    {
-      const std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
-    writer_.join();
+bool OutputFile::openBeside(const std::string& path) {
+  const std::filesystem::path real = resolvedPath(path);
+  const std::filesystem::path folder = real.parent_path();
+  std::string name = ".";
+  name.append(real.filename().string()).append(".").append(randomPart());
+  const std::string beside =
+      (folder.empty() ? std::filesystem::path(name) : folder / name).string();
+  const int descriptor = ::open(beside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (descriptor == -1) {
+    return false;
   }
+  // A new file gets the permissions the system gives new files; a replaced one
+  // keeps its own.
+  if (mode_ != -1) {
+    [[maybe_unused]] const int kept = ::fchmod(descriptor, static_cast<mode_t>(mode_));
+  }
+  file_ = ::fdopen(descriptor, "wb");
+  if (file_ == nullptr) {
+    ::close(descriptor);
+    ::unlink(beside.c_str());
+    return false;
+  }
+  path_ = real.string();
+  besidePath_ = beside;
+  placement_ = Placement::kBeside;
+  return true;
+}
+
+void OutputFile::stopWriter() {
+  if (!writer_.joinable()) {
+    return;
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  writer_.join();
+}
+
+bool OutputFile::finish(Keep keep) {
+  int open = kOpen;
+  if (!ending_.compare_exchange_strong(open, kFinishing)) {
+    return false;
+  }
+  const bool flushed = flush();
+  stopWriter();
   if (file_ == nullptr) {
     return flushed;
   }
-  OutputFile* self = this;
-  runOutput.compare_exchange_strong(self, nullptr);
-  const std::lock_guard file(fileMutex_);
+  // A result that did not reach the file whole is not left standing: the name
+  // gets the copy, as after a failure of the join.
+  const bool whole = keep == Keep::kEverything && flushed;
+  const bool keepsCopy = whole || cutBackToCopy();
+  return closeAndPlace(keepsCopy) && whole == (keep == Keep::kEverything);
+}
+
+bool OutputFile::cutBackToCopy() {
+  if (!copyWritten()) {
+    return false;
+  }
+  if (regular_) {
+    return ::ftruncate(descriptor_, static_cast<off_t>(copy_.size())) == 0;
+  }
+  // A pipe or a device can't take bytes back; it got no more than it was given.
+  return true;
+}
+
+bool OutputFile::closeAndPlace(bool keepsCopy) {
+  // The bytes reach the disk before the name does, so that not even a power cut
+  // leaves the name on a file without them.
+  const bool synced = placement_ != Placement::kBeside || ::fdatasync(descriptor_) == 0;
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
-  return flushed && closed;
+  descriptor_ = -1;
+  if (placement_ == Placement::kInPlace) {
+    return keepsCopy && synced && closed;
+  }
+  if (!keepsCopy || !synced || !closed || std::rename(besidePath_.c_str(), path_.c_str()) != 0) {
+    ::unlink(besidePath_.c_str());
+    return false;
+  }
+  const std::string folder = std::filesystem::path(path_).parent_path().string();
+  const int directory = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_CLOEXEC);
+  if (directory != -1) {
+    ::fsync(directory);
+    ::close(directory);
+  }
+  return true;
 }
 
-void OutputFile::cutBackToCopy() {
-  fileMutex_.lock();  // held until the process ends: nothing is written after
-  abandoned_ = true;
-  if (file_ == nullptr) {
+void OutputFile::abandonOnSignal() {
+  const int ending = ending_.exchange(kAbandoned);
+  if (placement_ == Placement::kBeside) {
+    // Once the file has its name, this finds nothing to remove.
+    ::unlink(besidePath_.c_str());
     return;
   }
-  const int descriptor = fileno(file_);
-  std::size_t written = written_.load();
-  while (written < copy_.size()) {
-    const ssize_t got = ::write(descriptor, copy_.data() + written, copy_.size() - written);
-    if (got <= 0) {
-      break;
-    }
-    written += static_cast<std::size_t>(got);
-  }
-  if (written >= copy_.size()) {
-    [[maybe_unused]] const int cut = ftruncate(descriptor, static_cast<off_t>(copy_.size()));
+  if (ending == kOpen && regular_ && descriptor_ != -1 && copyWritten()) {
+    [[maybe_unused]] const int cut = ::ftruncate(descriptor_, static_cast<off_t>(copy_.size()));
   }
 }
 
-void abandonRun(int status, const char* message) {
-  if (OutputFile* output = runOutput.load()) {
-    output->cutBackToCopy();
+void OutputFile::abandonKeepingCopy() {
+  int open = kOpen;
+  if (!ending_.compare_exchange_strong(open, kAbandoned) || file_ == nullptr) {
+    return;
   }
-  if (message != nullptr) {
-    std::fflush(stdout);
-    [[maybe_unused]] const ssize_t shown = ::write(STDOUT_FILENO, message, std::strlen(message));
+  // Held until the process ends: nothing is written after the copy is cut back.
+  // A write in progress on a regular file ends by itself; one to a pipe may not,
+  // and a pipe can't be cut back anyway.
+  if (regular_) {
+    fileMutex_.lock();
   }
-  std::_Exit(status);
+  closeAndPlace(cutBackToCopy());
 }
 
 void OutputFile::openInMemory(std::string& collected) {
@@ -224,9 +331,6 @@ void OutputFile::writeNow(std::string_view bytes) {
     return;
   }
   const std::lock_guard file(fileMutex_);
-  if (abandoned_) {
-    return;
-  }
   const std::size_t written =
       file_ == nullptr ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file_);
   written_ += written;

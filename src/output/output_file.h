@@ -3,6 +3,10 @@
 // while the next ones fill. Several threads can each fill numbered parts of the
 // output at once; the parts reach the file in the order of their numbers. It can
 // also collect its bytes in memory, which lets a whole run happen without a file.
+//
+// A regular file is written beside its name, under a temporary one, and takes the
+// name only when it is finished: whatever ends the process, the name holds either
+// what it held before or a finished output, never a part of one.
 #pragma once
 
 #include <atomic>
@@ -19,12 +23,6 @@
 #include <vector>
 
 class OutputFile;
-
-// Ends the process at once with status, writing message (if any) to standard
-// output, and leaves the output file of the run, if it has one, holding exactly the
-// copy of the input, as a run that stops before its result does. For an
-// interruption or a failure to get memory, from any thread.
-[[noreturn]] void abandonRun(int status, const char* message);
 
 // A buffer of output bytes on its way to the file.
 class OutputBuffer {
@@ -102,7 +100,10 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Creates or truncates the file; false when it cannot be opened.
+  // Opens the output under path; false when it cannot be opened. A regular file
+  // (or a name not taken yet) is written as a new file beside it, ".<name>.<random>",
+  // that takes the name at finish with the old file's mode; other files (a pipe, a
+  // terminal, a device), and a folder that takes no new file, are written in place.
   bool open(const std::string& path);
   // Appends everything written to collected instead of a file.
   void openInMemory(std::string& collected);
@@ -121,10 +122,25 @@ class OutputFile {
   // Waits until everything written so far has been handed to the system; false if
   // any write so far failed.
   bool flush();
-  // Flushes, stops the writer thread and closes the file; false if any write or
-  // the closing failed.
-  bool close();
+  // What the name holds once the output is finished: everything written, or only
+  // the copy of the input (the first bytes written borrowed).
+  enum class Keep { kEverything, kCopy };
+  // Flushes, stops the writer thread, closes the file and gives it its name. The
+  // name then holds what keep asks for; when a write, the closing or the renaming
+  // failed, the copy alone; and what it held before when even the copy could not be
+  // written. False in those last two cases. Called once; later calls return false.
+  bool finish(Keep keep);
   bool hasFailed() const { return failed_.load(std::memory_order_relaxed); }
+
+  // For an interruption, from a signal handler: only async-signal-safe calls. The
+  // name keeps what it held before (a file written in place is cut back to the
+  // copy); a finished output that already has its name stays. The caller then
+  // ends the process.
+  void abandonOnSignal();
+  // For a failure to get memory, from any thread: the name gets the copy, as
+  // finish(Keep::kCopy) gives it, without waiting for writes still queued. The
+  // caller then ends the process.
+  void abandonKeepingCopy();
 
   // Starts the writer thread ahead of open, so that a file is never truncated for
   // a run that then could not get its thread; without one, every buffer is written
@@ -152,22 +168,38 @@ class OutputFile {
   // Under lock: the piece goes to the writer thread, or straight to the file.
   void deliver(Piece piece, std::unique_lock<std::mutex>& lock);
   void writeNow(std::string_view bytes);
-  friend void abandonRun(int status, const char* message);
-  // Leaves the file holding exactly the copy of the input (the first bytes queued),
-  // completing it if need be; nothing is written after.
-  void cutBackToCopy();
   void recycle(std::unique_ptr<char[]> bytes);
   void writerLoop();
+  void stopWriter();
+  // Opens a new file beside the real file of path; false when its folder takes none.
+  bool openBeside(const std::string& path);
+  bool copyWritten() const { return written_.load() >= copy_.size(); }
+  // Leaves the file holding exactly the copy; false when it does not hold all of it.
+  bool cutBackToCopy();
+  // Closes the file and puts it under its name (or drops it, when it lacks the
+  // copy); false when anything of it failed.
+  bool closeAndPlace(bool keepsCopy);
 
   static constexpr std::size_t kOwnPart = static_cast<std::size_t>(-1);
   static constexpr std::size_t kQueuedLimit = 4;  // buffers waiting for the writer
   static constexpr std::size_t kEarlyLimit = 8;   // buffers of parts not yet due
 
+  // Who ends the output: finish, or an abandon that ends the process. The first to
+  // take it decides; the other leaves the file alone.
+  enum Ending : int { kOpen, kFinishing, kAbandoned };
+  std::atomic<int> ending_{kOpen};
+  enum class Placement { kInPlace, kBeside };
+  Placement placement_ = Placement::kInPlace;
+  bool regular_ = false;    // a regular file, which can be cut back
+  std::string path_;        // the name the output takes
+  std::string besidePath_;  // the file written meanwhile, when beside
+  int mode_ = -1;           // the old file's permissions, when there was one
+
   std::string* memory_ = nullptr;
   std::FILE* file_ = nullptr;
+  int descriptor_ = -1;
   // Held while bytes go to the file, so that cutting it back never races a write.
   std::mutex fileMutex_;
-  bool abandoned_ = false;               // under fileMutex_
   std::string_view copy_;                // the first bytes queued: the input's copy
   std::atomic<std::size_t> written_{0};  // bytes the file has received
   OutputBuffer own_;

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/folder.h"
 
@@ -50,45 +51,106 @@ std::string productResult(int rows, std::size_t bytes = std::string::npos) {
   return text;
 }
 
-TEST(ProcessTest, HostileSurroundings) {
+// Waits, in the folder, until the run's file beside out.txt has grown past bytes
+// (or the run has ended), then sends it signal.
+std::string signalWhenBesideExceeds(std::size_t bytes, const std::string& signal) {
+  return "while kill -0 $! 2>/dev/null && [ $(cat .out.txt.* 2>/dev/null | wc -c) -le " +
+         std::to_string(bytes) + " ]; do sleep 0.01; done; kill -" + signal + " $!; wait $!";
+}
+
+// Every way a run can end, and what each leaves: the console, the status, the bytes
+// under the output's name and the files in its folder. The name holds the old file
+// or a finished output (the whole result, or the copy of the input after a failure),
+// never a part of one, and only a killed run may leave its file beside it.
+TEST(ProcessTest, WaysARunEnds) {
   const std::string small = product(40);
   const std::string smallOutput = small + productResult(40);
   const std::string large = product(3000);
+  const std::string largeOutput = large + productResult(3000);
   // 9 x 10^8 rows: a write that fails must end the run at once, not at its end.
   const std::string huge = product(30000);
-  const std::size_t limit = 2000 * 1024;
   const std::string prg = Folder::program();
+  const std::vector<std::string> clean = {"in.txt", "out.txt"};
+  const std::string copyOnly = "copy";  // out.txt holds the input
+  const std::string before = "before";  // out.txt holds what it held before
+  const std::string either = "either";  // before, or the whole output
   const struct {
     const char* what;
     std::string input;
     std::string command;  // run by bash in the folder
     std::string console;
     int status;
-    std::optional<std::string> output;  // nullopt: out.txt holds "before"
+    std::string output;  // its bytes, or copyOnly, before, either
+    bool mayLeaveBeside = false;
     bool needsOwnAllocator = false;
   } cases[] = {
+      {"success", small, prg + " in.txt out.txt",
+       std::string(kOpened) + kJoined + "Output written.", 0, smallOutput},
       {"closed stdout: nothing of the console lands in the output", small,
        prg + " in.txt out.txt >&-", "", 0, smallOutput},
       {"broken pipe: the run goes on to its end", small,
        prg + " in.txt out.txt | head -c 1; exit ${PIPESTATUS[0]}", "U", 0, smallOutput},
-      {"file-size limit: a failed write, not a killed process, and at once", huge,
+      {"status 2: bad header", "join(A\n", prg + " in.txt out.txt",
+       std::string(kOpened) + "Incorrect header", 2, copyOnly},
+      {"status 3: bad descriptor", "join(A)\nA(a\n", prg + " in.txt out.txt",
+       std::string(kOpened) + "Error parsing tableDescriptor: A(a\n", 3, copyOnly},
+      {"status 4: bad row", "join(A)\nA(a)\n1, 2\n", prg + " in.txt out.txt",
+       std::string(kOpened) + "1| 2|\nrszie: 2 ; colsize: 1\nWrong number of columns in line: 1, "
+                              "2\nError reading table data from table: A\n",
+       4, copyOnly},
+      {"status 5: no table named", "join()\n", prg + " in.txt out.txt",
+       std::string(kOpened) + "Parsing the input file complete.\nNo tables in to join !\n", 5,
+       copyOnly},
+      {"status 6: a table missing", "join(A)\n", prg + " in.txt out.txt",
+       std::string(kOpened) + "Parsing the input file complete.\nJoining the tables: Table Anot "
+                              "found!\n",
+       6, copyOnly},
+      {"status 7: file-size limit in the result, at once", huge,
        "ulimit -f 2000; " + prg + " in.txt out.txt",
-       std::string(kOpened) + kJoined + "Can't write output file!\n", 7,
-       (huge + productResult(30000, limit)).substr(0, limit)},
-      {"address-space limit: no memory for the input, the output untouched",
-       "join(T)\nT(a)\n" + std::string(30u << 20, 'x') + "\n",
+       std::string(kOpened) + kJoined + "Can't write output file!\n", 7, copyOnly},
+      {"status 7: file-size limit in the copy", huge, "ulimit -f 100; " + prg + " in.txt out.txt",
+       std::string(kOpened) + "Can't write output file!\n", 7, before},
+      {"status 8: no memory for the input", "join(T)\nT(a)\n" + std::string(30u << 20, 'x') + "\n",
        "ulimit -v 20000; " + prg + " in.txt out.txt",
        "Usage: prg [inputfile] [outputfile]\nOpening input file: in.txt\nNot enough memory!\n", 8,
-       std::nullopt, true},
-      {"a terabyte of input: refused before the output is touched", "",
+       before, false, true},
+      {"status 8: a terabyte of input, refused before the output is touched", "",
        "truncate -s 1T in.txt; " + prg + " in.txt out.txt",
        "Usage: prg [inputfile] [outputfile]\nOpening input file: in.txt\nNot enough memory!\n", 8,
-       std::nullopt, true},
-      {"SIGTERM while the result is written: cut back to the copy", large,
-       prg + " in.txt out.txt & while [ $(stat -c%s out.txt) -le " +
-           std::to_string(large.size() + 100000) +
-           " ]; do sleep 0.01; done; kill -TERM $!; wait $!",
-       std::string(kOpened) + kJoined, 143, large},
+       before, false, true},
+      {"SIGTERM while the result is written", large,
+       prg + " in.txt out.txt & " + signalWhenBesideExceeds(large.size() + 100000, "TERM"),
+       std::string(kOpened) + kJoined, 143, before},
+      {"SIGINT while the result is written", large,
+       // A shell's background job starts with SIGINT ignored; this one is given it back.
+       "env --default-signal=INT " + prg + " in.txt out.txt & " +
+           signalWhenBesideExceeds(large.size() + 100000, "INT"),
+       std::string(kOpened) + kJoined, 130, before},
+      {"SIGHUP while the result is written", large,
+       prg + " in.txt out.txt & " + signalWhenBesideExceeds(large.size() + 100000, "HUP"),
+       std::string(kOpened) + kJoined, 129, before},
+      {"SIGTERM before the copy is written", large,
+       prg + " in.txt out.txt & kill -TERM $!; wait $!", "", 143, before},
+      {"SIGINT ignored at start stays ignored", large,
+       "trap \"\" INT; " + prg + " in.txt out.txt & " +
+           signalWhenBesideExceeds(large.size() + 100000, "INT"),
+       std::string(kOpened) + kJoined + "Output written.", 0, largeOutput},
+      {"SIGHUP ignored under nohup", large,
+       "nohup " + prg + " in.txt out.txt 2>/dev/null & " +
+           signalWhenBesideExceeds(large.size() + 100000, "HUP"),
+       std::string(kOpened) + kJoined + "Output written.", 0, largeOutput},
+      {"SIGKILL at start", large, prg + " in.txt out.txt & kill -KILL $!; wait $!", "", 137, either,
+       true},
+      {"SIGKILL while the result is written", large,
+       prg + " in.txt out.txt & " + signalWhenBesideExceeds(large.size() + 100000, "KILL"),
+       std::string(kOpened) + kJoined, 137, before, true},
+      {"SIGTERM while a FIFO's reader does not read: ends within a second", large,
+       "rm out.txt; mkfifo out.txt; sleep 5 < out.txt & " + prg +
+           " in.txt out.txt & sleep 0.5; kill -TERM $!; for i in $(seq 20); do kill -0 $! "
+           "2>/dev/null || break; sleep 0.05; done; kill -KILL $! 2>/dev/null; wait $!; "
+           "status=$?; kill %1; rm out.txt; echo before > out.txt; truncate -s 6 out.txt; "
+           "exit $status",
+       std::string(kOpened) + kJoined, 143, before},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -99,15 +161,68 @@ TEST(ProcessTest, HostileSurroundings) {
     folder.write("in.txt", c.input);
     folder.write("out.txt", "before");
     const Folder::Outcome outcome = folder.runShell("exec bash -c '" + c.command + "'");
-    EXPECT_EQ(outcome.console, c.console);
+    const bool killed = c.status == 137;
+    if (!killed) {
+      EXPECT_EQ(outcome.console, c.console);
+    }
     EXPECT_EQ(outcome.status, c.status);
     const std::optional<std::string> output = folder.read("out.txt");
     ASSERT_TRUE(output.has_value());
-    EXPECT_TRUE(*output == c.output.value_or("before")) << output->size() << " bytes";
+    if (c.output == either) {
+      EXPECT_TRUE(*output == before || *output == largeOutput) << output->size() << " bytes";
+    } else {
+      const std::string& expected = c.output == copyOnly ? c.input
+                                    : c.output == before ? before
+                                                         : c.output;
+      EXPECT_TRUE(*output == expected) << output->size() << " bytes";
+    }
+    if (!c.mayLeaveBeside) {
+      EXPECT_EQ(folder.names(), clean);
+    }
     if (!c.input.empty()) {
       EXPECT_TRUE(folder.read("in.txt") == c.input);
     }
   }
+}
+
+// Where no thread can be started, a plain handler ends the run on a signal; it
+// must take no lock that the thread it interrupted may hold, whatever that thread
+// is doing. Signals at many moments of a run, each of which must end it at once.
+TEST(ProcessTest, SignalWithoutThreadsEndsTheRun) {
+  if (!kOwnAllocator) {
+    return;  // the sanitizer's runtime must be loaded before anything preloaded
+  }
+  const std::string input = product(3000);
+  Folder folder;
+  folder.write("in.txt", input);
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    folder.write("out.txt", "before");
+    const std::string delay = std::to_string(0.01 * (round % 20));
+    const Folder::Outcome outcome =
+        folder.runShell("timeout -s KILL 10 bash -c 'LD_PRELOAD=" + std::string(PRG_NO_THREADS) +
+                        " " + Folder::program() + " in.txt out.txt > /dev/null & sleep " + delay +
+                        "; kill -TERM $!; wait $!'");
+    ASSERT_EQ(outcome.status, 143);
+    EXPECT_TRUE(folder.read("out.txt") == std::string("before"));
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"in.txt", "out.txt"}));
+  }
+}
+
+// A replaced output keeps the old file's permissions, and a symbolic link keeps
+// pointing at the file it names, which gets the output.
+TEST(ProcessTest, ReplacedOutputKeepsModeAndLinks) {
+  const std::string small = product(5);
+  Folder folder;
+  folder.write("in.txt", small);
+  folder.write("target.txt", "before");
+  const Folder::Outcome outcome =
+      folder.runShell("chmod 640 target.txt && ln -s target.txt out.txt && " + Folder::program() +
+                      " in.txt out.txt > /dev/null && stat -c %a target.txt && readlink out.txt");
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.console, "640\ntarget.txt\n");
+  EXPECT_TRUE(folder.read("target.txt") == small + productResult(5));
+  EXPECT_EQ(folder.names(), (std::vector<std::string>{"in.txt", "out.txt", "target.txt"}));
 }
 
 }  // namespace

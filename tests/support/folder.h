@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 class Folder {
  public:
@@ -38,6 +40,16 @@ class Folder {
       return std::nullopt;
     }
     return std::string(std::istreambuf_iterator<char>(file), {});
+  }
+
+  // The names in the folder, sorted; hidden ones too.
+  std::vector<std::string> names() const {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+      found.push_back(entry.path().filename().string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
   }
 
   struct Outcome {

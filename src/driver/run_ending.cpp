@@ -1,0 +1,36 @@
+#include "driver/run_ending.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/application.h"
+#include "output/output_file.h"
+
+namespace {
+std::atomic<OutputFile*> watched{nullptr};
+}  // namespace
+
+void watchOutput(OutputFile* output) {
+  watched.store(output);
+}
+
+void endOnSignal(int signal) {
+  if (OutputFile* output = watched.load()) {
+    output->abandonOnSignal();
+  }
+  _exit(128 + signal);
+}
+
+void endWithoutMemory() {
+  if (OutputFile* output = watched.load()) {
+    output->abandonKeepingCopy();
+  }
+  static const char kMessage[] = "Not enough memory!\n";
+  std::fflush(stdout);
+  [[maybe_unused]] const ssize_t shown = ::write(STDOUT_FILENO, kMessage, std::strlen(kMessage));
+  std::_Exit(kOutOfMemory);
+}
