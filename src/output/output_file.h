@@ -142,9 +142,9 @@ class OutputFile {
   // caller then ends the process.
   void abandonKeepingCopy();
 
-  // Starts the writer thread ahead of open, so that a file is never truncated for
-  // a run that then could not get its thread; without one, every buffer is written
-  // by the thread that fills it.
+  // Starts the writer thread, which hands full buffers to the system while the
+  // run fills the next ones; without it, every buffer is written by the thread
+  // that fills it.
   void startWriter();
 
  private:

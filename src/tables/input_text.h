@@ -15,7 +15,6 @@ class InputText {
   void assign(std::string_view text);
 
   std::string_view view() const { return std::string_view(bytes_.get(), size_); }
-  std::size_t size() const { return size_; }
 
  private:
   // Moves the text to a buffer of the given, larger capacity.

@@ -11,13 +11,6 @@ std::string_view trimmedView(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-void trim(std::string& text) {
-  const std::string_view kept = trimmedView(text);
-  const std::size_t first = static_cast<std::size_t>(kept.data() - text.data());
-  text.erase(first + kept.size());
-  text.erase(0, first);
-}
-
 std::string trimmedCopy(const std::string& text) {
   return std::string(trimmedView(text));
 }

@@ -10,9 +10,6 @@
 // The view without its leading and trailing spaces.
 std::string_view trimmedView(std::string_view text);
 
-// Removes the leading and trailing spaces of text in place.
-void trim(std::string& text);
-
 // A copy of text without its leading and trailing spaces.
 std::string trimmedCopy(const std::string& text);
 
