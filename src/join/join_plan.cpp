@@ -1,6 +1,5 @@
 #include "join/join_plan.h"
 
-#include "join/joined_rows.h"
 #include "text/split.h"
 
 std::string descriptorKey(std::string_view descriptor) {
@@ -72,15 +71,4 @@ void addJoinStep(JoinPlan& plan, const Table& right) {
   for (auto& [key, column] : addedKeys) {
     plan.columnOfKey[std::move(key)] = column;
   }
-}
-
-Table joinTables(const Table& left, const Table& right) {
-  JoinPlan plan = startJoin(left);
-  addJoinStep(plan, right);
-  Table result = makeTable("", plan.columns);
-  forEachJoinedRow(plan, [&result](Cells row) {
-    result.rows.push_back(row);
-    return true;
-  });
-  return result;
 }

@@ -68,6 +68,3 @@ JoinPlan startJoin(const Table& first);
 // each right column whose key a result column already has is compared with the last
 // such column; the others are appended.
 void addJoinStep(JoinPlan& plan, const Table& right);
-
-// The natural join of two tables, materialised; its name is empty.
-Table joinTables(const Table& left, const Table& right);

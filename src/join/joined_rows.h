@@ -78,6 +78,3 @@ struct FirstRows {
 // stopped it or the budget ran out before the last row.
 bool forEachJoinedChunk(const JoinPlan& plan, const std::vector<LevelPositions>& wanted,
                         const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget& budget);
-
-// Calls sink(cells) for every joined row, in order, until sink returns false.
-bool forEachJoinedRow(const JoinPlan& plan, const std::function<bool(Cells)>& sink);

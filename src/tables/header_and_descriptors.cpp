@@ -38,15 +38,6 @@ bool parseTableDescriptor(std::string line, std::vector<Table>& tables) {
   return true;
 }
 
-const Table* findTable(const std::vector<Table>& tables, const std::string& name) {
-  for (const Table& table : tables) {
-    if (table.name == name) {
-      return &table;
-    }
-  }
-  return nullptr;
-}
-
 TableLookup::TableLookup(const std::vector<Table>& tables) {
   firstByName_.reserve(tables.size());
   for (const Table& table : tables) {

@@ -28,11 +28,8 @@ bool parseTableDescriptor(std::string line, std::vector<Table>& tables);
 bool readTableData(LineReader& lines, Table& table, std::ostream& console,
                    std::size_t maxRows = kMaxTableRows);
 
-// The first table of that name, or null.
-const Table* findTable(const std::vector<Table>& tables, const std::string& name);
-
 // The tables by name, built once, so that a header naming many tables among many
-// more finds each at once; it finds what findTable finds.
+// more finds each at once: the first table of a name, or null.
 class TableLookup {
  public:
   TableLookup() = default;

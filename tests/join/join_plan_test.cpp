@@ -11,6 +11,7 @@
 
 #include "join/joined_rows.h"
 #include "output/result_writer.h"
+#include "support/plan_rows.h"
 #include "support/reference_join.h"
 
 namespace {

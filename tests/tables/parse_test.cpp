@@ -181,9 +181,11 @@ TEST(RunTest, TablesBetweenBlankLinesAndDuplicateNames) {
   for (const char* line : {"A(x)", "B(y)", "A(z)"}) {
     ASSERT_TRUE(parseTableDescriptor(line, parsed));
   }
-  EXPECT_EQ(findTable(parsed, "A"), &parsed[0]);
-  EXPECT_EQ(findTable(parsed, "a"), nullptr);
-  EXPECT_EQ(findTable(parsed, "D"), nullptr);
+  const TableLookup lookup(parsed);
+  EXPECT_EQ(lookup.find("A"), &parsed[0]);
+  EXPECT_EQ(lookup.find("B"), &parsed[1]);
+  EXPECT_EQ(lookup.find("a"), nullptr);
+  EXPECT_EQ(lookup.find("D"), nullptr);
 }
 
 TEST(RunTest, CrlfLineEndsParseLikeLf) {
