@@ -18,7 +18,7 @@
 #include "tables/input_text.h"
 #include "tables/table.h"
 #include "tables/table_parsing.h"
-#include "text/threads.h"
+#include "threads/threads.h"
 
 enum RunStatus : int {
   kTablesRead = -1,  // not an exit status: the tables are read and the run goes on

@@ -1,6 +1,6 @@
 #include "join/row_index.h"
 
-#include "text/threads.h"
+#include "threads/threads.h"
 
 #include <algorithm>
 #include <atomic>

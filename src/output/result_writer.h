@@ -10,7 +10,7 @@
 #include "join/join_plan.h"
 #include "join/joined_rows.h"
 #include "output/output_file.h"
-#include "text/threads.h"
+#include "threads/threads.h"
 
 // Two line ends that set the table apart from what precedes it, then the descriptor
 // line name(col1, col2, ...) with its line end.

@@ -11,7 +11,7 @@
 
 #include "tables/input_text.h"
 #include "tables/table.h"
-#include "text/threads.h"
+#include "threads/threads.h"
 
 // Reads the first line as "join(A, B, ...)" (spaces anywhere ignored) into joinList.
 // On failure writes "Incorrect header" (no line end) and leaves joinList empty.

@@ -1,4 +1,4 @@
-#include "text/threads.h"
+#include "threads/threads.h"
 
 #include <sched.h>
 

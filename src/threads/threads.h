@@ -1,4 +1,5 @@
-// Work spread over the machine's cores with the standard library's threads.
+// Work spread over the cores the process may run on, with the standard library's
+// threads. Below every other folder: it knows nothing of tables or text.
 #pragma once
 
 #include <cstddef>
