@@ -25,13 +25,12 @@ struct Outcome {
 
 Outcome runOn(std::string_view text, Parallelism parallelism) {
   std::ostringstream console;
-  MemoryRun files;
-  files.input = text;
-  files.joinWork = JoinWorkLimit{10000};
-  files.parallelism = parallelism;
+  std::string output;
   const char* const argv[] = {"prg"};
-  const int status = Application(console, &files).run(1, argv);
-  return Outcome{status, console.str(), std::move(files.output)};
+  const int status = Application(console, filesInMemory(text, output),
+                                 RunSettings{parallelism, JoinWorkLimit{10000}})
+                         .run(1, argv);
+  return Outcome{status, console.str(), std::move(output)};
 }
 
 }  // namespace

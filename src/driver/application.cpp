@@ -7,10 +7,11 @@
 
 const char* const defaultSuffix = "1k.txt";
 
-Application::Application(std::ostream& consoleStream, MemoryRun* files)
+Application::Application(std::ostream& consoleStream, RunFiles runFiles, RunSettings runSettings)
     : console(consoleStream),
-      memoryRun(files),
-      parallelism(files != nullptr ? files->parallelism : machineParallelism()) {}
+      files(std::move(runFiles)),
+      settings(runSettings),
+      parallelism(runSettings.parallelism) {}
 
 int Application::run(int argc, const char* const* argv) {
   return finishOutput(runStages(argc, argv));
@@ -95,8 +96,7 @@ int Application::joinChain() {
 }
 
 bool Application::writeResult(const JoinPlan& result) {
-  const JoinWorkLimit limit = memoryRun != nullptr ? memoryRun->joinWork : JoinWorkLimit{};
-  return writeJoinedTable(result, output, parallelism, limit);
+  return writeJoinedTable(result, output, parallelism, settings.joinWork);
 }
 
 int Application::finishOutput(int status) {

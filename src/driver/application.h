@@ -6,6 +6,7 @@
 // process exit status.
 #pragma once
 
+#include <functional>
 #include <iostream>
 #include <ostream>
 #include <string>
@@ -33,24 +34,35 @@ enum RunStatus : int {
   kOutOfMemory = 8,
 };
 
-// A run on text held in memory instead of files, for tests and the fuzzer: the
-// command line still names the files, but none is touched.
-struct MemoryRun {
-  std::string_view input;
-  std::string output;  // receives the copy of the input, then the result
-  // The fuzzer's runs end at this much work, as if the output were full, since a
-  // product of many tables could otherwise run for hours.
+// Where a run's bytes come from and go: the files the command line names, or text
+// held in memory, for tests and the fuzzer. Each writes its own message to the
+// console when it fails.
+struct RunFiles {
+  // Captures the whole input file.
+  std::function<bool(const std::string& name, InputText& text, std::ostream& console)> readInput;
+  // Opens the output file (inputName to tell whether they are one file).
+  std::function<bool(const std::string& inputName, const std::string& name, OutputFile& output,
+                     std::ostream& console)>
+      openOutput;
+};
+RunFiles filesOnDisk();
+// The input is input, the output's bytes collect in output; no file is touched.
+RunFiles filesInMemory(std::string_view input, std::string& output);
+
+// How a run spreads its work, and when it gives up: the fuzzer's runs end at a cap
+// on the join's work, as if the output were full, since a product of many tables
+// could otherwise run for hours.
+struct RunSettings {
+  Parallelism parallelism = machineParallelism();
   JoinWorkLimit joinWork;
-  // One thread unless a test asks for more, and for pieces small enough to meet
-  // every border between them.
-  Parallelism parallelism;
 };
 
 class Application {
  public:
-  // Messages go to console; a run of the program passes standard output and real
-  // files.
-  explicit Application(std::ostream& console = std::cout, MemoryRun* memoryRun = nullptr);
+  // Messages go to console; a run of the program passes standard output and the
+  // files on disk.
+  explicit Application(std::ostream& console = std::cout, RunFiles files = filesOnDisk(),
+                       RunSettings settings = {});
 
   // The whole run; returns its status.
   int run(int argc, const char* const* argv);
@@ -75,8 +87,6 @@ class Application {
   int runStages(int argc, const char* const* argv);
   // Gives the output its name as status implies; the status the run ends with.
   int finishOutput(int status);
-  bool readInputFile(const std::string& path);
-  bool openOutputFile(const std::string& inputName, const std::string& outputName);
 
   InputText inputText;
   OutputFile output;
@@ -86,7 +96,8 @@ class Application {
   TableLookup tableLookup;
 
   std::ostream& console;
-  MemoryRun* memoryRun;
+  RunFiles files;
+  RunSettings settings;
   Parallelism parallelism;
   LineReader lines{std::string_view()};
 };

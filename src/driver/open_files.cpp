@@ -38,25 +38,24 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
     return false;
   }
   console << "Opening input file: " << inputName << '\n' << std::flush;
-  if (memoryRun != nullptr) {
-    inputText.assign(memoryRun->input);
-  } else if (!readInputFile(inputName)) {
+  // The whole input is read before the output is opened, so that no failure of the
+  // input can cost the output file its previous content.
+  if (!files.readInput(inputName, inputText, console)) {
     return false;
   }
   lines = LineReader(inputText.view());
   console << "Opening output file: " << outputName << '\n' << std::flush;
-  if (memoryRun != nullptr) {
-    output.openInMemory(memoryRun->output);
-    outputOpened = true;
-    output.writeBorrowed(inputText.view());
-    return true;
+  if (!files.openOutput(inputName, outputName, output, console)) {
+    return false;
   }
-  return openOutputFile(inputName, outputName);
+  outputOpened = true;
+  output.writeBorrowed(inputText.view());
+  return true;
 }
 
-// The whole input is read before the output is opened, so that no failure of the
-// input can cost the output file its previous content.
-bool Application::readInputFile(const std::string& path) {
+namespace {
+
+bool readInputFile(const std::string& path, InputText& inputText, std::ostream& console) {
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) {
     console << "Can't open input file!\n" << std::flush;
@@ -78,7 +77,8 @@ bool Application::readInputFile(const std::string& path) {
   return true;
 }
 
-bool Application::openOutputFile(const std::string& inputName, const std::string& outputName) {
+bool openOutputFile(const std::string& inputName, const std::string& outputName, OutputFile& output,
+                    std::ostream& console) {
   // Opening the output truncates it, and when it is the input file too that would
   // destroy the data; the names alone can't tell (./a, links), the file identity can.
   std::error_code error;
@@ -91,8 +91,24 @@ bool Application::openOutputFile(const std::string& inputName, const std::string
     console << "Can't open output file!\n" << std::flush;
     return false;
   }
-  outputOpened = true;
   watchOutput(&output);
-  output.writeBorrowed(inputText.view());
   return true;
+}
+
+}  // namespace
+
+RunFiles filesOnDisk() {
+  return RunFiles{readInputFile, openOutputFile};
+}
+
+RunFiles filesInMemory(std::string_view input, std::string& output) {
+  return RunFiles{
+      [input](const std::string&, InputText& text, std::ostream&) {
+        text.assign(input);
+        return true;
+      },
+      [&output](const std::string&, const std::string&, OutputFile& file, std::ostream&) {
+        file.openInMemory(output);
+        return true;
+      }};
 }

@@ -9,15 +9,11 @@
 
 struct InMemoryRun {
   explicit InMemoryRun(std::string text, JoinWorkLimit limit = {}, Parallelism parallelism = {})
-      : input(std::move(text)) {
-    files.input = input;
-    files.joinWork = limit;
-    files.parallelism = parallelism;
-  }
+      : input(std::move(text)), settings{parallelism, limit} {}
 
   int run() {
     const char* const argv[] = {"prg"};
-    Application application(console, &files);
+    Application application(console, filesInMemory(input, collected), settings);
     return application.run(1, argv);
   }
   // What the run printed after the lines that name the files.
@@ -27,9 +23,10 @@ struct InMemoryRun {
     const std::size_t at = all.find(opened);
     return at == std::string::npos ? all : all.substr(at + opened.size());
   }
-  const std::string& output() const { return files.output; }
+  const std::string& output() const { return collected; }
 
   std::string input;
-  MemoryRun files;
+  RunSettings settings;
+  std::string collected;
   std::ostringstream console;
 };
