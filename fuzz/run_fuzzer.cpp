@@ -25,9 +25,10 @@ struct Outcome {
 
 Outcome runOn(std::string_view text, Parallelism parallelism) {
   std::ostringstream console;
+  std::ostringstream diagnostics;
   std::string output;
   const char* const argv[] = {"prg"};
-  const int status = Application(console, filesInMemory(text, output),
+  const int status = Application(console, diagnostics, filesInMemory(text, output),
                                  RunSettings{parallelism, JoinWorkLimit{10000}})
                          .run(1, argv);
   return Outcome{status, console.str(), std::move(output)};

@@ -1,19 +1,35 @@
 #include "driver/application.h"
 
+#include <unistd.h>
+
 #include <sstream>
 
+#include "driver/advice.h"
+#include "driver/help.h"
 #include "output/result_writer.h"
 #include "tables/table_parsing.h"
 
 const char* const defaultSuffix = "1k.txt";
 
-Application::Application(std::ostream& consoleStream, RunFiles runFiles, RunSettings runSettings)
+Application::Application(std::ostream& consoleStream, std::ostream& diagnosticsStream,
+                         RunFiles runFiles, RunSettings runSettings)
     : console(consoleStream),
+      diagnostics(diagnosticsStream),
       files(std::move(runFiles)),
       settings(runSettings),
       parallelism(runSettings.parallelism) {}
 
 int Application::run(int argc, const char* const* argv) {
+  // Asked for exactly; a file named so is still ./--help.
+  const std::string_view only = argc == 2 ? argv[1] : "";
+  if (only == "--help" || only == "-h") {
+    console << helpText() << std::flush;
+    return kResultWritten;
+  }
+  if (only == "--version") {
+    console << versionText() << std::flush;
+    return kResultWritten;
+  }
   return finishOutput(runStages(argc, argv));
 }
 
@@ -25,12 +41,21 @@ int Application::runStages(int argc, const char* const* argv) {
   // parsing has to say waits until the copy is written, so that a failed copy is
   // reported first, as it happened first.
   std::ostringstream parsing;
-  const int parsed = readHeader(parsing) ? readTables(parsing) : kHeaderFailed;
+  std::ostringstream hints;
+  const int parsed = readHeader(parsing) ? readTables(parsing, hints) : kHeaderFailed;
   if (!output.flush()) {
     console << "Can't write output file!\n" << std::flush;
     return kOutputWriteFailed;
   }
   console << parsing.str() << std::flush;
+  if (parsed == kHeaderFailed) {
+    // "Incorrect header" has no line end; on a terminal the hint starts a line.
+    if (isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1) {
+      diagnostics << '\n';
+    }
+    hintAtHeader(inputText.view(), diagnostics);
+  }
+  diagnostics << hints.str() << std::flush;
   if (parsed != kTablesRead) {
     return parsed;
   }
@@ -42,15 +67,17 @@ bool Application::readHeader(std::ostream& messages) {
   return ::readHeader(lines, joinList, messages);
 }
 
-RunStatus Application::readTables(std::ostream& messages) {
+RunStatus Application::readTables(std::ostream& messages, std::ostream& hints) {
   const TablesOutcome outcome =
       ::readTables(inputText.view(), lines.position(), tables, messages, parallelism);
   switch (outcome.kind) {
     case TablesOutcome::kBadDescriptor:
       messages << "Error parsing tableDescriptor: " << outcome.descriptor << '\n';
+      hintAtRefusedLine(inputText.view(), outcome.refusedLine, false, hints);
       return kDescriptorFailed;
     case TablesOutcome::kBadData:
       messages << "Error reading table data from table: " << outcome.table->name << '\n';
+      hintAtRefusedLine(inputText.view(), outcome.refusedLine, true, hints);
       return kTableDataFailed;
     case TablesOutcome::kRead:
       break;
@@ -70,10 +97,13 @@ int Application::joinChain() {
   }
   console << "Joining the tables: " << std::flush;
   JoinPlan result;
+  // Said once the line of dots is complete, not in the middle of it.
+  std::ostringstream warnings;
   for (std::size_t i = 0; i < joinList.size(); ++i) {
     const Table* table = findTable(joinList[i]);
     if (table == nullptr) {
       console << "Table " << joinList[i] << "not found!\n" << std::flush;
+      hintAtMissingTable(joinList[i], tables, inputText.view(), diagnostics);
       return kTableNotFound;
     }
     if (i == 0) {
@@ -81,12 +111,14 @@ int Application::joinChain() {
       result.indexThreads = parallelism.threads;
       continue;
     }
+    warnOfStep(result, *table, warnings);
     addJoinStep(result, *table);
     console << '.' << std::flush;
   }
   // The rows themselves are produced while they are written, so no joined table,
   // final or intermediate, is ever held in memory.
   console << "\nJoin complete.\n" << std::flush;
+  diagnostics << warnings.str() << std::flush;
   result.name = "result";
   if (!writeResult(result)) {
     console << "Can't write output file!\n" << std::flush;
@@ -96,7 +128,14 @@ int Application::joinChain() {
 }
 
 bool Application::writeResult(const JoinPlan& result) {
-  return writeJoinedTable(result, output, parallelism, settings.joinWork);
+  std::size_t rows = 0;
+  if (!writeJoinedTable(result, output, parallelism, settings.joinWork, &rows)) {
+    return false;
+  }
+  if (rows == 0) {
+    warnOfEmptyResult(result, diagnostics);
+  }
+  return true;
 }
 
 int Application::finishOutput(int status) {

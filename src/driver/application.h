@@ -38,11 +38,13 @@ enum RunStatus : int {
 // held in memory, for tests and the fuzzer. Each writes its own message to the
 // console when it fails.
 struct RunFiles {
-  // Captures the whole input file.
-  std::function<bool(const std::string& name, InputText& text, std::ostream& console)> readInput;
+  // Captures the whole input file; the system's reason for a failure goes to hints.
+  std::function<bool(const std::string& name, InputText& text, std::ostream& console,
+                     std::ostream& hints)>
+      readInput;
   // Opens the output file (inputName to tell whether they are one file).
   std::function<bool(const std::string& inputName, const std::string& name, OutputFile& output,
-                     std::ostream& console)>
+                     std::ostream& console, std::ostream& hints)>
       openOutput;
 };
 RunFiles filesOnDisk();
@@ -59,10 +61,11 @@ struct RunSettings {
 
 class Application {
  public:
-  // Messages go to console; a run of the program passes standard output and the
+  // Messages go to console, warnings and hints (never a message of the run's own)
+  // to diagnostics; a run of the program passes standard output and error and the
   // files on disk.
-  explicit Application(std::ostream& console = std::cout, RunFiles files = filesOnDisk(),
-                       RunSettings settings = {});
+  explicit Application(std::ostream& console = std::cout, std::ostream& diagnostics = std::cerr,
+                       RunFiles files = filesOnDisk(), RunSettings settings = {});
 
   // The whole run; returns its status.
   int run(int argc, const char* const* argv);
@@ -73,8 +76,9 @@ class Application {
   // Reads the join header (the first line) into joinList; a refusal goes to
   // messages.
   bool readHeader(std::ostream& messages);
-  // Reads every table after the header into tables; its messages go to messages.
-  RunStatus readTables(std::ostream& messages);
+  // Reads every table after the header into tables; its messages go to messages,
+  // hints on a refused line to hints.
+  RunStatus readTables(std::ostream& messages, std::ostream& hints);
   // The first table of that name, or null.
   const Table* findTable(const std::string& name) const;
   // Joins the tables of joinList from left to right and appends the result.
@@ -96,6 +100,7 @@ class Application {
   TableLookup tableLookup;
 
   std::ostream& console;
+  std::ostream& diagnostics;
   RunFiles files;
   RunSettings settings;
   Parallelism parallelism;

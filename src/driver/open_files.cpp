@@ -1,6 +1,8 @@
 #include "driver/application.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -40,12 +42,12 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
   console << "Opening input file: " << inputName << '\n' << std::flush;
   // The whole input is read before the output is opened, so that no failure of the
   // input can cost the output file its previous content.
-  if (!files.readInput(inputName, inputText, console)) {
+  if (!files.readInput(inputName, inputText, console, diagnostics)) {
     return false;
   }
   lines = LineReader(inputText.view());
   console << "Opening output file: " << outputName << '\n' << std::flush;
-  if (!files.openOutput(inputName, outputName, output, console)) {
+  if (!files.openOutput(inputName, outputName, output, console, diagnostics)) {
     return false;
   }
   outputOpened = true;
@@ -55,15 +57,24 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
 
 namespace {
 
-bool readInputFile(const std::string& path, InputText& inputText, std::ostream& console) {
+// The system's reason for the last failure, after the run's own message.
+void hintReason(std::ostream& hints, int number) {
+  hints << "prg: hint: " << std::strerror(number) << '\n' << std::flush;
+}
+
+bool readInputFile(const std::string& path, InputText& inputText, std::ostream& console,
+                   std::ostream& hints) {
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) {
     console << "Can't open input file!\n" << std::flush;
+    hintReason(hints, EISDIR);
     return false;
   }
   const InputFile file(std::fopen(path.c_str(), "rb"));
   if (file == nullptr) {
+    const int reason = errno;
     console << "Can't open input file!\n" << std::flush;
+    hintReason(hints, reason);
     return false;
   }
   std::uintmax_t size = std::filesystem::file_size(path, error);
@@ -71,14 +82,16 @@ bool readInputFile(const std::string& path, InputText& inputText, std::ostream& 
     size = 0;
   }
   if (!inputText.readFrom(file.get(), static_cast<std::size_t>(size))) {
+    const int reason = errno;
     console << "Can't read input file!\n" << std::flush;
+    hintReason(hints, reason);
     return false;
   }
   return true;
 }
 
 bool openOutputFile(const std::string& inputName, const std::string& outputName, OutputFile& output,
-                    std::ostream& console) {
+                    std::ostream& console, std::ostream& hints) {
   // Opening the output truncates it, and when it is the input file too that would
   // destroy the data; the names alone can't tell (./a, links), the file identity can.
   std::error_code error;
@@ -87,8 +100,13 @@ bool openOutputFile(const std::string& inputName, const std::string& outputName,
     return false;
   }
   output.startWriter();
+  errno = 0;
   if (!output.open(outputName)) {
+    const int reason = errno;
     console << "Can't open output file!\n" << std::flush;
+    if (reason != 0) {
+      hintReason(hints, reason);
+    }
     return false;
   }
   watchOutput(&output);
@@ -102,13 +120,13 @@ RunFiles filesOnDisk() {
 }
 
 RunFiles filesInMemory(std::string_view input, std::string& output) {
-  return RunFiles{
-      [input](const std::string&, InputText& text, std::ostream&) {
-        text.assign(input);
-        return true;
-      },
-      [&output](const std::string&, const std::string&, OutputFile& file, std::ostream&) {
-        file.openInMemory(output);
-        return true;
-      }};
+  return RunFiles{[input](const std::string&, InputText& text, std::ostream&, std::ostream&) {
+                    text.assign(input);
+                    return true;
+                  },
+                  [&output](const std::string&, const std::string&, OutputFile& file, std::ostream&,
+                            std::ostream&) {
+                    file.openInMemory(output);
+                    return true;
+                  }};
 }

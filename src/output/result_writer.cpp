@@ -248,7 +248,7 @@ void writeTableStart(OutputFile& out, std::string_view name, std::span<const std
 }
 
 bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism parallelism,
-                      JoinWorkLimit limit) {
+                      JoinWorkLimit limit, std::size_t* rowsWritten) {
   writeTableStart(out, plan.name, plan.columns);
   const RowLayout layout(plan);
   const std::size_t firstRows = plan.tables.front()->rows.size();
@@ -257,24 +257,32 @@ bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism paralle
   JoinWorkBudget budget(limit);
   std::atomic<std::size_t> nextPart{0};
   std::atomic<bool> stopped{false};
+  std::atomic<std::size_t> written{0};
   out.beginParts();
-  runOnThreads(
-      std::min<std::size_t>(parallelism.threads, std::max<std::size_t>(parts, 1)), [&](unsigned) {
-        for (std::size_t part = nextPart++; part < parts; part = nextPart++) {
-          OutputPart output(out, part);
-          if (stopped) {
-            continue;
-          }
-          ChunkWriter writer(layout, output);
-          const FirstRows rows{part * partRows, (part + 1) * partRows};
-          const bool complete = forEachJoinedChunk(
-              plan, layout.wanted(),
-              [&writer](const JoinedChunk& chunk) { return writer.write(chunk); }, rows, budget);
-          if (!complete) {
-            stopped = true;
-          }
-        }
-      });
+  runOnThreads(std::min<std::size_t>(parallelism.threads, std::max<std::size_t>(parts, 1)),
+               [&](unsigned) {
+                 for (std::size_t part = nextPart++; part < parts; part = nextPart++) {
+                   OutputPart output(out, part);
+                   if (stopped) {
+                     continue;
+                   }
+                   ChunkWriter writer(layout, output);
+                   const FirstRows rows{part * partRows, (part + 1) * partRows};
+                   const bool complete = forEachJoinedChunk(
+                       plan, layout.wanted(),
+                       [&writer, &written](const JoinedChunk& chunk) {
+                         written.fetch_add(chunk.size(), std::memory_order_relaxed);
+                         return writer.write(chunk);
+                       },
+                       rows, budget);
+                   if (!complete) {
+                     stopped = true;
+                   }
+                 }
+               });
   out.endParts();
+  if (rowsWritten != nullptr) {
+    *rowsWritten = written.load();
+  }
   return out.flush() && !stopped;
 }

@@ -20,5 +20,6 @@ void writeTableStart(OutputFile& out, std::string_view name, std::span<const std
 // produces them, on the given number of threads, in consecutive stretches of the
 // first table that reach the file in order. Stops as soon as a write fails or the
 // join gives up at limit; false then, and when the output could not be flushed.
+// rowsWritten, when given, receives the number of rows.
 bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism parallelism,
-                      JoinWorkLimit limit = {});
+                      JoinWorkLimit limit = {}, std::size_t* rowsWritten = nullptr);

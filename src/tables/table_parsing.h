@@ -46,6 +46,7 @@ struct TablesOutcome {
   Kind kind = kRead;
   std::string_view descriptor;   // the refused descriptor line, trimmed
   const Table* table = nullptr;  // the table whose data line was refused
+  std::size_t refusedLine = 0;   // where the refused line starts in the text
 };
 
 // Reads every table of text from start (the line after the header) to the end into

@@ -205,6 +205,7 @@ class Assembler {
       case Failure::kDescriptor:
         outcome.kind = TablesOutcome::kBadDescriptor;
         outcome.descriptor = trimmedView(lineAt(failure.line));
+        outcome.refusedLine = failure.line;
         return false;
       case Failure::kFieldCount:
       case Failure::kTooManyRows: {
@@ -240,6 +241,7 @@ class Assembler {
     readTableData(lines, table, console_, maxRows);
     outcome.kind = TablesOutcome::kBadData;
     outcome.table = &table;
+    outcome.refusedLine = line;
     return false;
   }
 

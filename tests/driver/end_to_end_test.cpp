@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/folder.h"
 
@@ -312,6 +314,121 @@ TEST(EndToEndTest, NothingLostOnAnyStatus) {
     }
     EXPECT_EQ(entries, c.output ? 2u : 1u);
   }
+}
+
+// What a user sees for the usual mistakes: standard output exactly as ever, and on
+// standard error a warning or a hint, one line each.
+TEST(EndToEndTest, WarningsAndHintsGoToStandardError) {
+  const std::string opened = opening("in.txt", "out.txt");
+  const std::string parsed = "Parsing the input file complete.\n";
+  const struct {
+    const char* what;
+    std::string input;
+    std::string console;
+    std::string errors;
+    int status;
+  } cases[] = {
+      {"keys that differ in case: every pairing",
+       "join(A, B)\n\nA(ID, x)\n1, a\n2, b\n\nB(id, y)\n1, c\n", opened + kJoined,
+       "prg: warning: A and B share no column: every pairing, 2 x 1 rows\n"
+       "prg: warning: B's column id and the column ID before it differ only in letter case\n",
+       0},
+      {"a later table that shares nothing", "join(A, B, C)\n\nA(k)\n1\n\nB(k)\n1\n\nC(z)\n7\n8\n",
+       opened + parsed + "Joining the tables: ..\nJoin complete.\nOutput written.",
+       "prg: warning: C shares no column with the tables before it: each joined row is paired "
+       "with its 2 rows\n",
+       0},
+      {"a result without rows", "join(A, B)\n\nA(k, x)\n1, 2\n\nB(k, y)\n3, 4\n", opened + kJoined,
+       "prg: warning: the result has no rows: no row of B matches the rows joined before it\n", 0},
+      {"an empty table", "join(A, B)\n\nA(k, x)\n1, 2\n\nB(k, y)\n", opened + kJoined,
+       "prg: warning: the result has no rows: B has none\n", 0},
+      {"a byte order mark", "\xEF\xBB\xBFjoin(A)\n\nA(x)\n1\n", opened + "Incorrect header",
+       "prg: hint: the file starts with a byte order mark (EF BB BF) before join(; save it "
+       "without one\n",
+       2},
+      {"a blank line before the header", "\njoin(A)\n\nA(x)\n1\n", opened + "Incorrect header",
+       "prg: hint: the join header must be the very first line; the file starts with a blank "
+       "line\n",
+       2},
+      {"a row with too few cells", "join(A)\n\nA(id, x)\n1, 2\n3\n",
+       opened + "3|\nrszie: 1 ; colsize: 2\nWrong number of columns in line: 3\n"
+                "Error reading table data from table: A\n",
+       "prg: hint: the refused line is line 5 of the file\n", 4},
+      {"a descriptor without the blank line before it", "join(A, B)\n\nA(id)\n1\nB(id, y)\n1, 3\n",
+       opened + "B(id| y)|\nrszie: 2 ; colsize: 1\nWrong number of columns in line: B(id, y)\n"
+                "Error reading table data from table: A\n",
+       "prg: hint: the refused line is line 5 of the file\n"
+       "prg: hint: it reads as the descriptor of a new table: a blank line must come before it\n",
+       4},
+      {"a descriptor read as a row", "join(A, B)\n\nA(id, x)\n1, 2\nB(id, y)\n1, 3\n",
+       opened + parsed + "Joining the tables: Table Bnot found!\n",
+       "prg: hint: the file holds 1 table: A\n"
+       "prg: hint: line 5 reads as a row of A, not as the descriptor of B: a blank line must "
+       "come before it\n",
+       6},
+      {"a space before the parenthesis", "join(A)\n\nA (id, x)\n1, 2\n",
+       opened + parsed + "Joining the tables: Table Anot found!\n",
+       "prg: hint: the file holds 1 table: A \n"
+       "prg: hint: a table is named \"A \": a space before the parenthesis is part of the name\n",
+       6},
+      {"a name in another case", "join(a)\n\nA(x)\n1\n\nB(y)\n2\n",
+       opened + parsed + "Joining the tables: Table anot found!\n",
+       "prg: hint: the file holds 2 tables: A, B\n"
+       "prg: hint: a table is named A, which differs only in letter case\n",
+       6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder folder;
+    folder.write("in.txt", c.input);
+    const Folder::Outcome outcome = folder.runShell(Folder::program() + " in.txt out.txt 2> err");
+    EXPECT_EQ(outcome.console, c.console);
+    EXPECT_EQ(folder.read("err"), c.errors);
+    EXPECT_EQ(outcome.status, c.status);
+  }
+}
+
+TEST(EndToEndTest, FileFailuresSayWhy) {
+  Folder folder;
+  folder.write("in.txt", kTypical);
+  const struct {
+    const char* what;
+    std::string arguments;
+    std::string errors;
+  } cases[] = {
+      {"missing input", "nothing.txt out.txt", "prg: hint: No such file or directory\n"},
+      {"a folder as input", ". out.txt", "prg: hint: Is a directory\n"},
+      {"an output in a missing folder", "in.txt no/out.txt",
+       "prg: hint: No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Folder::Outcome outcome =
+        folder.runShell(Folder::program() + " " + c.arguments + " 2> err");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(folder.read("err"), c.errors);
+  }
+}
+
+TEST(EndToEndTest, HelpAndVersion) {
+  Folder folder;
+  const Folder::Outcome help = folder.runPrg("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.console.rfind(kUsage, 0), 0u);
+  EXPECT_NE(help.console.find("Exit status: 0 result written"), std::string::npos);
+  const Folder::Outcome shortHelp = folder.runPrg("-h");
+  EXPECT_EQ(shortHelp.status, 0);
+  EXPECT_EQ(shortHelp.console, help.console);
+  const Folder::Outcome version = folder.runPrg("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.console.rfind("prg ", 0), 0u);
+  EXPECT_EQ(std::count(version.console.begin(), version.console.end(), '.'), 2);
+  EXPECT_EQ(version.console.back(), '\n');
+  // Only the exact words ask for them; a file of that name is still named so.
+  const Folder::Outcome file = folder.runPrg("./--help");
+  EXPECT_EQ(file.status, 1);
+  EXPECT_EQ(file.console, std::string(kUsage) + kGuess);
+  EXPECT_EQ(folder.names(), std::vector<std::string>{});
 }
 
 }  // namespace

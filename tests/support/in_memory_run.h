@@ -13,7 +13,7 @@ struct InMemoryRun {
 
   int run() {
     const char* const argv[] = {"prg"};
-    Application application(console, filesInMemory(input, collected), settings);
+    Application application(console, diagnostics, filesInMemory(input, collected), settings);
     return application.run(1, argv);
   }
   // What the run printed after the lines that name the files.
@@ -29,4 +29,5 @@ struct InMemoryRun {
   RunSettings settings;
   std::string collected;
   std::ostringstream console;
+  std::ostringstream diagnostics;
 };

@@ -1,0 +1,173 @@
+#include "driver/advice.h"
+
+#include <algorithm>
+
+#include "join/joined_rows.h"
+#include "tables/table_parsing.h"
+#include "text/string_helpers.h"
+
+namespace {
+
+constexpr const char* kWarning = "prg: warning: ";
+constexpr const char* kHint = "prg: hint: ";
+constexpr std::size_t kTablesListed = 5;
+
+// ASCII letters only: names are bytes, and no other character set is assumed.
+char foldCase(char byte) {
+  return byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte;
+}
+
+bool equalButForCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return foldCase(x) == foldCase(y);
+         });
+}
+
+std::size_t lineNumberAt(std::string_view text, std::size_t position) {
+  const std::string_view before = text.substr(0, std::min(position, text.size()));
+  return 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+}
+
+// Whether the cells of a row, written back with commas, form a table descriptor.
+bool readsAsDescriptor(std::string_view line) {
+  std::vector<Table> scratch;
+  return line.find('(') != std::string_view::npos &&
+         parseTableDescriptor(std::string(trimmedView(line)), scratch);
+}
+
+std::string_view lineAt(std::string_view text, std::size_t position) {
+  const std::size_t end = text.find('\n', position);
+  return text.substr(position, end == std::string_view::npos ? end : end - position);
+}
+
+// Where the row that holds cell starts in text, when the cell lies in it.
+bool rowStart(std::string_view text, std::string_view cell, std::size_t& position) {
+  if (cell.data() < text.data() || cell.data() > text.data() + text.size()) {
+    return false;
+  }
+  const auto offset = static_cast<std::size_t>(cell.data() - text.data());
+  const std::size_t lineEnd = offset == 0 ? std::string_view::npos : text.rfind('\n', offset - 1);
+  position = lineEnd == std::string_view::npos ? 0 : lineEnd + 1;
+  return true;
+}
+
+}  // namespace
+
+void warnOfStep(const JoinPlan& plan, const Table& right, std::ostream& out) {
+  for (std::size_t j = 0; j < right.columns.size(); ++j) {
+    if (plan.columnOfKey.count(columnKey(right, j)) != 0) {
+      return;
+    }
+  }
+  const std::size_t rightRows = right.rows.size();
+  if (plan.tables.size() == 1) {
+    out << kWarning << plan.tables.front()->name << " and " << right.name
+        << " share no column: every pairing, " << plan.tables.front()->rows.size() << " x "
+        << rightRows << " rows\n";
+  } else {
+    out << kWarning << right.name
+        << " shares no column with the tables before it: each joined row is paired with its "
+        << rightRows << " rows\n";
+  }
+  for (std::size_t j = 0; j < right.columns.size(); ++j) {
+    const std::string key = columnKey(right, j);
+    for (const auto& [before, column] : plan.columnOfKey) {
+      if (equalButForCase(before, key)) {
+        out << kWarning << right.name << "'s column " << key << " and the column " << before
+            << " before it differ only in letter case\n";
+      }
+    }
+  }
+  out << std::flush;
+}
+
+void warnOfEmptyResult(const JoinPlan& plan, std::ostream& out) {
+  for (std::size_t level = 0; level < plan.tables.size(); ++level) {
+    if (plan.tables[level]->rows.empty()) {
+      out << kWarning << "the result has no rows: " << plan.tables[level]->name << " has none\n"
+          << std::flush;
+      return;
+    }
+  }
+  // The first step after which no row is left: a plan of the tables up to it
+  // finds no first row.
+  for (std::size_t steps = 1; steps <= plan.steps.size(); ++steps) {
+    JoinPlan prefix = plan;
+    prefix.tables.resize(steps + 1);
+    prefix.steps.resize(steps);
+    std::erase_if(prefix.sources, [steps](ColumnSource s) { return s.level > steps; });
+    const std::vector<LevelPositions> wanted(prefix.tables.size(), LevelPositions::kNone);
+    JoinWorkBudget unlimited{JoinWorkLimit{}};
+    const bool none = forEachJoinedChunk(
+        prefix, wanted, [](const JoinedChunk&) { return false; }, FirstRows{}, unlimited);
+    if (none) {
+      out << kWarning << "the result has no rows: no row of " << plan.tables[steps]->name
+          << " matches the rows joined before it\n"
+          << std::flush;
+      return;
+    }
+  }
+}
+
+void hintAtHeader(std::string_view text, std::ostream& out) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+    out << kHint << "the file starts with a byte order mark (EF BB BF) before join(; "
+        << "save it without one\n";
+  } else if (trimmedView(lineAt(text, 0)).empty()) {
+    out << kHint << "the join header must be the very first line; the file starts with a "
+        << "blank line\n";
+  } else {
+    out << kHint << "line 1 must read join(A, B, ...)\n";
+  }
+  out << std::flush;
+}
+
+void hintAtRefusedLine(std::string_view text, std::size_t position, bool dataLine,
+                       std::ostream& out) {
+  out << kHint << "the refused line is line " << lineNumberAt(text, position) << " of the file\n";
+  if (dataLine && readsAsDescriptor(lineAt(text, position))) {
+    out << kHint << "it reads as the descriptor of a new table: a blank line must come "
+        << "before it\n";
+  }
+  out << std::flush;
+}
+
+void hintAtMissingTable(const std::string& name, const std::vector<Table>& tables,
+                        std::string_view text, std::ostream& out) {
+  if (tables.empty()) {
+    out << kHint << "the file holds no table\n";
+  } else {
+    out << kHint << "the file holds " << tables.size()
+        << (tables.size() == 1 ? " table: " : " tables: ");
+    for (std::size_t t = 0; t < std::min(tables.size(), kTablesListed); ++t) {
+      out << (t == 0 ? "" : ", ") << tables[t].name;
+    }
+    out << (tables.size() > kTablesListed ? ", ...\n" : "\n");
+  }
+  for (const Table& table : tables) {
+    if (table.name != name && equalButForCase(table.name, name)) {
+      out << kHint << "a table is named " << table.name << ", which differs only in letter case\n";
+    }
+    if (table.name != name && trimmedView(table.name) == name) {
+      out << kHint << "a table is named \"" << table.name
+          << "\": a space before the parenthesis is part of the name\n";
+    }
+  }
+  // A descriptor right after the last row of a table, without the blank line, is
+  // read as one more row when it has as many cells.
+  const std::string opening = name + "(";
+  for (const Table& table : tables) {
+    for (const Row row : table.rows) {
+      std::size_t position = 0;
+      if (row.size() != 0 && row[0].substr(0, opening.size()) == opening &&
+          rowStart(text, row[0], position)) {
+        out << kHint << "line " << lineNumberAt(text, position) << " reads as a row of "
+            << table.name << ", not as the descriptor of " << name
+            << ": a blank line must come before it\n";
+        out << std::flush;
+        return;
+      }
+    }
+  }
+  out << std::flush;
+}

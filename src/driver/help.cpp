@@ -1,0 +1,36 @@
+#include "driver/help.h"
+
+std::string_view helpText() {
+  return R"(Usage: prg [inputfile] [outputfile]
+
+Joins the tables of a text file on the columns they share, from left to right,
+and writes a copy of the input followed by the joined table, named result.
+
+  prg                   reads input1k.txt, writes output1k.txt
+  prg input_x.txt       writes output_x.txt: "input" is replaced by "output"
+  prg in.txt out.txt    names both files
+  prg --help, -h        shows this text
+  prg --version         shows the version
+
+The input file:
+  join(A, B)            line 1: the tables to join, separated by commas
+                        a blank line
+  A(id int, name)       a table: its name and its column descriptors; the first
+                        word of a descriptor (id) is the column's key
+  1, x                  its rows: cells separated by commas, spaces around them
+  2, 'Cid, Jr.'         dropped; apostrophes quote commas and stay in the cell,
+                        \' does not quote
+                        a blank line ends a table
+  B(id, price)
+  1, 10
+
+Exit status: 0 result written; 1 wrong arguments, or a file that can't be opened
+or read; 2 a wrong join header; 3 a wrong table descriptor; 4 a row with the
+wrong number of cells; 5 no table named; 6 a named table missing; 7 the output
+could not be written; 8 out of memory; 128 + n ended by signal n.
+)";
+}
+
+std::string_view versionText() {
+  return "prg " PRG_VERSION "\n";
+}
