@@ -19,6 +19,8 @@ run: configure
 	cat examples/output1k.txt
 
 test: build
+	@test -f $(BUILD)/prg_tests || { echo "make test: GoogleTest was not found, so no test was built;" \
+	  "install it (apt-get install libgtest-dev) and run make test again"; exit 1; }
 	cd $(BUILD) && ctest --output-on-failure
 
 clean:
