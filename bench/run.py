@@ -78,7 +78,11 @@ def main():
         subprocess.run([sys.executable, os.path.join(HERE, "generate.py"), "--scale",
                         str(args.scale), "--out", data] + (["--tidy"] if args.tidy else []) +
                        missing, check=True)
-    prg = args.prg
+    # The tools run in each workload's folder: paths given relative to here are
+    # made absolute first.
+    prg = os.path.abspath(args.prg) if args.prg else None
+    if args.baseline:
+        args.baseline = os.path.abspath(args.baseline)
     if prg is None:
         build = os.path.join(ROOT, "build-bench")
         subprocess.run("cmake -S '%s' -B '%s' -G Ninja -DCMAKE_BUILD_TYPE=Release "

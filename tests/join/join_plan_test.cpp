@@ -267,6 +267,48 @@ TEST(JoinPlanTest, ChainsAgreeWithReferenceUnderAnyHash) {
   }
 }
 
+// Groups large enough that their places are walked once and copied after: met by
+// every left row (a product), by runs of left rows of one key, and cut by chunk
+// borders anywhere in them.
+TEST(JoinPlanTest, LargeGroupsMetAgainAgreeWithReference) {
+  const struct {
+    const char* what;
+    int leftRows;
+    int rightRows;
+    int keys;  // 0: no common column
+    bool runsOfOneKey;
+  } cases[] = {{"a product", 40, 300, 0, false},
+               {"runs of one key", 60, 500, 3, true},
+               {"keys in turn", 60, 500, 3, false},
+               {"groups too large to keep", 3, 70000, 1, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PlainTable left{"L", {c.keys == 0 ? "a" : "k", "l"}, {}};
+    PlainTable right{"R", {c.keys == 0 ? "b" : "k", "r"}, {}};
+    for (int i = 0; i < c.leftRows; ++i) {
+      const int key = c.keys == 0 ? i : (c.runsOfOneKey ? i * c.keys / c.leftRows : i % c.keys);
+      left.rows.push_back({std::string("key").append(std::to_string(key)),
+                           std::string("l").append(std::to_string(i))});
+    }
+    for (int i = 0; i < c.rightRows; ++i) {
+      const int key = c.keys == 0 ? i : i % c.keys;
+      right.rows.push_back(
+          {std::string("key").append(std::to_string(key)), std::string(i % 7, 'r')});
+    }
+    PlainTable expected = referenceJoin(left, right);
+    expected.name = "result";
+    TableBuilder builder;
+    const Table tables[] = {builder.make(left), builder.make(right)};
+    JoinPlan plan = startJoin(tables[0]);
+    plan.name = "result";
+    addJoinStep(plan, tables[1]);
+    // In one stretch, chunk borders fall inside groups; in stretches of 7 rows, a
+    // group is met again by another thread.
+    EXPECT_EQ(writtenResult(plan, Parallelism{1, 0, 0}), renderResult(expected));
+    EXPECT_EQ(writtenResult(plan, Parallelism{2, 0, 7}), renderResult(expected));
+  }
+}
+
 // Keys crafted to share a hash would make an index quadratic, so the hash starts
 // from a random value of each process: this test program, started again, hashes the
 // same bytes differently.
