@@ -30,6 +30,9 @@ int Application::run(int argc, const char* const* argv) {
     console << versionText() << std::flush;
     return kResultWritten;
   }
+  if ((argc == 3 || argc == 4) && std::string_view(argv[1]) == "--csv") {
+    return exportCsv(argv[2], argc == 4 ? argv[3] : std::string("input") + defaultSuffix);
+  }
   return finishOutput(runStages(argc, argv));
 }
 

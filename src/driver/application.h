@@ -83,6 +83,9 @@ class Application {
   const Table* findTable(const std::string& name) const;
   // Joins the tables of joinList from left to right and appends the result.
   int joinChain();
+  // The other kind of run, prg --csv FOLDER [inputfile]: each table of the input
+  // as FOLDER/<name>.csv; its status as a run's.
+  int exportCsv(const std::string& folder, const std::string& inputName);
   // Appends the joined table to the output file in the input notation, row by row
   // as the join produces them; false when the output could not be written.
   bool writeResult(const JoinPlan& result);

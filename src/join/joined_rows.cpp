@@ -65,9 +65,7 @@ class Enumerator {
         chunkRows_(chunkRowsFor(plan.tables.size())),
         levels_(plan.tables.size()),
         resume_(plan.tables.size()),
-        rowsKept_(plan.tables.size(), false),
-        known_(plan.tables.size()),
-        lastMet_(plan.tables.size(), ~std::uint64_t{0}) {
+        rowsKept_(plan.tables.size(), false) {
     // Row positions past level 0 cost a read of the index each; they are kept
     // where a reader wants them or a later step takes its key from them.
     for (std::size_t level = 0; level < wanted.size(); ++level) {
@@ -118,8 +116,8 @@ class Enumerator {
   // The levels share one budget of partial rows, so that a long chain holds no
   // more than a short one; a chunk small enough to stay in the cache until its rows
   // are written saves fetching a match's row twice from memory.
-  static constexpr std::size_t kChunkRowsBudget = std::size_t{1} << 13;
-  static constexpr std::size_t kMostChunkRows = std::size_t{1} << 12;
+  static constexpr std::size_t kChunkRowsBudget = std::size_t{1} << 12;
+  static constexpr std::size_t kMostChunkRows = std::size_t{1} << 10;
   static constexpr std::size_t kFewestChunkRows = 64;
   static std::size_t chunkRowsFor(std::size_t levels) {
     return std::clamp(kChunkRowsBudget / levels, kFewestChunkRows, kMostChunkRows);
@@ -207,49 +205,13 @@ class Enumerator {
     }
     out.parents.insert(out.parents.end(), take, parent);
     std::uint64_t rendering = match.rendering;
-    if (const std::uint64_t* known = knownPlaces(level, index, match, take)) {
-      out.renderings.insert(out.renderings.end(), known, known + take);
-      rendering = index.nextRendering(known[take - 1]);
-    } else {
-      for (std::size_t k = 0; k < take; ++k) {
-        out.renderings.push_back(rendering);
-        rendering = index.nextRendering(rendering);
-      }
+    for (std::size_t k = 0; k < take; ++k) {
+      out.renderings.push_back(rendering);
+      rendering = index.nextRendering(rendering);
     }
     match.rows += take;
     match.count -= static_cast<std::uint32_t>(take);
     match.rendering = rendering;
-  }
-
-  // The places of the first take renderings of match, when its group is large:
-  // walked once and then copied for every row that meets the same group again, as
-  // in a product or a fan-out. Null for a small group.
-  const std::uint64_t* knownPlaces(std::size_t level, const RowIndex& index,
-                                   const RowIndex::Match& match, std::size_t take) {
-    if (take == 0 || match.count < kGroupWorthKnowing) {
-      return nullptr;
-    }
-    std::vector<std::uint64_t>& known = known_[level];
-    if (!known.empty() && match.rendering >= known.front() && match.rendering <= known.back()) {
-      const auto at = std::lower_bound(known.begin(), known.end(), match.rendering);
-      if (*at == match.rendering && static_cast<std::size_t>(known.end() - at) >= take) {
-        return &*at;
-      }
-    }
-    // Only a group met twice in a row is walked into memory, so that groups met in
-    // no order cost no more than before.
-    const bool again = lastMet_[level] == match.rendering;
-    lastMet_[level] = match.rendering;
-    if (!again || match.count > kMostKnown) {
-      return nullptr;
-    }
-    known.clear();
-    std::uint64_t rendering = match.rendering;
-    for (std::size_t k = 0; k < match.count; ++k) {
-      known.push_back(rendering);
-      rendering = index.nextRendering(rendering);
-    }
-    return known.data();
   }
 
   // Extends the partial rows of level - 1 into level, until its chunk is full or
@@ -302,11 +264,7 @@ class Enumerator {
   std::size_t chunkRows_;
   std::vector<ChunkLevel> levels_;
   std::vector<Resume> resume_;
-  static constexpr std::size_t kGroupWorthKnowing = 16;
-  static constexpr std::size_t kMostKnown = std::size_t{1} << 16;
   std::vector<bool> rowsKept_;
-  std::vector<std::vector<std::uint64_t>> known_;  // by level: see knownPlaces
-  std::vector<std::uint64_t> lastMet_;             // by level: the last large group
   std::vector<std::string_view> key_;
   RowIndex::ProbeRing probes_{};
 };

@@ -267,9 +267,8 @@ TEST(JoinPlanTest, ChainsAgreeWithReferenceUnderAnyHash) {
   }
 }
 
-// Groups large enough that their places are walked once and copied after: met by
-// every left row (a product), by runs of left rows of one key, and cut by chunk
-// borders anywhere in them.
+// Large groups: met by every left row (a product), by runs of left rows of one
+// key, by keys in turn, and cut by chunk borders anywhere in them.
 TEST(JoinPlanTest, LargeGroupsMetAgainAgreeWithReference) {
   const struct {
     const char* what;
