@@ -36,10 +36,18 @@ int Application::run(int argc, const char* const* argv) {
   return finishOutput(runStages(argc, argv));
 }
 
+void Application::enter(ProgressLine::Stage stage) {
+  if (settings.progress != nullptr) {
+    settings.progress->enter(stage);
+  }
+}
+
 int Application::runStages(int argc, const char* const* argv) {
+  enter(ProgressLine::Stage::kReading);
   if (!openFiles(argc, argv, defaultSuffix)) {
     return kFilesFailed;
   }
+  enter(ProgressLine::Stage::kParsing);
   // The copy of the input goes to the output file while the text is parsed. What
   // parsing has to say waits until the copy is written, so that a failed copy is
   // reported first, as it happened first.
@@ -99,6 +107,7 @@ int Application::joinChain() {
     return kNoTablesToJoin;
   }
   console << "Joining the tables: " << std::flush;
+  enter(ProgressLine::Stage::kIndexing);
   JoinPlan result;
   // Said once the line of dots is complete, not in the middle of it.
   std::ostringstream warnings;
@@ -131,11 +140,19 @@ int Application::joinChain() {
 }
 
 bool Application::writeResult(const JoinPlan& result) {
-  std::size_t rows = 0;
-  if (!writeJoinedTable(result, output, parallelism, settings.joinWork, &rows)) {
+  WriteProgress progress;
+  if (settings.progress != nullptr) {
+    settings.progress->watch(&output, inputText.view().size(), &progress);
+  }
+  enter(ProgressLine::Stage::kWriting);
+  const bool written = writeJoinedTable(result, output, parallelism, settings.joinWork, &progress);
+  if (settings.progress != nullptr) {
+    settings.progress->watch(nullptr, 0, nullptr);
+  }
+  if (!written) {
     return false;
   }
-  if (rows == 0) {
+  if (progress.rows.load() == 0) {
     warnOfEmptyResult(result, diagnostics);
   }
   return true;

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/progress.h"
 #include "join/join_plan.h"
 #include "join/joined_rows.h"
 #include "output/output_file.h"
@@ -57,6 +58,8 @@ RunFiles filesInMemory(std::string_view input, std::string& output);
 struct RunSettings {
   Parallelism parallelism = machineParallelism();
   JoinWorkLimit joinWork;
+  // Where a run of the program tells a person at a terminal how far it has got.
+  ProgressLine* progress = nullptr;
 };
 
 class Application {
@@ -94,6 +97,7 @@ class Application {
   int runStages(int argc, const char* const* argv);
   // Gives the output its name as status implies; the status the run ends with.
   int finishOutput(int status);
+  void enter(ProgressLine::Stage stage);
 
   InputText inputText;
   OutputFile output;

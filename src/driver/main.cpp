@@ -81,8 +81,15 @@ int main(int argc, char** argv) {
   ignoreSignalsThatWritesRaise();
   std::set_new_handler(endWithoutMemory);
   endOnInterruption();
-  Application application;
-  const int status = application.run(argc, argv);
+  int status = 0;
+  {
+    ProgressLine progress(STDERR_FILENO);  // erased as the run ends
+    RunSettings settings;
+    settings.progress = &progress;
+    // Never destroyed: the process ends right after the run, see below.
+    Application& application = *new Application(std::cout, std::cerr, filesOnDisk(), settings);
+    status = application.run(argc, argv);
+  }
   // The output has its name; the run ends here rather than after freeing every
   // table, which could take a while and which the system does anyway.
   std::cout.flush();

@@ -131,6 +131,8 @@ class OutputFile {
   // written. False in those last two cases. Called once; later calls return false.
   bool finish(Keep keep);
   bool hasFailed() const { return failed_.load(std::memory_order_relaxed); }
+  // The bytes the file has received so far, from any thread.
+  std::size_t bytesWritten() const { return written_.load(std::memory_order_relaxed); }
 
   // For an interruption, from a signal handler: only async-signal-safe calls. The
   // name keeps what it held before (a file written in place is cut back to the

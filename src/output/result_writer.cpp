@@ -248,7 +248,7 @@ void writeTableStart(OutputFile& out, std::string_view name, std::span<const std
 }
 
 bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism parallelism,
-                      JoinWorkLimit limit, std::size_t* rowsWritten) {
+                      JoinWorkLimit limit, WriteProgress* progress) {
   writeTableStart(out, plan.name, plan.columns);
   const RowLayout layout(plan);
   const std::size_t firstRows = plan.tables.front()->rows.size();
@@ -257,7 +257,9 @@ bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism paralle
   JoinWorkBudget budget(limit);
   std::atomic<std::size_t> nextPart{0};
   std::atomic<bool> stopped{false};
-  std::atomic<std::size_t> written{0};
+  WriteProgress unwatched;
+  WriteProgress& watched = progress != nullptr ? *progress : unwatched;
+  watched.firstRows = firstRows;
   out.beginParts();
   runOnThreads(std::min<std::size_t>(parallelism.threads, std::max<std::size_t>(parts, 1)),
                [&](unsigned) {
@@ -270,19 +272,19 @@ bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism paralle
                    const FirstRows rows{part * partRows, (part + 1) * partRows};
                    const bool complete = forEachJoinedChunk(
                        plan, layout.wanted(),
-                       [&writer, &written](const JoinedChunk& chunk) {
-                         written.fetch_add(chunk.size(), std::memory_order_relaxed);
+                       [&writer, &watched](const JoinedChunk& chunk) {
+                         watched.rows.fetch_add(chunk.size(), std::memory_order_relaxed);
                          return writer.write(chunk);
                        },
                        rows, budget);
                    if (!complete) {
                      stopped = true;
                    }
+                   watched.firstRowsDone.fetch_add(
+                       std::min(partRows, firstRows - std::min(firstRows, part * partRows)),
+                       std::memory_order_relaxed);
                  }
                });
   out.endParts();
-  if (rowsWritten != nullptr) {
-    *rowsWritten = written.load();
-  }
   return out.flush() && !stopped;
 }

@@ -3,6 +3,8 @@
 // escaped; names, descriptors and cells are written byte for byte as stored.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,6 +22,13 @@ void writeTableStart(OutputFile& out, std::string_view name, std::span<const std
 // produces them, on the given number of threads, in consecutive stretches of the
 // first table that reach the file in order. Stops as soon as a write fails or the
 // join gives up at limit; false then, and when the output could not be flushed.
-// rowsWritten, when given, receives the number of rows.
+// How far the writing has got, for a reader on another thread.
+struct WriteProgress {
+  std::atomic<std::size_t> rows{0};           // joined rows handed to the output
+  std::atomic<std::size_t> firstRowsDone{0};  // rows of the first table done with
+  std::atomic<std::size_t> firstRows{0};
+};
+
+// progress, when given, is kept up to date a chunk at a time.
 bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism parallelism,
-                      JoinWorkLimit limit = {}, std::size_t* rowsWritten = nullptr);
+                      JoinWorkLimit limit = {}, WriteProgress* progress = nullptr);

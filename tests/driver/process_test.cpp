@@ -212,6 +212,38 @@ TEST(ProcessTest, SignalWithoutThreadsEndsTheRun) {
   }
 }
 
+// A run of more than a second tells its progress on standard error when that is a
+// terminal (a pseudo-terminal from script(1) here), erases the line at its end, and
+// writes nothing there otherwise; the output is the same either way.
+TEST(ProcessTest, ProgressOnlyOnATerminal) {
+  if (!kOwnAllocator) {
+    return;  // the run must last about a second in a plain build
+  }
+  std::string input = "join(A";
+  for (int i = 1; i < 1000; ++i) {
+    input += ", A";
+  }
+  input += ")\n\nA(id, name, v)\n";
+  for (int i = 0; i < 40000; ++i) {
+    input.append(std::to_string(i)).append(", name, ").append(std::to_string(i % 7)).append("\n");
+  }
+  Folder folder;
+  folder.write("in.txt", input);
+  const Folder::Outcome onTerminal = folder.runShell("script -qfec \"" + Folder::program() +
+                                                     " in.txt tty.txt > /dev/null\" /dev/null");
+  const Folder::Outcome withoutTerminal =
+      folder.runShell(Folder::program() + " in.txt plain.txt > /dev/null 2> err.txt");
+  EXPECT_EQ(onTerminal.status, 0);
+  EXPECT_EQ(withoutTerminal.status, 0);
+  EXPECT_EQ(onTerminal.console.rfind("\rprg: ", 0), 0u) << onTerminal.console;
+  EXPECT_NE(onTerminal.console.find(" rows, "), std::string::npos) << onTerminal.console;
+  const std::string erase = "\r\x1b[K";
+  ASSERT_GE(onTerminal.console.size(), erase.size());
+  EXPECT_EQ(onTerminal.console.substr(onTerminal.console.size() - erase.size()), erase);
+  EXPECT_EQ(folder.read("err.txt"), std::string());
+  EXPECT_TRUE(folder.read("tty.txt") == folder.read("plain.txt"));
+}
+
 // A replaced output keeps the old file's permissions, and a symbolic link keeps
 // pointing at the file it names, which gets the output.
 TEST(ProcessTest, ReplacedOutputKeepsModeAndLinks) {

@@ -1,0 +1,121 @@
+#include "driver/progress.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <system_error>
+
+namespace {
+
+constexpr auto kFirstDrawAfter = std::chrono::seconds(1);
+constexpr auto kRedrawEvery = std::chrono::milliseconds(250);
+
+const char* stageName(ProgressLine::Stage stage) {
+  switch (stage) {
+    case ProgressLine::Stage::kReading:
+      return "reading the input";
+    case ProgressLine::Stage::kParsing:
+      return "parsing the tables";
+    case ProgressLine::Stage::kIndexing:
+      return "indexing the tables";
+    case ProgressLine::Stage::kWriting:
+      return "writing the result";
+  }
+  return "";
+}
+
+// 1234567 as "1,234,567": numbers of rows that people read at a glance.
+std::string grouped(std::size_t number) {
+  const std::string digits = std::to_string(number);
+  std::string text;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i != 0 && (digits.size() - i) % 3 == 0) {
+      text.push_back(',');
+    }
+    text.push_back(digits[i]);
+  }
+  return text;
+}
+
+std::string megabytes(double bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+  return text;
+}
+
+}  // namespace
+
+ProgressLine::ProgressLine(int descriptor) : descriptor_(descriptor) {
+  if (isatty(descriptor) != 1) {
+    return;
+  }
+  try {
+    thread_ = std::thread(&ProgressLine::loop, this);
+  } catch (const std::system_error&) {
+    // No thread: no progress line, and nothing else changes.
+  }
+}
+
+ProgressLine::~ProgressLine() {
+  if (!thread_.joinable()) {
+    return;
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  stop_.notify_all();
+  thread_.join();
+  if (drawn_) {
+    [[maybe_unused]] const ssize_t erased = ::write(descriptor_, "\r\x1b[K", 4);
+  }
+}
+
+void ProgressLine::watch(const OutputFile* output, std::size_t copyBytes,
+                         const WriteProgress* writing) {
+  copyBytes_.store(copyBytes, std::memory_order_relaxed);
+  output_.store(output);
+  writing_.store(writing);
+}
+
+void ProgressLine::loop() {
+  std::unique_lock lock(mutex_);
+  if (stop_.wait_for(lock, kFirstDrawAfter, [this] { return stopping_; })) {
+    return;
+  }
+  do {
+    draw();
+  } while (!stop_.wait_for(lock, kRedrawEvery, [this] { return stopping_; }));
+}
+
+void ProgressLine::draw() {
+  const auto stage = static_cast<Stage>(stage_.load(std::memory_order_relaxed));
+  std::string line = "\rprg: ";
+  line += stageName(stage);
+  const WriteProgress* writing = writing_.load();
+  const OutputFile* output = output_.load();
+  if (stage == Stage::kWriting && writing != nullptr && output != nullptr) {
+    const auto now = std::chrono::steady_clock::now();
+    if (writingSince_ == std::chrono::steady_clock::time_point{}) {
+      writingSince_ = now;
+    }
+    const std::size_t written = output->bytesWritten();
+    const std::size_t copy = copyBytes_.load(std::memory_order_relaxed);
+    const double bytes = written > copy ? static_cast<double>(written - copy) : 0.0;
+    const double seconds = std::chrono::duration<double>(now - writingSince_).count();
+    line.append(": ").append(grouped(writing->rows.load(std::memory_order_relaxed)));
+    line.append(" rows, ").append(megabytes(bytes));
+    if (seconds > 0.1) {
+      line.append(", ").append(megabytes(bytes / seconds)).append("/s");
+    }
+    const std::size_t total = writing->firstRows.load(std::memory_order_relaxed);
+    if (total != 0) {
+      const std::size_t done = writing->firstRowsDone.load(std::memory_order_relaxed);
+      line.append(", ").append(std::to_string(100 * done / total)).append(" %");
+    }
+  }
+  line += "\x1b[K";
+  [[maybe_unused]] const ssize_t shown = ::write(descriptor_, line.data(), line.size());
+  drawn_ = true;
+}

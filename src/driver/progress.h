@@ -1,0 +1,48 @@
+// The line that tells a person at a terminal how far a long run has got: on
+// standard error, only when it is a terminal, once the run has gone on for about a
+// second, redrawn four times a second and erased when the run ends. It reads
+// counters the run keeps anyway, on a thread of its own.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <thread>
+
+#include "output/output_file.h"
+#include "output/result_writer.h"
+
+class ProgressLine {
+ public:
+  enum class Stage : int { kReading, kParsing, kIndexing, kWriting };
+
+  // Draws on descriptor, when it is a terminal; otherwise does nothing at all.
+  explicit ProgressLine(int descriptor);
+  ~ProgressLine();
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  void enter(Stage stage) { stage_.store(static_cast<int>(stage), std::memory_order_relaxed); }
+  // What the writing stage reports: the output's bytes beyond the copy of the
+  // input, and the rows written.
+  void watch(const OutputFile* output, std::size_t copyBytes, const WriteProgress* writing);
+
+ private:
+  void loop();
+  void draw();
+
+  int descriptor_;
+  std::atomic<int> stage_{0};
+  std::atomic<const OutputFile*> output_{nullptr};
+  std::atomic<const WriteProgress*> writing_{nullptr};
+  std::atomic<std::size_t> copyBytes_{0};
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point writingSince_{};
+  bool drawn_ = false;
+  std::mutex mutex_;
+  std::condition_variable stop_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
