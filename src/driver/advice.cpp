@@ -23,6 +23,33 @@ bool equalButForCase(std::string_view a, std::string_view b) {
          });
 }
 
+// A key without the tabs and carriage returns that a spreadsheet or an editor
+// leaves behind; only the space is white space to the format.
+std::string withoutTabs(std::string_view key) {
+  std::string kept;
+  for (const char byte : key) {
+    if (byte != '\t' && byte != '\r') {
+      kept.push_back(byte);
+    }
+  }
+  return kept;
+}
+
+// The key as a person can read it, its tabs and carriage returns shown.
+std::string shown(std::string_view key) {
+  std::string text;
+  for (const char byte : key) {
+    if (byte == '\t') {
+      text.append("\\t");
+    } else if (byte == '\r') {
+      text.append("\\r");
+    } else {
+      text.push_back(byte);
+    }
+  }
+  return text;
+}
+
 std::size_t lineNumberAt(std::string_view text, std::size_t position) {
   const std::string_view before = text.substr(0, std::min(position, text.size()));
   return 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
@@ -75,6 +102,9 @@ void warnOfStep(const JoinPlan& plan, const Table& right, std::ostream& out) {
       if (equalButForCase(before, key)) {
         out << kWarning << right.name << "'s column " << key << " and the column " << before
             << " before it differ only in letter case\n";
+      } else if (equalButForCase(withoutTabs(before), withoutTabs(key))) {
+        out << kWarning << right.name << "'s column " << shown(key) << " and the column "
+            << shown(before) << " before it differ only in tabs or carriage returns\n";
       }
     }
   }

@@ -333,6 +333,12 @@ TEST(EndToEndTest, WarningsAndHintsGoToStandardError) {
        "prg: warning: A and B share no column: every pairing, 2 x 1 rows\n"
        "prg: warning: B's column id and the column ID before it differ only in letter case\n",
        0},
+      {"a key with a trailing tab", "join(A, B)\n\nA(id, x)\n1, a\n\nB(id\t, y)\n1, c\n",
+       opened + kJoined,
+       "prg: warning: A and B share no column: every pairing, 1 x 1 rows\n"
+       "prg: warning: B's column id\\t and the column id before it differ only in tabs or "
+       "carriage returns\n",
+       0},
       {"a later table that shares nothing", "join(A, B, C)\n\nA(k)\n1\n\nB(k)\n1\n\nC(z)\n7\n8\n",
        opened + parsed + "Joining the tables: ..\nJoin complete.\nOutput written.",
        "prg: warning: C shares no column with the tables before it: each joined row is paired "
