@@ -58,7 +58,10 @@ bool OutputFile::open(const std::string& path) {
   path_ = path;
   struct stat status {};
   const bool exists = ::stat(path.c_str(), &status) == 0;
-  regular_ = !exists || S_ISREG(status.st_mode);
+  // /dev/stdout and its kin name a descriptor the run already has, even when that
+  // leads to a regular file: written in place, as a pipe is.
+  const bool descriptorName = path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
+  regular_ = !descriptorName && (!exists || S_ISREG(status.st_mode));
   if (exists && regular_) {
     // A file the run could not write in place is not replaced either.
     if (::access(path.c_str(), W_OK) != 0) {
