@@ -63,8 +63,10 @@ bool readsAsDescriptor(std::string_view line) {
 }
 
 std::string_view lineAt(std::string_view text, std::size_t position) {
-  const std::size_t end = text.find('\n', position);
-  return text.substr(position, end == std::string_view::npos ? end : end - position);
+  LineReader lines(text, position);
+  std::string_view line;
+  lines.next(line);
+  return line;
 }
 
 // Where the row that holds cell starts in text, when the cell lies in it.

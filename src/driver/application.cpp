@@ -16,8 +16,7 @@ Application::Application(std::ostream& consoleStream, std::ostream& diagnosticsS
     : console(consoleStream),
       diagnostics(diagnosticsStream),
       files(std::move(runFiles)),
-      settings(runSettings),
-      parallelism(runSettings.parallelism) {}
+      settings(runSettings) {}
 
 int Application::run(int argc, const char* const* argv) {
   // Asked for exactly; a file named so is still ./--help.
@@ -80,7 +79,7 @@ bool Application::readHeader(std::ostream& messages) {
 
 RunStatus Application::readTables(std::ostream& messages, std::ostream& hints) {
   const TablesOutcome outcome =
-      ::readTables(inputText.view(), lines.position(), tables, messages, parallelism);
+      ::readTables(inputText.view(), lines.position(), tables, messages, settings.parallelism);
   switch (outcome.kind) {
     case TablesOutcome::kBadDescriptor:
       messages << "Error parsing tableDescriptor: " << outcome.descriptor << '\n';
@@ -120,7 +119,7 @@ int Application::joinChain() {
     }
     if (i == 0) {
       result = startJoin(*table);
-      result.indexThreads = parallelism.threads;
+      result.indexThreads = settings.parallelism.threads;
       continue;
     }
     warnOfStep(result, *table, warnings);
@@ -145,7 +144,8 @@ bool Application::writeResult(const JoinPlan& result) {
     settings.progress->watch(&output, inputText.view().size(), &progress);
   }
   enter(ProgressLine::Stage::kWriting);
-  const bool written = writeJoinedTable(result, output, parallelism, settings.joinWork, &progress);
+  const bool written =
+      writeJoinedTable(result, output, settings.parallelism, settings.joinWork, &progress);
   if (settings.progress != nullptr) {
     settings.progress->watch(nullptr, 0, nullptr);
   }

@@ -49,6 +49,9 @@ struct RunFiles {
       openOutput;
 };
 RunFiles filesOnDisk();
+// Opens an input file for reading; null, "Can't open input file!" written to console
+// and the system's reason to hints, when it can't.
+std::FILE* openInputFile(const std::string& path, std::ostream& console, std::ostream& hints);
 // The input is input, the output's bytes collect in output; no file is touched.
 RunFiles filesInMemory(std::string_view input, std::string& output);
 
@@ -110,7 +113,6 @@ class Application {
   std::ostream& diagnostics;
   RunFiles files;
   RunSettings settings;
-  Parallelism parallelism;
   LineReader lines{std::string_view()};
 };
 

@@ -3,9 +3,7 @@
 // as it is read, so memory does not grow with the file; it is checked as a run
 // checks it, and a file that fails leaves no CSV file behind.
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -120,12 +118,11 @@ class CsvExport {
 
   bool writeRow(std::string_view line) {
     splitInto(line, ',', fields_);
-    if (table_ == nullptr || fields_.size() != table_->columns.size()) {
+    if (fields_.size() != table_->columns.size()) {
       // Read again as a run reads it, for the same diagnostics.
       LineReader refused(line);
-      Table& table = table_ != nullptr ? *table_ : tables_.emplace_back();
-      readTableData(refused, table, console_, 0);
-      console_ << "Error reading table data from table: " << table.name << '\n' << std::flush;
+      readTableData(refused, *table_, console_, 0);
+      console_ << "Error reading table data from table: " << table_->name << '\n' << std::flush;
       return false;
     }
     if (out_ == nullptr) {
@@ -192,19 +189,11 @@ int Application::exportCsv(const std::string& folder, const std::string& inputNa
   console << "Usage: prg [inputfile] [outputfile]\n"
           << "Opening input file: " << inputName << '\n'
           << std::flush;
-  std::error_code error;
-  if (std::filesystem::is_directory(inputName, error)) {
-    console << "Can't open input file!\n" << std::flush;
-    diagnostics << "prg: hint: " << std::strerror(EISDIR) << '\n' << std::flush;
-    return kFilesFailed;
-  }
-  const File input(std::fopen(inputName.c_str(), "rb"));
+  const File input(openInputFile(inputName, console, diagnostics));
   if (input == nullptr) {
-    const int reason = errno;
-    console << "Can't open input file!\n" << std::flush;
-    diagnostics << "prg: hint: " << std::strerror(reason) << '\n' << std::flush;
     return kFilesFailed;
   }
+  std::error_code error;
   std::filesystem::create_directories(folder, error);
   FileLines fileLines(input.get());
   CsvExport exporter(folder, console, diagnostics);

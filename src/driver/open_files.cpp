@@ -64,19 +64,11 @@ void hintReason(std::ostream& hints, int number) {
 
 bool readInputFile(const std::string& path, InputText& inputText, std::ostream& console,
                    std::ostream& hints) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) {
-    console << "Can't open input file!\n" << std::flush;
-    hintReason(hints, EISDIR);
-    return false;
-  }
-  const InputFile file(std::fopen(path.c_str(), "rb"));
+  const InputFile file(openInputFile(path, console, hints));
   if (file == nullptr) {
-    const int reason = errno;
-    console << "Can't open input file!\n" << std::flush;
-    hintReason(hints, reason);
     return false;
   }
+  std::error_code error;
   std::uintmax_t size = std::filesystem::file_size(path, error);
   if (error) {
     size = 0;
@@ -114,6 +106,22 @@ bool openOutputFile(const std::string& inputName, const std::string& outputName,
 }
 
 }  // namespace
+
+std::FILE* openInputFile(const std::string& path, std::ostream& console, std::ostream& hints) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    console << "Can't open input file!\n" << std::flush;
+    hintReason(hints, EISDIR);
+    return nullptr;
+  }
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    const int reason = errno;
+    console << "Can't open input file!\n" << std::flush;
+    hintReason(hints, reason);
+  }
+  return file;
+}
 
 RunFiles filesOnDisk() {
   return RunFiles{readInputFile, openOutputFile};

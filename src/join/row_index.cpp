@@ -346,12 +346,17 @@ std::size_t RowIndex::keyBytes(std::uint32_t row) const {
   return bytes;
 }
 
-std::size_t RowIndex::renderingBytes(std::uint32_t row) const {
+std::size_t RowIndex::renderingLength(std::uint32_t row) const {
   const Row cells = table_->rows[row];
   std::size_t length = otherColumns_.empty() ? 0 : otherColumns_.size() - 1;
   for (std::size_t column : otherColumns_) {
     length += cells[column].size();
   }
+  return length;
+}
+
+std::size_t RowIndex::renderingBytes(std::uint32_t row) const {
+  const std::size_t length = renderingLength(row);
   return lengthBytes(length) + length;
 }
 
@@ -366,11 +371,7 @@ char* RowIndex::writeKey(char* to, std::uint32_t row) const {
 
 char* RowIndex::writeRendering(char* to, std::uint32_t row) const {
   const Row cells = table_->rows[row];
-  std::size_t length = otherColumns_.empty() ? 0 : otherColumns_.size() - 1;
-  for (std::size_t column : otherColumns_) {
-    length += cells[column].size();
-  }
-  to = writeLength(to, length);
+  to = writeLength(to, renderingLength(row));
   for (std::size_t i = 0; i < otherColumns_.size(); ++i) {
     if (i != 0) {
       *to++ = ',';

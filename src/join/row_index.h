@@ -199,6 +199,7 @@ class RowIndex {
   // rendering.
   bool keyIsItsWord(std::uint32_t row) const;
   std::size_t keyBytes(std::uint32_t row) const;
+  std::size_t renderingLength(std::uint32_t row) const;
   std::size_t renderingBytes(std::uint32_t row) const;
   char* writeKey(char* to, std::uint32_t row) const;
   char* writeRendering(char* to, std::uint32_t row) const;

@@ -136,9 +136,11 @@ bool OutputFile::finish(Keep keep) {
   }
   // A result that did not reach the file whole is not left standing: the name
   // gets the copy, as after a failure of the join.
-  const bool whole = keep == Keep::kEverything && flushed;
+  const bool wantsEverything = keep == Keep::kEverything;
+  const bool whole = wantsEverything && flushed;
   const bool keepsCopy = whole || cutBackToCopy();
-  return closeAndPlace(keepsCopy) && whole == (keep == Keep::kEverything);
+  const bool placed = closeAndPlace(keepsCopy);
+  return placed && (whole || !wantsEverything);
 }
 
 bool OutputFile::cutBackToCopy() {
