@@ -57,9 +57,11 @@ void endOnInterruption() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   try {
     std::thread([set] {
-      int signal = 0;
-      sigwait(&set, &signal);
-      endOnSignal(signal);
+      for (;;) {
+        int signal = 0;
+        sigwait(&set, &signal);
+        endOnSignal(signal);
+      }
     }).detach();
   } catch (const std::system_error&) {
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);

@@ -1,9 +1,16 @@
 #include "driver/application.h"
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <limits>
 #include <memory>
 
 #include "driver/run_ending.h"
@@ -62,22 +69,71 @@ void hintReason(std::ostream& hints, int number) {
   hints << "prg: hint: " << std::strerror(number) << '\n' << std::flush;
 }
 
+// Half the memory the machine had free as the run started, or half the control
+// group's or the process's limit where that is lower: the most the input alone may
+// take, so that a pipe or a device that never ends meets a message, not the
+// kernel's out-of-memory killer.
+std::size_t inputMemoryLimit() {
+  std::uintmax_t available = UINTMAX_MAX;
+  const auto lower = [&available](std::uintmax_t bytes) { available = std::min(available, bytes); };
+  if (std::ifstream meminfo("/proc/meminfo"); meminfo) {
+    std::string key;
+    std::uintmax_t kibibytes = 0;
+    while (meminfo >> key >> kibibytes && key != "MemAvailable:") {
+      meminfo.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    if (key == "MemAvailable:") {
+      lower(kibibytes * 1024);
+    }
+  }
+  for (const char* limitFile :
+       {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"}) {
+    std::uintmax_t bytes = 0;
+    if (std::ifstream limit(limitFile); limit >> bytes) {
+      lower(bytes);
+    }
+  }
+  for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit limit {};
+    if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+      lower(limit.rlim_cur);
+    }
+  }
+  return static_cast<std::size_t>(std::min<std::uintmax_t>(available / 2, SIZE_MAX));
+}
+
+bool sameFileState(const struct stat& a, const struct stat& b) {
+  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ino == b.st_ino;
+}
+
 bool readInputFile(const std::string& path, InputText& inputText, std::ostream& console,
                    std::ostream& hints) {
   const InputFile file(openInputFile(path, console, hints));
   if (file == nullptr) {
     return false;
   }
-  std::error_code error;
-  std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error) {
-    size = 0;
+  struct stat before {};
+  const bool regular = ::fstat(fileno(file.get()), &before) == 0 && S_ISREG(before.st_mode);
+  const std::size_t size = regular ? static_cast<std::size_t>(before.st_size) : 0;
+  switch (inputText.readFrom(file.get(), size, inputMemoryLimit())) {
+    case InputText::Read::kTooLarge:
+      endWithoutMemory();
+    case InputText::Read::kFailed: {
+      const int reason = errno;
+      console << "Can't read input file!\n" << std::flush;
+      hintReason(hints, reason);
+      return false;
+    }
+    case InputText::Read::kWhole:
+      break;
   }
-  if (!inputText.readFrom(file.get(), static_cast<std::size_t>(size))) {
-    const int reason = errno;
-    console << "Can't read input file!\n" << std::flush;
-    hintReason(hints, reason);
-    return false;
+  // The run goes on with what it read, which is also what its output copies.
+  struct stat after {};
+  if (regular && ::fstat(fileno(file.get()), &after) == 0 && !sameFileState(before, after)) {
+    hints << "prg: hint: the input file changed while it was read; the run uses the "
+          << inputText.view().size() << " bytes it read\n"
+          << std::flush;
   }
   return true;
 }

@@ -9,6 +9,7 @@
 
 #include "driver/application.h"
 #include "output/output_file.h"
+#include "output/placed_file.h"
 
 namespace {
 std::atomic<OutputFile*> watched{nullptr};
@@ -19,16 +20,27 @@ void watchOutput(OutputFile* output) {
 }
 
 void endOnSignal(int signal) {
+  if (!claimEnding(signal)) {
+    return;
+  }
   if (OutputFile* output = watched.load()) {
     output->abandonOnSignal();
   }
+  removeTemporaryFiles();
   _exit(128 + signal);
 }
 
 void endWithoutMemory() {
+  if (!claimEnding(0)) {
+    // The owner of the ending exits once its files are left as they must be.
+    for (;;) {
+      pause();
+    }
+  }
   if (OutputFile* output = watched.load()) {
     output->abandonKeepingCopy();
   }
+  removeTemporaryFiles();
   static const char kMessage[] = "Not enough memory!\n";
   std::fflush(stdout);
   [[maybe_unused]] const ssize_t shown = ::write(STDOUT_FILENO, kMessage, std::strlen(kMessage));

@@ -1,6 +1,6 @@
 // How a run ends when it can't return to main: an interruption or a failure to get
-// memory. Either ends the process at once, and the run's output, once it is open,
-// is left the way that ending promises.
+// memory. The first of them owns the ending: it leaves the run's files the way
+// that ending promises, then ends the process; any other waits for it.
 #pragma once
 
 class OutputFile;
@@ -9,10 +9,13 @@ class OutputFile;
 void watchOutput(OutputFile* output);
 
 // For SIGINT, SIGTERM and SIGHUP, from a signal handler or a thread that waits for
-// them: only async-signal-safe calls. The output's name keeps what it held before;
-// status 128 + signal.
-[[noreturn]] void endOnSignal(int signal);
+// them: only async-signal-safe calls. The output's name keeps what it held before,
+// every temporary file is removed; status 128 + signal. Returns only when another
+// ending owns the process, or when files are being given their names (the signal
+// then ends the process right after).
+void endOnSignal(int signal);
 
 // For a failed allocation, from any thread: the output's name gets the copy of the
-// input, "Not enough memory!" is printed, status 8.
+// input, every other temporary file is removed, "Not enough memory!" is printed,
+// status 8.
 [[noreturn]] void endWithoutMemory();

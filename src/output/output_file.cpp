@@ -4,41 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <random>
+#include <cerrno>
+#include <chrono>
 #include <system_error>
-
-namespace {
-
-// Eight hex digits that no other run is likely to pick for the same name.
-std::string randomPart() {
-  std::random_device source;
-  char digits[9];
-  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(source()));
-  return digits;
-}
-
-// The file a name leads to, through any chain of symbolic links, even to a file
-// that does not exist yet; the name itself when the links can't be followed.
-std::string resolvedPath(const std::string& path) {
-  std::error_code error;
-  std::filesystem::path current = path;
-  for (int hops = 0; hops < 40; ++hops) {
-    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, error))) {
-      return current.string();
-    }
-    const std::filesystem::path target = std::filesystem::read_symlink(current, error);
-    if (error) {
-      return path;
-    }
-    current = target.is_absolute() ? target : current.parent_path() / target;
-  }
-  return path;
-}
-
-}  // namespace
 
 OutputFile::OutputFile() = default;
 
@@ -55,60 +23,11 @@ void OutputFile::startWriter() {
 }
 
 bool OutputFile::open(const std::string& path) {
-  path_ = path;
-  struct stat status {};
-  const bool exists = ::stat(path.c_str(), &status) == 0;
-  // /dev/stdout and its kin name a descriptor the run already has, even when that
-  // leads to a regular file: written in place, as a pipe is.
-  const bool descriptorName = path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
-  regular_ = !descriptorName && (!exists || S_ISREG(status.st_mode));
-  if (exists && regular_) {
-    // A file the run could not write in place is not replaced either.
-    if (::access(path.c_str(), W_OK) != 0) {
-      return false;
-    }
-    mode_ = static_cast<int>(status.st_mode & 07777);
-  }
-  if (!regular_ || !openBeside(path)) {
-    file_ = std::fopen(path.c_str(), "wb");
-  }
-  if (file_ == nullptr) {
+  if (!file_.open(path)) {
     return false;
   }
-  descriptor_ = fileno(file_);
-  // Our own buffers already batch the writes; a second copy through stdio's would
-  // only cost time. Unbuffered, every fwrite reaches the system at once, so its
-  // result tells whether the bytes were written.
-  std::setvbuf(file_, nullptr, _IONBF, 0);
+  opened_ = true;
   spare_.reserve(kQueuedLimit + kEarlyLimit);
-  return true;
-}
-
-bool OutputFile::openBeside(const std::string& path) {
-  const std::filesystem::path real = resolvedPath(path);
-  const std::filesystem::path folder = real.parent_path();
-  std::string name = ".";
-  name.append(real.filename().string()).append(".").append(randomPart());
-  const std::string beside =
-      (folder.empty() ? std::filesystem::path(name) : folder / name).string();
-  const int descriptor = ::open(beside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (descriptor == -1) {
-    return false;
-  }
-  // A new file gets the permissions the system gives new files; a replaced one
-  // keeps its own.
-  if (mode_ != -1) {
-    [[maybe_unused]] const int kept = ::fchmod(descriptor, static_cast<mode_t>(mode_));
-  }
-  file_ = ::fdopen(descriptor, "wb");
-  if (file_ == nullptr) {
-    ::close(descriptor);
-    ::unlink(beside.c_str());
-    return false;
-  }
-  path_ = real.string();
-  besidePath_ = beside;
-  placement_ = Placement::kBeside;
   return true;
 }
 
@@ -131,76 +50,66 @@ bool OutputFile::finish(Keep keep) {
   }
   const bool flushed = flush();
   stopWriter();
-  if (file_ == nullptr) {
-    return flushed;
+  bool placed = flushed;
+  if (opened_) {
+    // A result that did not reach the file whole is not left standing: the name
+    // gets the copy, as after a failure of the join.
+    const bool wantsEverything = keep == Keep::kEverything;
+    const bool whole = wantsEverything && flushed;
+    const bool keepsCopy = whole || cutBackToCopy();
+    placed = keepsCopy && file_.place() && (whole || !wantsEverything);
+    if (!keepsCopy) {
+      file_.discard();
+    }
+    opened_ = false;
   }
-  // A result that did not reach the file whole is not left standing: the name
-  // gets the copy, as after a failure of the join.
-  const bool wantsEverything = keep == Keep::kEverything;
-  const bool whole = wantsEverything && flushed;
-  const bool keepsCopy = whole || cutBackToCopy();
-  const bool placed = closeAndPlace(keepsCopy);
-  return placed && (whole || !wantsEverything);
+  ending_.store(kFinished);
+  return placed;
 }
 
 bool OutputFile::cutBackToCopy() {
   if (!copyWritten()) {
     return false;
   }
-  if (regular_) {
-    return ::ftruncate(descriptor_, static_cast<off_t>(copy_.size())) == 0;
+  if (file_.regular()) {
+    return ::ftruncate(file_.descriptor(), static_cast<off_t>(copy_.size())) == 0;
   }
   // A pipe or a device can't take bytes back; it got no more than it was given.
   return true;
 }
 
-bool OutputFile::closeAndPlace(bool keepsCopy) {
-  // The bytes reach the disk before the name does, so that not even a power cut
-  // leaves the name on a file without them.
-  const bool synced = placement_ != Placement::kBeside || ::fdatasync(descriptor_) == 0;
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
-  descriptor_ = -1;
-  if (placement_ == Placement::kInPlace) {
-    return keepsCopy && synced && closed;
-  }
-  if (!keepsCopy || !synced || !closed || std::rename(besidePath_.c_str(), path_.c_str()) != 0) {
-    ::unlink(besidePath_.c_str());
-    return false;
-  }
-  const std::string folder = std::filesystem::path(path_).parent_path().string();
-  const int directory = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_CLOEXEC);
-  if (directory != -1) {
-    ::fsync(directory);
-    ::close(directory);
-  }
-  return true;
-}
-
 void OutputFile::abandonOnSignal() {
   const int ending = ending_.exchange(kAbandoned);
-  if (placement_ == Placement::kBeside) {
-    // Once the file has its name, this finds nothing to remove.
-    ::unlink(besidePath_.c_str());
-    return;
-  }
-  if (ending == kOpen && regular_ && descriptor_ != -1 && copyWritten()) {
-    [[maybe_unused]] const int cut = ::ftruncate(descriptor_, static_cast<off_t>(copy_.size()));
+  // A file beside its name is removed with every temporary file of the process; one
+  // written in place is cut back to what the name held before it: the copy.
+  if (ending == kOpen && opened_ && file_.inPlace() && file_.regular() && copyWritten()) {
+    [[maybe_unused]] const int cut =
+        ::ftruncate(file_.descriptor(), static_cast<off_t>(copy_.size()));
   }
 }
 
 void OutputFile::abandonKeepingCopy() {
   int open = kOpen;
-  if (!ending_.compare_exchange_strong(open, kAbandoned) || file_ == nullptr) {
+  if (!ending_.compare_exchange_strong(open, kAbandoned)) {
+    // Finishing allocates nothing, so it is another thread's, and it ends soon.
+    while (ending_.load() == kFinishing) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return;
+  }
+  if (!opened_) {
     return;
   }
   // Held until the process ends: nothing is written after the copy is cut back.
   // A write in progress on a regular file ends by itself; one to a pipe may not,
   // and a pipe can't be cut back anyway.
-  if (regular_) {
+  if (file_.regular()) {
     fileMutex_.lock();
   }
-  closeAndPlace(cutBackToCopy());
+  if (cutBackToCopy() && file_.complete()) {
+    file_.renameOwned();
+  }
+  file_.discard();
 }
 
 void OutputFile::openInMemory(std::string& collected) {
@@ -336,11 +245,18 @@ void OutputFile::writeNow(std::string_view bytes) {
     return;
   }
   const std::lock_guard file(fileMutex_);
-  const std::size_t written =
-      file_ == nullptr ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file_);
-  written_ += written;
-  if (written != bytes.size()) {
-    failed_.store(true, std::memory_order_relaxed);
+  const int descriptor = file_.descriptor();
+  while (!bytes.empty()) {
+    const ssize_t written = descriptor == -1 ? -1 : ::write(descriptor, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      failed_.store(true, std::memory_order_relaxed);
+      return;
+    }
+    written_ += static_cast<std::size_t>(written);
+    bytes.remove_prefix(static_cast<std::size_t>(written));
   }
 }
 

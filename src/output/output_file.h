@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "output/placed_file.h"
+
 class OutputFile;
 
 // A buffer of output bytes on its way to the file.
@@ -100,10 +102,8 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Opens the output under path; false when it cannot be opened. A regular file
-  // (or a name not taken yet) is written as a new file beside it, ".<name>.<random>",
-  // that takes the name at finish with the old file's mode; other files (a pipe, a
-  // terminal, a device), and a folder that takes no new file, are written in place.
+  // Opens the output under path, placed whole as PlacedFile places a file; false,
+  // with errno telling why, when it cannot be opened.
   bool open(const std::string& path);
   // Appends everything written to collected instead of a file.
   void openInMemory(std::string& collected);
@@ -173,14 +173,9 @@ class OutputFile {
   void recycle(std::unique_ptr<char[]> bytes);
   void writerLoop();
   void stopWriter();
-  // Opens a new file beside the real file of path; false when its folder takes none.
-  bool openBeside(const std::string& path);
   bool copyWritten() const { return written_.load() >= copy_.size(); }
   // Leaves the file holding exactly the copy; false when it does not hold all of it.
   bool cutBackToCopy();
-  // Closes the file and puts it under its name (or drops it, when it lacks the
-  // copy); false when anything of it failed.
-  bool closeAndPlace(bool keepsCopy);
 
   static constexpr std::size_t kOwnPart = static_cast<std::size_t>(-1);
   static constexpr std::size_t kQueuedLimit = 4;  // buffers waiting for the writer
@@ -188,18 +183,12 @@ class OutputFile {
 
   // Who ends the output: finish, or an abandon that ends the process. The first to
   // take it decides; the other leaves the file alone.
-  enum Ending : int { kOpen, kFinishing, kAbandoned };
+  enum Ending : int { kOpen, kFinishing, kFinished, kAbandoned };
   std::atomic<int> ending_{kOpen};
-  enum class Placement { kInPlace, kBeside };
-  Placement placement_ = Placement::kInPlace;
-  bool regular_ = false;    // a regular file, which can be cut back
-  std::string path_;        // the name the output takes
-  std::string besidePath_;  // the file written meanwhile, when beside
-  int mode_ = -1;           // the old file's permissions, when there was one
+  PlacedFile file_;
+  bool opened_ = false;
 
   std::string* memory_ = nullptr;
-  std::FILE* file_ = nullptr;
-  int descriptor_ = -1;
   // Held while bytes go to the file, so that cutting it back never races a write.
   std::mutex fileMutex_;
   std::string_view copy_;                // the first bytes queued: the input's copy

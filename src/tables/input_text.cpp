@@ -16,20 +16,26 @@ void InputText::grow(std::size_t capacity) {
   capacity_ = capacity;
 }
 
-bool InputText::readFrom(std::FILE* file, std::size_t expectedSize) {
+InputText::Read InputText::readFrom(std::FILE* file, std::size_t expectedSize, std::size_t limit) {
   size_ = 0;
+  if (expectedSize > limit) {
+    return Read::kTooLarge;
+  }
   // One byte more than expected, so that a file of the expected size ends in a
   // short read instead of another round.
   grow(expectedSize + 1);
   for (;;) {
     if (size_ == capacity_) {
-      grow(std::max(kReadBlock, capacity_ * 2));
+      if (capacity_ > limit) {
+        return Read::kTooLarge;
+      }
+      grow(std::min(std::max(kReadBlock, capacity_ * 2), limit + 1));
     }
     const std::size_t room = capacity_ - size_;
     const std::size_t got = std::fread(bytes_.get() + size_, 1, room, file);
     size_ += got;
     if (got < room) {
-      return std::ferror(file) == 0;
+      return std::ferror(file) == 0 ? Read::kWhole : Read::kFailed;
     }
   }
 }

@@ -9,9 +9,11 @@
 
 class InputText {
  public:
+  enum class Read { kWhole, kFailed, kTooLarge };
   // Reads file to its end in large blocks; expectedSize is a hint (0: unknown).
-  // False on a read error.
-  bool readFrom(std::FILE* file, std::size_t expectedSize);
+  // Stops with kTooLarge before the text would hold more than limit bytes, so that
+  // a pipe or a device that never ends can't take all the memory there is.
+  Read readFrom(std::FILE* file, std::size_t expectedSize, std::size_t limit);
   void assign(std::string_view text);
 
   std::string_view view() const { return std::string_view(bytes_.get(), size_); }

@@ -1,0 +1,344 @@
+#include "output/placed_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <random>
+
+// A temporary file that an ending must remove. Never freed: a signal may read it at
+// any moment, and a run writes few files.
+struct TemporaryName {
+  std::string path;
+  std::atomic<bool> pending{true};
+  TemporaryName* next = nullptr;
+};
+
+namespace {
+
+std::atomic<TemporaryName*> temporaries{nullptr};
+
+enum State : int { kRunning, kRenaming, kEnding };
+std::atomic<int> state{kRunning};
+std::atomic<int> heldSignal{0};
+
+// Longer names are cut for the temporary one, which must fit where the name fits.
+constexpr std::size_t kNameKept = 64;
+constexpr int kLinkHops = 40;
+
+TemporaryName* registerTemporary(std::string path) {
+  auto* name = new TemporaryName;
+  name->path = std::move(path);
+  name->next = temporaries.load();
+  while (!temporaries.compare_exchange_weak(name->next, name)) {
+  }
+  return name;
+}
+
+void pause1ms() {
+  const timespec millisecond{0, 1000000};
+  nanosleep(&millisecond, nullptr);
+}
+
+bool beginRenaming() {
+  for (;;) {
+    int expected = kRunning;
+    if (state.compare_exchange_strong(expected, kRenaming)) {
+      return true;
+    }
+    if (expected == kEnding) {
+      return false;
+    }
+    pause1ms();
+  }
+}
+
+void endRenaming() {
+  state.store(kRunning);
+  const int signal = heldSignal.exchange(0);
+  if (signal != 0 && claimEnding(signal)) {
+    removeTemporaryFiles();
+    _exit(128 + signal);
+  }
+}
+
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a name leads to through any chain of symbolic links, even one that does
+// not exist yet; false with ELOOP for a loop, or the reason the chain can't be read.
+bool resolveLinks(const std::string& path, std::string& real) {
+  std::string current = path;
+  for (int hops = 0; hops < kLinkHops; ++hops) {
+    struct stat status {};
+    if (::lstat(current.c_str(), &status) != 0) {
+      real = current;
+      return errno == ENOENT;
+    }
+    if (!S_ISLNK(status.st_mode)) {
+      real = current;
+      return true;
+    }
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(current.c_str(), target, sizeof target);
+    if (length < 0 || static_cast<std::size_t>(length) == sizeof target) {
+      return false;
+    }
+    const std::string next(target, static_cast<std::size_t>(length));
+    current = next.front() == '/' || current.find('/') == std::string::npos
+                  ? next
+                  : folderOf(current) + "/" + next;
+  }
+  errno = ELOOP;
+  return false;
+}
+
+std::string randomHex() {
+  std::random_device source;
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(source()));
+  return digits;
+}
+
+bool isDigits(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+void syncFolder(const std::string& folder) {
+  const int directory = ::open(folder.c_str(), O_RDONLY | O_CLOEXEC);
+  if (directory != -1) {
+    ::fsync(directory);
+    ::close(directory);
+  }
+}
+
+}  // namespace
+
+bool namesADescriptor(std::string_view path) {
+  if (path == "/dev/stdout" || path == "/dev/stderr" || path == "-") {
+    return true;
+  }
+  for (const std::string_view folder : {"/dev/fd/", "/proc/self/fd/"}) {
+    if (path.substr(0, folder.size()) == folder && isDigits(path.substr(folder.size()))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+PlacedFile::PlacedFile(PlacedFile&& other) noexcept
+    : descriptor_(other.descriptor_),
+      regular_(other.regular_),
+      temporary_(other.temporary_),
+      path_(std::move(other.path_)),
+      folder_(std::move(other.folder_)) {
+  other.descriptor_ = -1;
+  other.temporary_ = nullptr;
+}
+
+PlacedFile::~PlacedFile() {
+  discard();
+}
+
+bool PlacedFile::open(const std::string& path) {
+  if (path.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  struct stat status {};
+  if (namesADescriptor(path)) {
+    descriptor_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    regular_ = descriptor_ != -1 && ::fstat(descriptor_, &status) == 0 && S_ISREG(status.st_mode);
+    return descriptor_ != -1;
+  }
+  std::string real;
+  if (!resolveLinks(path, real)) {
+    return false;
+  }
+  // Opened without creating or truncating it, to learn what it is: only a regular
+  // file can be replaced by another.
+  int mode = -1;
+  const int existing = ::open(real.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (existing == -1 && errno != ENOENT) {
+    return false;
+  }
+  if (existing != -1) {
+    if (::fstat(existing, &status) != 0) {
+      ::close(existing);
+      return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+      descriptor_ = existing;
+      return true;
+    }
+    mode = static_cast<int>(status.st_mode & 07777);
+    ::close(existing);
+  }
+  regular_ = true;
+  if (openBeside(real, mode)) {
+    return true;
+  }
+  if (errno != EACCES && errno != EPERM) {
+    return false;
+  }
+  // A folder that takes no new file: the file is written where it is.
+  descriptor_ = ::open(real.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return descriptor_ != -1;
+}
+
+bool PlacedFile::openBeside(const std::string& real, int mode) {
+  folder_ = folderOf(real);
+  const std::size_t slash = real.rfind('/');
+  const std::string base = slash == std::string::npos ? real : real.substr(slash + 1);
+  const std::string prefix =
+      (slash == std::string::npos ? std::string() : real.substr(0, slash + 1)) + "." +
+      base.substr(0, kNameKept) + ".";
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    TemporaryName* name = registerTemporary(prefix + randomHex());
+    descriptor_ = ::open(name->path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor_ == -1) {
+      const int reason = errno;
+      name->pending.store(false);
+      errno = reason;
+      if (reason == EEXIST) {
+        continue;
+      }
+      return false;
+    }
+    temporary_ = name;
+    path_ = real;
+    // A new file gets the permissions the system gives new files; a replaced one
+    // keeps its own.
+    if (mode != -1) {
+      [[maybe_unused]] const int kept = ::fchmod(descriptor_, static_cast<mode_t>(mode));
+    }
+    // An ending that began while the file was made has removed what it found.
+    if (endingClaimed()) {
+      ::unlink(name->path.c_str());
+    }
+    return true;
+  }
+  return false;
+}
+
+bool PlacedFile::closeFile() {
+  if (descriptor_ == -1) {
+    return true;
+  }
+  const bool closed = ::close(descriptor_) == 0;
+  descriptor_ = -1;
+  return closed;
+}
+
+bool PlacedFile::complete() {
+  // The bytes reach the disk before the name does, so that not even a power cut
+  // leaves the name on a file without them.
+  const bool synced = inPlace() || descriptor_ == -1 || ::fdatasync(descriptor_) == 0;
+  const bool closed = closeFile();
+  return synced && closed;
+}
+
+bool PlacedFile::place() {
+  if (!complete()) {
+    discard();
+    return false;
+  }
+  if (inPlace()) {
+    return true;
+  }
+  if (!beginRenaming()) {
+    discard();
+    return false;
+  }
+  const bool renamed = renameOwned();
+  endRenaming();
+  return renamed;
+}
+
+bool PlacedFile::renameOwned() {
+  if (inPlace()) {
+    return true;
+  }
+  if (::rename(temporary_->path.c_str(), path_.c_str()) != 0) {
+    discard();
+    return false;
+  }
+  temporary_->pending.store(false);
+  temporary_ = nullptr;
+  syncFolder(folder_);
+  return true;
+}
+
+void PlacedFile::discard() {
+  closeFile();
+  if (temporary_ != nullptr) {
+    ::unlink(temporary_->path.c_str());
+    temporary_->pending.store(false);
+    temporary_ = nullptr;
+  }
+}
+
+bool placeTogether(PlacedFile* files, std::size_t count) {
+  bool complete = true;
+  for (std::size_t i = 0; i < count; ++i) {
+    complete = files[i].complete() && complete;
+  }
+  if (!complete || !beginRenaming()) {
+    for (std::size_t i = 0; i < count; ++i) {
+      files[i].discard();
+    }
+    return false;
+  }
+  bool renamed = true;
+  for (std::size_t i = 0; i < count; ++i) {
+    renamed = files[i].renameOwned() && renamed;
+  }
+  endRenaming();
+  return renamed;
+}
+
+void removeTemporaryFiles() {
+  for (TemporaryName* name = temporaries.load(); name != nullptr; name = name->next) {
+    if (name->pending.load()) {
+      ::unlink(name->path.c_str());
+    }
+  }
+}
+
+bool claimEnding(int signal) {
+  for (;;) {
+    int expected = kRunning;
+    if (state.compare_exchange_strong(expected, kEnding)) {
+      return true;
+    }
+    if (expected == kEnding) {
+      return false;
+    }
+    if (signal == 0) {
+      pause1ms();  // memory is not needed to rename; the ending waits for it
+      continue;
+    }
+    heldSignal.store(signal);
+    if (state.load() == kRenaming) {
+      return false;
+    }
+    // The renaming ended before it could see the signal: take it back, unless it did.
+    if (heldSignal.exchange(0) == 0) {
+      return false;
+    }
+  }
+}
+
+bool endingClaimed() {
+  return state.load() == kEnding;
+}

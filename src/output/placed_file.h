@@ -1,0 +1,77 @@
+// A file placed whole: written beside its name under a temporary one, synced, and
+// renamed over the name only once it is complete, so that whatever ends the
+// process the name holds what it held before or the finished file, and nothing is
+// left beside it. What can't be replaced that way is written in place: what is not
+// a regular file (a pipe, a terminal, a device), a descriptor named as such
+// (/dev/stdout, /dev/fd/N, ...), and a file in a folder that takes no new file.
+//
+// It also decides who ends the process: the names are given without being cut
+// short, and an interruption or a failed allocation that comes meanwhile takes
+// effect right after.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+struct TemporaryName;
+
+class PlacedFile {
+ public:
+  PlacedFile() = default;
+  ~PlacedFile();  // removes a temporary file that never got its name
+  PlacedFile(const PlacedFile&) = delete;
+  PlacedFile& operator=(const PlacedFile&) = delete;
+  PlacedFile(PlacedFile&& other) noexcept;
+  PlacedFile& operator=(PlacedFile&&) = delete;
+
+  // Opens path for writing; false, with errno telling why, when it can't be: the
+  // empty name, a loop of symbolic links, a missing folder, a file the run may not
+  // write.
+  bool open(const std::string& path);
+  int descriptor() const { return descriptor_; }
+  bool inPlace() const { return temporary_ == nullptr; }
+  // A regular file, which can be cut back.
+  bool regular() const { return regular_; }
+
+  // Syncs and closes the file, still beside its name; false when either failed.
+  bool complete();
+  // Completes the file and gives it its name; false when anything of it failed,
+  // and then the temporary file is gone. In place, completing is all.
+  bool place();
+  // Closes the file; a temporary one is removed, one written in place stays.
+  void discard();
+
+  // For the ending that owns the process (it must not wait for itself): the
+  // renaming of place without claiming it.
+  bool renameOwned();
+
+ private:
+  bool openBeside(const std::string& real, int mode);
+  bool closeFile();
+
+  int descriptor_ = -1;
+  bool regular_ = false;
+  TemporaryName* temporary_ = nullptr;  // null when written in place
+  std::string path_;                    // the name the file takes
+  std::string folder_;                  // its folder, synced after the renaming
+};
+
+// A name written in place whatever it leads to: it names a descriptor the process
+// already has.
+bool namesADescriptor(std::string_view path);
+
+// Gives every file of a batch its name, only once all are complete; false, with
+// none of them renamed and every temporary file gone, when one could not be
+// completed.
+bool placeTogether(PlacedFile* files, std::size_t count);
+
+// Async-signal-safe: removes every temporary file of the process that has not got
+// its name.
+void removeTemporaryFiles();
+
+// Who ends the process. The first interruption or failed allocation owns the
+// ending (claimEnding true): it cleans up and ends the process; every other one
+// leaves it to the owner. While files are renamed the ending waits: a signal is
+// held and ends the process with 128 + signal right after the renaming.
+bool claimEnding(int signal);  // signal 0: a failed allocation
+bool endingClaimed();
