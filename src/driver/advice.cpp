@@ -1,6 +1,7 @@
 #include "driver/advice.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "join/joined_rows.h"
 #include "tables/table_parsing.h"
@@ -11,10 +12,18 @@ namespace {
 constexpr const char* kWarning = "prg: warning: ";
 constexpr const char* kHint = "prg: hint: ";
 constexpr std::size_t kTablesListed = 5;
+// Lines of one kind of warning or hint before the rest is only counted.
+constexpr std::size_t kLinesOfAKind = 5;
 
 // ASCII letters only: names are bytes, and no other character set is assumed.
 char foldCase(char byte) {
   return byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte;
+}
+
+std::string folded(std::string_view text) {
+  std::string result(text);
+  std::transform(result.begin(), result.end(), result.begin(), foldCase);
+  return result;
 }
 
 bool equalButForCase(std::string_view a, std::string_view b) {
@@ -33,21 +42,6 @@ std::string withoutTabs(std::string_view key) {
     }
   }
   return kept;
-}
-
-// The key as a person can read it, its tabs and carriage returns shown.
-std::string shown(std::string_view key) {
-  std::string text;
-  for (const char byte : key) {
-    if (byte == '\t') {
-      text.append("\\t");
-    } else if (byte == '\r') {
-      text.append("\\r");
-    } else {
-      text.push_back(byte);
-    }
-  }
-  return text;
 }
 
 std::size_t lineNumberAt(std::string_view text, std::size_t position) {
@@ -82,7 +76,15 @@ bool rowStart(std::string_view text, std::string_view cell, std::size_t& positio
 
 }  // namespace
 
-void warnOfStep(const JoinPlan& plan, const Table& right, std::ostream& out) {
+void StepWarnings::add(const Table& table) {
+  for (std::size_t j = 0; j < table.columns.size(); ++j) {
+    const std::string key = columnKey(table, j);
+    byCase_.emplace(folded(key), key);
+    byTabs_.emplace(folded(withoutTabs(key)), key);
+  }
+}
+
+void StepWarnings::warnOfStep(const JoinPlan& plan, const Table& right, std::ostream& out) {
   for (std::size_t j = 0; j < right.columns.size(); ++j) {
     if (plan.columnOfKey.count(columnKey(right, j)) != 0) {
       return;
@@ -90,25 +92,45 @@ void warnOfStep(const JoinPlan& plan, const Table& right, std::ostream& out) {
   }
   const std::size_t rightRows = right.rows.size();
   if (plan.tables.size() == 1) {
-    out << kWarning << plan.tables.front()->name << " and " << right.name
-        << " share no column: every pairing, " << plan.tables.front()->rows.size() << " x "
-        << rightRows << " rows\n";
-  } else {
-    out << kWarning << right.name
+    out << kWarning << escapedForConsole(plan.tables.front()->name) << " and "
+        << escapedForConsole(right.name) << " share no column: every pairing, "
+        << plan.tables.front()->rows.size() << " x " << rightRows << " rows\n";
+  } else if (++crossSteps_ <= kLinesOfAKind) {
+    out << kWarning << escapedForConsole(right.name)
         << " shares no column with the tables before it: each joined row is paired with its "
         << rightRows << " rows\n";
   }
   for (std::size_t j = 0; j < right.columns.size(); ++j) {
     const std::string key = columnKey(right, j);
-    for (const auto& [before, column] : plan.columnOfKey) {
-      if (equalButForCase(before, key)) {
-        out << kWarning << right.name << "'s column " << key << " and the column " << before
-            << " before it differ only in letter case\n";
-      } else if (equalButForCase(withoutTabs(before), withoutTabs(key))) {
-        out << kWarning << right.name << "'s column " << shown(key) << " and the column "
-            << shown(before) << " before it differ only in tabs or carriage returns\n";
+    if (const auto match = byCase_.find(folded(key)); match != byCase_.end()) {
+      if (++caseKeys_ <= kLinesOfAKind) {
+        out << kWarning << "the column " << escapedForConsole(key) << " of "
+            << escapedForConsole(right.name) << " and the column "
+            << escapedForConsole(match->second) << " before it differ only in letter case\n";
+      }
+    } else if (const auto near = byTabs_.find(folded(withoutTabs(key))); near != byTabs_.end()) {
+      if (++tabKeys_ <= kLinesOfAKind) {
+        out << kWarning << "the column " << escapedForConsole(key) << " of "
+            << escapedForConsole(right.name) << " and the column "
+            << escapedForConsole(near->second)
+            << " before it differ only in tabs or carriage returns\n";
       }
     }
+  }
+}
+
+void StepWarnings::finish(std::ostream& out) const {
+  if (crossSteps_ > kLinesOfAKind) {
+    out << kWarning << (crossSteps_ - kLinesOfAKind)
+        << " more tables share no column with the tables before them\n";
+  }
+  if (caseKeys_ > kLinesOfAKind) {
+    out << kWarning << (caseKeys_ - kLinesOfAKind)
+        << " more columns differ from one before them only in letter case\n";
+  }
+  if (tabKeys_ > kLinesOfAKind) {
+    out << kWarning << (tabKeys_ - kLinesOfAKind)
+        << " more columns differ from one before them only in tabs or carriage returns\n";
   }
   out << std::flush;
 }
@@ -172,18 +194,28 @@ void hintAtMissingTable(const std::string& name, const std::vector<Table>& table
     out << kHint << "the file holds " << tables.size()
         << (tables.size() == 1 ? " table: " : " tables: ");
     for (std::size_t t = 0; t < std::min(tables.size(), kTablesListed); ++t) {
-      out << (t == 0 ? "" : ", ") << tables[t].name;
+      out << (t == 0 ? "" : ", ") << escapedForConsole(tables[t].name);
     }
     out << (tables.size() > kTablesListed ? ", ...\n" : "\n");
   }
+  std::size_t caseMisses = 0;
+  std::size_t spaceMisses = 0;
   for (const Table& table : tables) {
-    if (table.name != name && equalButForCase(table.name, name)) {
-      out << kHint << "a table is named " << table.name << ", which differs only in letter case\n";
+    if (table.name != name && equalButForCase(table.name, name) &&
+        ++caseMisses <= kLinesOfAKind) {
+      out << kHint << "a table is named " << escapedForConsole(table.name)
+          << ", which differs only in letter case\n";
     }
-    if (table.name != name && trimmedView(table.name) == name) {
-      out << kHint << "a table is named \"" << table.name
+    if (table.name != name && trimmedView(table.name) == name && ++spaceMisses <= kLinesOfAKind) {
+      out << kHint << "a table is named \"" << escapedForConsole(table.name)
           << "\": a space before the parenthesis is part of the name\n";
     }
+  }
+  const std::size_t unshown = (caseMisses - std::min(caseMisses, kLinesOfAKind)) +
+                              (spaceMisses - std::min(spaceMisses, kLinesOfAKind));
+  if (unshown != 0) {
+    out << kHint << unshown << " more tables have names that differ from "
+        << escapedForConsole(name) << " only so\n";
   }
   // A descriptor right after the last row of a table, without the blank line, is
   // read as one more row when it has as many cells.

@@ -6,15 +6,34 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "join/join_plan.h"
 #include "tables/table.h"
 
-// Before a join step: right shares no column key with what the plan holds, so the
-// step pairs every row with every row; also a key that differs from one before it
-// only in letter case, the likely reason.
-void warnOfStep(const JoinPlan& plan, const Table& right, std::ostream& out);
+// The warnings of a join chain's steps, a few lines of each kind and then a count
+// of the rest, found in time linear in the columns whatever their names.
+class StepWarnings {
+ public:
+  // The keys of a table joined without a warning, the chain's first among them.
+  void add(const Table& table);
+  // Before a join step: right shares no column key with what the plan holds, so
+  // the step pairs every row with every row; also a key that differs from one
+  // before it only in letter case, tabs or carriage returns, the likely reason.
+  void warnOfStep(const JoinPlan& plan, const Table& right, std::ostream& out);
+  // How many lines of each kind were left out.
+  void finish(std::ostream& out) const;
+
+ private:
+  // The keys so far by what is left of them without letter case (and without tabs
+  // and carriage returns).
+  std::unordered_map<std::string, std::string> byCase_;
+  std::unordered_map<std::string, std::string> byTabs_;
+  std::size_t crossSteps_ = 0;
+  std::size_t caseKeys_ = 0;
+  std::size_t tabKeys_ = 0;
+};
 
 // After a run whose result has no rows: the table at which the rows ran out.
 void warnOfEmptyResult(const JoinPlan& plan, std::ostream& out);

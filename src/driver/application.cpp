@@ -110,6 +110,7 @@ int Application::joinChain() {
   JoinPlan result;
   // Said once the line of dots is complete, not in the middle of it.
   std::ostringstream warnings;
+  StepWarnings stepWarnings;
   for (std::size_t i = 0; i < joinList.size(); ++i) {
     const Table* table = findTable(joinList[i]);
     if (table == nullptr) {
@@ -120,15 +121,18 @@ int Application::joinChain() {
     if (i == 0) {
       result = startJoin(*table);
       result.indexThreads = settings.parallelism.threads;
+      stepWarnings.add(*table);
       continue;
     }
-    warnOfStep(result, *table, warnings);
+    stepWarnings.warnOfStep(result, *table, warnings);
+    stepWarnings.add(*table);
     addJoinStep(result, *table);
     console << '.' << std::flush;
   }
   // The rows themselves are produced while they are written, so no joined table,
   // final or intermediate, is ever held in memory.
   console << "\nJoin complete.\n" << std::flush;
+  stepWarnings.finish(warnings);
   diagnostics << warnings.str() << std::flush;
   result.name = "result";
   if (!writeResult(result)) {

@@ -1,8 +1,13 @@
 // prg --csv FOLDER [inputfile]: every table of the file as a CSV file of its own,
 // for tools that read CSV. The file is read a line at a time and each row written
 // as it is read, so memory does not grow with the file; it is checked as a run
-// checks it, and a file that fails leaves no CSV file behind.
+// checks it. The files are one unit: each is written beside its name, and all take
+// their names only once all are written, so a failure or an interruption leaves the
+// folder as it was.
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -13,6 +18,7 @@
 #include "driver/application.h"
 #include "join/join_plan.h"
 #include "output/csv.h"
+#include "output/placed_file.h"
 #include "tables/file_lines.h"
 #include "text/split.h"
 #include "text/string_helpers.h"
@@ -24,9 +30,12 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+constexpr std::size_t kLongestFileName = 255;
+
 // A name that can't be a file's name in the folder, or would leave it.
 bool unfitForFileName(std::string_view name) {
   return name.empty() || name == "." || name == ".." ||
+         name.size() + std::string_view(".csv").size() > kLongestFileName ||
          name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos;
 }
 
@@ -52,8 +61,9 @@ class CsvExport {
       }
       if (afterBlank) {
         afterBlank = false;
-        if (!openTable(trimmed)) {
-          return fail(kDescriptorFailed);
+        const int opened = openTable(trimmed);
+        if (opened != kTablesRead) {
+          return fail(opened);
         }
         continue;
       }
@@ -68,44 +78,43 @@ class CsvExport {
       console_ << "Can't read input file!\n" << std::flush;
       return fail(kFilesFailed);
     }
-    if (!closeTable()) {
+    if (!closeTable() || !placeTogether(files_.data(), files_.size())) {
       return fail(kOutputWriteFailed);
     }
     console_ << "Parsing the input file complete.\n" << std::flush;
-    diagnostics_ << "prg: wrote " << written_.size()
-                 << (written_.size() == 1 ? " table" : " tables") << " to " << folder_.string()
-                 << '\n'
+    diagnostics_ << "prg: wrote " << files_.size() << (files_.size() == 1 ? " table" : " tables")
+                 << " to " << escapedForConsole(folder_.string()) << '\n'
                  << std::flush;
     return kResultWritten;
   }
 
  private:
-  bool openTable(std::string_view descriptor) {
+  // kTablesRead when the table's rows can follow.
+  int openTable(std::string_view descriptor) {
     if (!closeTable()) {
-      return false;
+      return kOutputWriteFailed;
     }
     tables_.clear();
     if (!parseTableDescriptor(std::string(descriptor), tables_)) {
       console_ << "Error parsing tableDescriptor: " << descriptor << '\n' << std::flush;
-      return false;
+      return kDescriptorFailed;
     }
     table_ = &tables_.back();
     // A table named again is checked, not written: a join finds the first.
     if (!seen_.insert(table_->name).second) {
-      return true;
+      return kTablesRead;
     }
     if (unfitForFileName(table_->name)) {
-      diagnostics_ << "prg: warning: the table named \"" << table_->name
+      diagnostics_ << "prg: warning: the table named \"" << escapedForConsole(table_->name)
                    << "\" can't be a file name; it is not written\n";
-      return true;
+      return kTablesRead;
     }
-    const std::filesystem::path path = folder_ / (table_->name + ".csv");
-    out_.reset(std::fopen(path.c_str(), "wb"));
-    if (out_ == nullptr) {
-      failedWrite_ = true;
-      return true;
+    PlacedFile file;
+    if (!file.open((folder_ / (table_->name + ".csv")).string())) {
+      return kOutputWriteFailed;
     }
-    written_.push_back(path);
+    files_.push_back(std::move(file));
+    out_ = &files_.back();
     std::vector<std::string> keys;
     for (const std::string& column : table_->columns) {
       keys.push_back(descriptorKey(column));
@@ -113,7 +122,7 @@ class CsvExport {
     const std::vector<std::string_view> fields(keys.begin(), keys.end());
     buffer_.clear();
     appendCsvRecord(buffer_, fields);
-    return true;
+    return kTablesRead;
   }
 
   bool writeRow(std::string_view line) {
@@ -139,18 +148,29 @@ class CsvExport {
   }
 
   void flushBuffer() {
-    if (out_ != nullptr && !buffer_.empty() &&
-        std::fwrite(buffer_.data(), 1, buffer_.size(), out_.get()) != buffer_.size()) {
-      failedWrite_ = true;
+    std::string_view rest = buffer_;
+    while (out_ != nullptr && !rest.empty() && !failedWrite_) {
+      const ssize_t written = ::write(out_->descriptor(), rest.data(), rest.size());
+      if (written < 0 && errno == EINTR) {
+        continue;
+      }
+      if (written <= 0) {
+        failedWrite_ = true;
+        break;
+      }
+      rest.remove_prefix(static_cast<std::size_t>(written));
     }
     buffer_.clear();
   }
 
+  // Each file is closed once written, so that a folder of many tables needs one
+  // descriptor at a time; the files take their names together at the end.
   bool closeTable() {
     flushBuffer();
-    if (out_ != nullptr && std::fclose(out_.release()) != 0) {
+    if (out_ != nullptr && !out_->complete()) {
       failedWrite_ = true;
     }
+    out_ = nullptr;
     return healthy();
   }
 
@@ -160,11 +180,8 @@ class CsvExport {
     if (status == kOutputWriteFailed) {
       console_ << "Can't write output file!\n" << std::flush;
     }
-    out_.reset();
-    for (const std::filesystem::path& path : written_) {
-      std::error_code ignored;
-      std::filesystem::remove(path, ignored);
-    }
+    out_ = nullptr;
+    files_.clear();  // the files beside their names go; the names keep what they held
     return status;
   }
 
@@ -176,10 +193,10 @@ class CsvExport {
   std::vector<Table> tables_;  // the one open table, its descriptor only
   Table* table_ = nullptr;
   std::set<std::string> seen_;
-  File out_;
+  std::vector<PlacedFile> files_;
+  PlacedFile* out_ = nullptr;  // the open table's file, when it is written
   std::string buffer_;
   std::vector<std::string_view> fields_;
-  std::vector<std::filesystem::path> written_;
   bool failedWrite_ = false;
 };
 

@@ -53,3 +53,29 @@ void writeJoinedLine(std::span<const std::string_view> items, std::ostream& stre
 void printFields(std::span<const std::string_view> items, std::ostream& console) {
   writeJoinedLine(items, console, "|");
 }
+
+std::string escapedForConsole(std::string_view text) {
+  static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (text.substr(i, kByteOrderMark.size()) == kByteOrderMark) {
+      shown.append("<BOM>");
+      i += kByteOrderMark.size() - 1;
+    } else if (byte == '\t') {
+      shown.append("\\t");
+    } else if (byte == '\r') {
+      shown.append("\\r");
+    } else if (byte == '\n') {
+      shown.append("\\n");
+    } else if (byte < 0x20 || byte == 0x7F) {
+      shown.append("\\x").push_back(kDigits[byte >> 4]);
+      shown.push_back(kDigits[byte & 0xF]);
+    } else {
+      shown.push_back(static_cast<char>(byte));
+    }
+  }
+  return shown;
+}

@@ -30,3 +30,8 @@ void writeJoinedLine(std::span<const std::string_view> items, std::ostream& stre
 
 // The field diagnostic: writeJoinedLine of items to the console with "|".
 void printFields(std::span<const std::string_view> items, std::ostream& console);
+
+// Text as a person can read it on a console: a tab, a carriage return and a line
+// feed as \t, \r and \n, a byte order mark as <BOM>, other control bytes as \xNN;
+// every other byte as it is.
+std::string escapedForConsole(std::string_view text);

@@ -331,12 +331,12 @@ TEST(EndToEndTest, WarningsAndHintsGoToStandardError) {
       {"keys that differ in case: every pairing",
        "join(A, B)\n\nA(ID, x)\n1, a\n2, b\n\nB(id, y)\n1, c\n", opened + kJoined,
        "prg: warning: A and B share no column: every pairing, 2 x 1 rows\n"
-       "prg: warning: B's column id and the column ID before it differ only in letter case\n",
+       "prg: warning: the column id of B and the column ID before it differ only in letter case\n",
        0},
       {"a key with a trailing tab", "join(A, B)\n\nA(id, x)\n1, a\n\nB(id\t, y)\n1, c\n",
        opened + kJoined,
        "prg: warning: A and B share no column: every pairing, 1 x 1 rows\n"
-       "prg: warning: B's column id\\t and the column id before it differ only in tabs or "
+       "prg: warning: the column id\\t of B and the column id before it differ only in tabs or "
        "carriage returns\n",
        0},
       {"a later table that shares nothing", "join(A, B, C)\n\nA(k)\n1\n\nB(k)\n1\n\nC(z)\n7\n8\n",
