@@ -100,6 +100,11 @@ void OutputFile::abandonKeepingCopy() {
   if (!opened_) {
     return;
   }
+  // The copy may still be on its way; writing it takes no memory, and the name
+  // should get it.
+  while (writer_.joinable() && copy_.data() != nullptr && !copyWritten() && !hasFailed()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   // Held until the process ends: nothing is written after the copy is cut back.
   // A write in progress on a regular file ends by itself; one to a pipe may not,
   // and a pipe can't be cut back anyway.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,11 +52,13 @@ std::string productResult(int rows, std::size_t bytes = std::string::npos) {
   return text;
 }
 
-// Waits, in the folder, until the run's file beside out.txt has grown past bytes
-// (or the run has ended), then sends it signal.
-std::string signalWhenBesideExceeds(std::size_t bytes, const std::string& signal) {
-  return "while kill -0 $! 2>/dev/null && [ $(stat -c %s .out.txt.* 2>/dev/null || echo 0) -le " +
-         std::to_string(bytes) + " ]; do sleep 0.01; done; kill -" + signal + " $!; wait $!";
+// Waits, in the folder, until the run's file beside its output (out.txt unless
+// said) has grown past bytes (or the run has ended), then sends it signal.
+std::string signalWhenBesideExceeds(std::size_t bytes, const std::string& signal,
+                                    const std::string& beside = ".out.txt.*") {
+  return "while kill -0 $! 2>/dev/null && [ $(stat -c %s " + beside +
+         " 2>/dev/null || echo 0) -le " + std::to_string(bytes) +
+         " ]; do sleep 0.01; done; kill -" + signal + " $!; wait $!";
 }
 
 // Every way a run can end, and what each leaves: the console, the status, the bytes
@@ -258,6 +261,242 @@ TEST(ProcessTest, ReplacedOutputKeepsModeAndLinks) {
   EXPECT_EQ(outcome.console, "640\ntarget.txt\n");
   EXPECT_TRUE(folder.read("target.txt") == small + productResult(5));
   EXPECT_EQ(folder.names(), (std::vector<std::string>{"in.txt", "out.txt", "target.txt"}));
+}
+
+// Whatever the output's name, its folder or the way a run ends, every name holds
+// what it held before or a finished file, and nothing is left beside it: the
+// output, a long name, a path through /dev, a memory failure, the files of --csv,
+// names that can't be opened, an input without end, and the console lines about
+// them, a few of each kind.
+TEST(ProcessTest, EveryNameHoldsTheOldFileOrAWholeOne) {
+  const std::string prg = Folder::program();
+  const std::string longName(250, 'o');
+  const std::string large = product(3000);
+  const std::string huge = product(30000);
+  const std::string small = product(5);
+  std::string pkFk = "join(A, B)\n\nA(id, x)\n";
+  std::string rowsOfB = "\nB(id, y)\n";
+  for (int i = 0; i < 300000; ++i) {
+    pkFk.append(std::to_string(i)).append(", a").append(std::to_string(i)).append("\n");
+    rowsOfB.append(std::to_string(i)).append(", b").append(std::to_string(i)).append("\n");
+  }
+  pkFk += rowsOfB;
+  const std::string badB = "join(A, B)\n\nA(id, x)\n1, a\n\nB(id, y)\n1, 2, 3\n";
+  const std::string noRowsInA = "join(A, B)\n\nA(id int, name)\n\nB(id, price)\n1, 10\n";
+  std::string upper = "join(A, B)\n\nA(";
+  std::string lower = "\nB(";
+  std::string cells;
+  for (int i = 0; i < 4096; ++i) {
+    upper.append(i == 0 ? "" : ", ").append("K").append(std::to_string(i));
+    lower.append(i == 0 ? "" : ", ").append("k").append(std::to_string(i));
+    cells.append(i == 0 ? "" : ", ").append("1");
+  }
+  const std::string caseKeys = upper + ")\n" + cells + "\n" + lower + ")\n" + cells + "\n";
+  const std::string anyBytes = "<any>";
+  const std::string usage = "Usage: prg [inputfile] [outputfile]\n";
+  using Names = std::map<std::string, std::string>;
+  const struct {
+    const char* what;
+    Names before;  // in.txt and out.txt among them, unless said
+    std::string command;
+    std::string console;  // anyBytes: not compared
+    int status;
+    Names after;             // anyBytes: not compared
+    bool needsOwnAllocator;  // under a sanitizer its allocator answers for memory
+    bool killed = false;     // may leave files beside the names, which are not listed
+  } cases[] = {
+      {"a name of 250 bytes, whole",
+       {{"in.txt", small}, {longName, "OLD"}},
+       prg + " in.txt " + longName + " > /dev/null",
+       "",
+       0,
+       {{"in.txt", small}, {longName, small + productResult(5)}},
+       false},
+      {"a name of 250 bytes, SIGTERM",
+       {{"in.txt", large}, {longName, "OLD"}},
+       prg + " in.txt " + longName + " > /dev/null & " +
+           signalWhenBesideExceeds(large.size() + 100000, "TERM", ".ooo*"),
+       "",
+       143,
+       {{"in.txt", large}, {longName, "OLD"}},
+       false},
+      {"a name of 250 bytes, full in the copy",
+       {{"in.txt", huge}, {longName, "OLD"}},
+       "ulimit -f 100; " + prg + " in.txt " + longName + " > /dev/null",
+       "",
+       7,
+       {{"in.txt", huge}, {longName, "OLD"}},
+       false},
+      {"a path through /dev/.., SIGTERM",
+       {{"in.txt", large}, {"out.txt", "OLD"}},
+       prg + " in.txt /dev/..$PWD/out.txt > /dev/null & " +
+           signalWhenBesideExceeds(large.size() + 100000, "TERM"),
+       "",
+       143,
+       {{"in.txt", large}, {"out.txt", "OLD"}},
+       false},
+      {"no memory after the output is open: the copy",
+       {{"in.txt", pkFk}, {"out.txt", "OLD"}},
+       "ulimit -v 50000; " + prg + " in.txt out.txt",
+       anyBytes,
+       8,
+       {{"in.txt", pkFk}, {"out.txt", pkFk}},
+       true},
+      {"--csv, a bad row: the files there stay",
+       {{"in.txt", badB}, {"keep/A.csv", "PRECIOUS"}, {"keep/C.csv", "MINE"}},
+       prg + " --csv keep in.txt 2> /dev/null",
+       usage + "Opening input file: in.txt\n1| 2| 3|\nrszie: 3 ; colsize: 2\nWrong number of "
+               "columns in line: 1, 2, 3\nError reading table data from table: B\n",
+       4,
+       {{"in.txt", badB}, {"keep", "<dir>"}, {"keep/A.csv", "PRECIOUS"}, {"keep/C.csv", "MINE"}},
+       false},
+      {"--csv, full",
+       {{"in.txt", huge}, {"keep/A.csv", "PRECIOUS"}},
+       "ulimit -f 100; " + prg + " --csv keep in.txt 2> /dev/null",
+       usage + "Opening input file: in.txt\nCan't write output file!\n",
+       7,
+       {{"in.txt", huge}, {"keep", "<dir>"}, {"keep/A.csv", "PRECIOUS"}},
+       false},
+      {"--csv, SIGTERM while a table waits",
+       {{"in.txt", large}, {"keep/A.csv", "PRECIOUS"}},
+       "mkfifo keep/B.csv; " + prg +
+           " --csv keep in.txt > /dev/null & sleep 0.5; kill -TERM $!; wait $!",
+       "",
+       143,
+       {{"in.txt", large}, {"keep", "<dir>"}, {"keep/A.csv", "PRECIOUS"}, {"keep/B.csv", "<fifo>"}},
+       false},
+      {"--csv, SIGKILL while a table waits",
+       {{"in.txt", large}, {"keep/A.csv", "PRECIOUS"}},
+       "mkfifo keep/B.csv; " + prg +
+           " --csv keep in.txt > /dev/null & sleep 0.5; kill -KILL $!; wait $!",
+       "",
+       137,
+       {{"in.txt", large}, {"keep", "<dir>"}, {"keep/A.csv", "PRECIOUS"}, {"keep/B.csv", "<fifo>"}},
+       false,
+       true},
+      {"--csv into a file, a table without rows",
+       {{"in.txt", noRowsInA}, {"afile", ""}},
+       prg + " --csv afile in.txt",
+       usage + "Opening input file: in.txt\nCan't write output file!\n",
+       7,
+       {{"in.txt", noRowsInA}, {"afile", ""}},
+       false},
+      {"--csv, a folder named with a line end; a table name too long for a file",
+       {{"in.txt", "join(A)\n\nA(x)\n1\n\n" + std::string(252, 'T') + "(y)\n2\n"}},
+       prg + " --csv $'out\\nx' in.txt > /dev/null 2> err.txt",
+       "",
+       0,
+       {{"in.txt", "join(A)\n\nA(x)\n1\n\n" + std::string(252, 'T') + "(y)\n2\n"},
+        {"out\nx", "<dir>"},
+        {"out\nx/A.csv", "x\r\n1\r\n"},
+        {"err.txt", "prg: warning: the table named \"" + std::string(252, 'T') +
+                        "\" can't be a file name; it is not written\nprg: wrote 1 table to "
+                        "out\\nx\n"}},
+       false},
+      {"4096 keys that differ only in case: a few warnings",
+       {{"in.txt", caseKeys}, {"out.txt", "OLD"}},
+       prg + " in.txt out.txt > /dev/null 2> err.txt",
+       "",
+       0,
+       {{"in.txt", caseKeys},
+        {"out.txt", anyBytes},
+        {"err.txt",
+         "prg: warning: A and B share no column: every pairing, 1 x 1 rows\n"
+         "prg: warning: the column k0 of B and the column K0 before it differ only in letter "
+         "case\n"
+         "prg: warning: the column k1 of B and the column K1 before it differ only in letter "
+         "case\n"
+         "prg: warning: the column k2 of B and the column K2 before it differ only in letter "
+         "case\n"
+         "prg: warning: the column k3 of B and the column K3 before it differ only in letter "
+         "case\n"
+         "prg: warning: the column k4 of B and the column K4 before it differ only in letter "
+         "case\n"
+         "prg: warning: 4091 more columns differ from one before them only in letter case\n"}},
+       false},
+      {"a loop of symbolic links",
+       {{"in.txt", small}},
+       "ln -s b a; ln -s a b; " + prg + " in.txt a 2> /dev/null",
+       usage + "Opening input file: in.txt\nOpening output file: a\nCan't open output file!\n",
+       1,
+       {{"in.txt", small}, {"a", "-> b"}, {"b", "-> a"}},
+       false},
+      {"the empty name",
+       {{"in.txt", small}},
+       prg + " in.txt '' 2> /dev/null",
+       usage + "Opening input file: in.txt\nOpening output file: \nCan't open output file!\n",
+       1,
+       {{"in.txt", small}},
+       false},
+      {"an input without end",
+       {{"out.txt", "OLD"}},
+       "ulimit -d 400000; " + prg + " /dev/zero out.txt",
+       usage + "Opening input file: /dev/zero\nNot enough memory!\n",
+       8,
+       {{"out.txt", "OLD"}},
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needsOwnAllocator && !kOwnAllocator) {
+      continue;
+    }
+    Folder folder;
+    for (const auto& [name, content] : c.before) {
+      folder.write(name, content);
+    }
+    folder.write("run.sh", c.command);
+    const Folder::Outcome outcome = folder.runShell("bash run.sh");
+    if (c.console != anyBytes) {
+      EXPECT_EQ(outcome.console, c.console);
+    }
+    EXPECT_EQ(outcome.status, c.status);
+    Names after = folder.contents();
+    after.erase("run.sh");
+    if (c.killed) {
+      std::erase_if(after, [](const auto& entry) {
+        return entry.first.find("/.") != std::string::npos || entry.first.front() == '.';
+      });
+    }
+    for (const auto& [name, content] : c.after) {
+      if (content == anyBytes && after.count(name) != 0) {
+        after[name] = anyBytes;
+      }
+    }
+    EXPECT_EQ(after.size(), c.after.size());
+    for (const auto& [name, content] : c.after) {
+      EXPECT_TRUE(after.count(name) != 0 && after[name] == content)
+          << name.substr(0, 40) << ": " << after[name].size() << " bytes";
+    }
+    for (const auto& [name, content] : after) {
+      EXPECT_TRUE(c.after.count(name) != 0) << "left: " << name;
+    }
+  }
+}
+
+// An input cut while it is read: the run goes on with what it read, says so, and
+// gives what a run on that text gives.
+TEST(ProcessTest, InputCutWhileReadIsUsedAsRead) {
+  const std::string input = product(200);
+  Folder folder;
+  folder.write("in.txt", input);
+  const Folder::Outcome cut =
+      folder.runShell("LD_PRELOAD=" + std::string(PRG_SHRINKING_INPUT) + " " + Folder::program() +
+                      " in.txt out.txt > console.txt 2> err.txt");
+  const std::optional<std::string> read = folder.read("in.txt");
+  ASSERT_TRUE(read.has_value());
+  ASSERT_EQ(read->size(), input.size() / 2);
+  const Folder::Outcome again =
+      folder.runShell(Folder::program() + " in.txt again.txt > /dev/null 2> again-err.txt");
+  EXPECT_EQ(cut.status, again.status);
+  EXPECT_TRUE(folder.read("out.txt") == folder.read("again.txt"));
+  EXPECT_EQ(folder.read("err.txt"),
+            "prg: hint: the input file changed while it was read; the run "
+            "uses the " +
+                std::to_string(read->size()) + " bytes it read\n" +
+                folder.read("again-err.txt").value_or("?"));
+  EXPECT_EQ(folder.names(), (std::vector<std::string>{"again-err.txt", "again.txt", "console.txt",
+                                                      "err.txt", "in.txt", "out.txt"}));
 }
 
 }  // namespace

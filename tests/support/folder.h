@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +50,29 @@ class Folder {
       found.push_back(entry.path().filename().string());
     }
     std::sort(found.begin(), found.end());
+    return found;
+  }
+
+  // Every name under the folder, by its path relative to it, with what it holds: a
+  // file's bytes, "-> target" for a symbolic link, "<dir>" and "<fifo>".
+  std::map<std::string, std::string> contents() const {
+    std::map<std::string, std::string> found;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, error);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+      const std::filesystem::directory_entry& entry = *it;
+      const std::string name = entry.path().lexically_relative(path_).string();
+      const std::filesystem::file_status status = entry.symlink_status();
+      if (std::filesystem::is_symlink(status)) {
+        found[name] = "-> " + std::filesystem::read_symlink(entry.path()).string();
+      } else if (std::filesystem::is_directory(status)) {
+        found[name] = "<dir>";
+      } else if (std::filesystem::is_fifo(status)) {
+        found[name] = "<fifo>";
+      } else {
+        found[name] = read(name).value_or("<unreadable>");
+      }
+    }
     return found;
   }
 
