@@ -201,8 +201,7 @@ void hintAtMissingTable(const std::string& name, const std::vector<Table>& table
   std::size_t caseMisses = 0;
   std::size_t spaceMisses = 0;
   for (const Table& table : tables) {
-    if (table.name != name && equalButForCase(table.name, name) &&
-        ++caseMisses <= kLinesOfAKind) {
+    if (table.name != name && equalButForCase(table.name, name) && ++caseMisses <= kLinesOfAKind) {
       out << kHint << "a table is named " << escapedForConsole(table.name)
           << ", which differs only in letter case\n";
     }

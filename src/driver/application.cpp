@@ -57,6 +57,11 @@ int Application::runStages(int argc, const char* const* argv) {
     console << "Can't write output file!\n" << std::flush;
     return kOutputWriteFailed;
   }
+  if (inputText.changedSinceMapped()) {
+    diagnostics << "prg: hint: the input file changed during the run; the run uses the text as "
+                   "it read it\n"
+                << std::flush;
+  }
   console << parsing.str() << std::flush;
   if (parsed == kHeaderFailed) {
     // "Incorrect header" has no line end; on a terminal the hint starts a line.

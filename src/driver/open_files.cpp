@@ -73,7 +73,7 @@ void hintReason(std::ostream& hints, int number) {
 // group's or the process's limit where that is lower: the most the input alone may
 // take, so that a pipe or a device that never ends meets a message, not the
 // kernel's out-of-memory killer.
-std::size_t inputMemoryLimit() {
+std::size_t inputMemoryLimit(bool countProcessLimits) {
   std::uintmax_t available = UINTMAX_MAX;
   const auto lower = [&available](std::uintmax_t bytes) { available = std::min(available, bytes); };
   if (std::ifstream meminfo("/proc/meminfo"); meminfo) {
@@ -94,6 +94,9 @@ std::size_t inputMemoryLimit() {
     }
   }
   for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    if (!countProcessLimits) {
+      break;
+    }
     struct rlimit limit {};
     if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
       lower(limit.rlim_cur);
@@ -116,7 +119,18 @@ bool readInputFile(const std::string& path, InputText& inputText, std::ostream& 
   struct stat before {};
   const bool regular = ::fstat(fileno(file.get()), &before) == 0 && S_ISREG(before.st_mode);
   const std::size_t size = regular ? static_cast<std::size_t>(before.st_size) : 0;
-  switch (inputText.readFrom(file.get(), size, inputMemoryLimit())) {
+  // A regular file is mapped, not read: its pages are not the process's own, so
+  // only the machine's memory bounds it. It is checked for changes once it is read.
+  if (regular && size > inputMemoryLimit(false)) {
+    endWithoutMemory();
+  }
+  if (const int descriptor = ::dup(fileno(file.get()));
+      regular && descriptor != -1 && inputText.map(descriptor, before)) {
+    return true;
+  } else if (descriptor != -1) {
+    ::close(descriptor);
+  }
+  switch (inputText.readFrom(file.get(), size, inputMemoryLimit(true))) {
     case InputText::Read::kTooLarge:
       endWithoutMemory();
     case InputText::Read::kFailed: {

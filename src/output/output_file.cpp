@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <system_error>
 
 OutputFile::OutputFile() = default;
@@ -252,7 +253,15 @@ void OutputFile::writeNow(std::string_view bytes) {
   const std::lock_guard file(fileMutex_);
   const int descriptor = file_.descriptor();
   while (!bytes.empty()) {
-    const ssize_t written = descriptor == -1 ? -1 : ::write(descriptor, bytes.data(), bytes.size());
+    ssize_t written = descriptor == -1 ? -1 : ::write(descriptor, bytes.data(), bytes.size());
+    if (written < 0 && errno == EFAULT) {
+      // Borrowed bytes of a mapped input whose file was cut: read here, the cut
+      // part becomes the zero bytes the run reads there too.
+      char bounce[1 << 16];
+      const std::size_t count = std::min(bytes.size(), sizeof bounce);
+      std::memcpy(bounce, bytes.data(), count);
+      written = ::write(descriptor, bounce, count);
+    }
     if (written < 0 && errno == EINTR) {
       continue;
     }

@@ -1,10 +1,75 @@
 #include "tables/input_text.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 
 namespace {
 constexpr std::size_t kReadBlock = std::size_t{1} << 20;
+
+// The mapped input, for the SIGBUS handler.
+std::atomic<std::uintptr_t> mappedBegin{0};
+std::atomic<std::uintptr_t> mappedEnd{0};
+std::atomic<bool> pageCovered{false};
+}  // namespace
+
+bool coverCutInputPage(const void* address) {
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  if (at < mappedBegin.load() || at >= mappedEnd.load()) {
+    return false;
+  }
+  const auto pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  void* page = reinterpret_cast<void*>(at & ~(pageSize - 1));
+  if (mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) ==
+      MAP_FAILED) {
+    return false;
+  }
+  pageCovered.store(true);
+  return true;
+}
+
+bool InputText::map(int descriptor, const struct stat& status) {
+  const auto size = static_cast<std::size_t>(status.st_size);
+  if (size == 0) {
+    return false;
+  }
+  void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptor, 0);
+  if (mapped == MAP_FAILED) {
+    return false;
+  }
+  ::madvise(mapped, size, MADV_SEQUENTIAL);
+  mapped_ = static_cast<const char*>(mapped);
+  size_ = size;
+  descriptor_ = descriptor;
+  mappedSize_ = status.st_size;
+  mappedTime_[0] = status.st_mtim.tv_sec;
+  mappedTime_[1] = status.st_mtim.tv_nsec;
+  mappedBegin.store(reinterpret_cast<std::uintptr_t>(mapped));
+  mappedEnd.store(reinterpret_cast<std::uintptr_t>(mapped) + size);
+  return true;
+}
+
+bool InputText::changedSinceMapped() const {
+  if (mapped_ == nullptr) {
+    return false;
+  }
+  struct stat status {};
+  return pageCovered.load() || ::fstat(descriptor_, &status) != 0 ||
+         status.st_size != mappedSize_ || status.st_mtim.tv_sec != mappedTime_[0] ||
+         status.st_mtim.tv_nsec != mappedTime_[1];
+}
+
+InputText::~InputText() {
+  if (mapped_ != nullptr) {
+    mappedEnd.store(0);
+    ::munmap(const_cast<char*>(mapped_), size_);
+    ::close(descriptor_);
+  }
 }
 
 void InputText::grow(std::size_t capacity) {

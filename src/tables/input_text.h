@@ -7,6 +7,8 @@
 #include <memory>
 #include <string_view>
 
+struct stat;
+
 class InputText {
  public:
   enum class Read { kWhole, kFailed, kTooLarge };
@@ -14,9 +16,21 @@ class InputText {
   // Stops with kTooLarge before the text would hold more than limit bytes, so that
   // a pipe or a device that never ends can't take all the memory there is.
   Read readFrom(std::FILE* file, std::size_t expectedSize, std::size_t limit);
+  // Maps a regular file of size bytes read-only: its pages stay the system's file
+  // cache, so a text of any size costs the process no memory of its own. A part cut
+  // off the file while it is mapped reads as zero bytes (see coverCutInputPage).
+  // Takes the descriptor; seen is what the file was when its size was taken. False
+  // when the file can't be mapped.
+  bool map(int descriptor, const struct stat& seen);
   void assign(std::string_view text);
+  ~InputText();
 
-  std::string_view view() const { return std::string_view(bytes_.get(), size_); }
+  std::string_view view() const {
+    return mapped_ != nullptr ? std::string_view(mapped_, size_)
+                              : std::string_view(bytes_.get(), size_);
+  }
+  // A mapped file that has changed since it was mapped: cut, grown or written.
+  bool changedSinceMapped() const;
 
  private:
   // Moves the text to a buffer of the given, larger capacity.
@@ -26,7 +40,15 @@ class InputText {
   std::unique_ptr<char[]> bytes_;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+  const char* mapped_ = nullptr;
+  int descriptor_ = -1;  // of the mapped file
+  long long mappedSize_ = 0;
+  long long mappedTime_[2] = {0, 0};
 };
+
+// For SIGBUS: when address lies in a mapped input whose file was cut, puts a page of
+// zero bytes there, so that the run reads on, and returns true. Async-signal-safe.
+bool coverCutInputPage(const void* address);
 
 // Lines of a text, in order, each without its line end. A "\r" right before the
 // "\n", or at the very end of the text, belongs to the line end.
