@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <new>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -17,6 +18,27 @@
 #include "tables/input_text.h"
 
 namespace {
+
+// Fresh memory is what a run pays most for: a page the process touches for the first
+// time costs far more than the bytes it holds. Measured on 10^6-row joins: the
+// allocator's huge pages and keeping freed memory for reuse take a third of the time
+// and four fifths of the page faults. The allocator reads these settings only as a
+// process starts, so the process starts again with them, once; settings a user gave
+// are kept.
+void startAgainWithAllocatorSettings(char** argv) {
+  const char* given = std::getenv("GLIBC_TUNABLES");
+  const std::string tunables = given == nullptr ? "" : given;
+  if (tunables.find("glibc.malloc.hugetlb") != std::string::npos) {
+    return;
+  }
+  const std::string settings = (tunables.empty() ? "" : tunables + ":") +
+                               "glibc.malloc.hugetlb=1:glibc.malloc.mmap_threshold=33554432:"
+                               "glibc.malloc.trim_threshold=4294967296";
+  if (setenv("GLIBC_TUNABLES", settings.c_str(), 1) == 0) {
+    execv("/proc/self/exe", argv);
+  }
+  // Without /proc the run goes on with the allocator as it is.
+}
 
 // A closed standard descriptor would be the number the next file gets, and the
 // console would write into that file; /dev/null takes the number instead.
@@ -94,6 +116,7 @@ void readOnWhereTheInputIsCut() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  startAgainWithAllocatorSettings(argv);
   fillClosedStandardDescriptors();
   ignoreSignalsThatWritesRaise();
   std::set_new_handler(endWithoutMemory);
