@@ -19,14 +19,31 @@ ROOT = os.path.dirname(HERE)
 
 
 def timed(command, cwd):
-    """Runs a shell command; returns (wall seconds, peak resident MiB)."""
+    """Runs a shell command; returns (wall seconds, peak resident MiB, minor page
+    faults, user seconds, system seconds). The shell's own share is negligible."""
     start = time.perf_counter()
     process = subprocess.Popen(command, shell=True, cwd=cwd, stdout=subprocess.DEVNULL)
     _, status, usage = os.wait4(process.pid, 0)
     wall = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit("failed: " + command)
-    return wall, usage.ru_maxrss / 1024.0
+    return (wall, usage.ru_maxrss / 1024.0, usage.ru_minflt, usage.ru_utime, usage.ru_stime)
+
+
+def fresh_memory_cost():
+    """Seconds to touch 1 GiB of new memory once a page, and the same GiB again: what
+    fresh memory costs this machine just now, which drifts by hours."""
+    import mmap
+    size = 1 << 30
+    region = mmap.mmap(-1, size)
+    times = []
+    for _ in range(2):
+        start = time.perf_counter()
+        for offset in range(0, size, 4096):
+            region[offset] = 1
+        times.append(time.perf_counter() - start)
+    region.close()
+    return times
 
 
 def checksum(path, skip_until_result):
@@ -96,8 +113,12 @@ def main():
         subprocess.run("npm install --no-audit --no-fund > /dev/null", shell=True, cwd=HERE,
                        check=True)
 
-    report = ["| workload | input MiB | tool | median s | peak MiB | prg / tool |",
-              "|---|---|---|---|---|---|"]
+    first, again = fresh_memory_cost()
+    print("fresh memory now: 1 GiB touched first %.2f s, again %.2f s" % (first, again),
+          flush=True)
+    report = ["| workload | input MiB | tool | median s | peak MiB | faults/KiB in | user s "
+              "| sys s | CPUs | prg / tool |",
+              "|---|---|---|---|---|---|---|---|---|---|"]
     for workload in args.workloads:
         folder = os.path.join(data, workload)
         meta = json.load(open(os.path.join(folder, "workload.json")))
@@ -122,7 +143,9 @@ def main():
                 if tool == "prg" and not os.path.exists(os.path.join(folder, "output.copy")):
                     shutil.copyfile(os.path.join(folder, "output.txt"),
                                     os.path.join(folder, "output.copy"))
-        results = {tool: (statistics.median(r[0] for r in rs), max(r[1] for r in rs))
+        results = {tool: (statistics.median(r[0] for r in rs), max(r[1] for r in rs),
+                          statistics.median(r[2] for r in rs), statistics.median(r[3] for r in rs),
+                          statistics.median(r[4] for r in rs))
                    for tool, rs in runs.items()}
         if "base" in peers and subprocess.run(
                 ["cmp", "-s", "output.txt", "base.txt"], cwd=folder).returncode != 0:
@@ -136,11 +159,13 @@ def main():
                     sys.exit("%s: %s gives %s rows/%s, prg %s rows/%s" %
                              (workload, tool, got[0], got[1], expected[0], expected[1]))
         input_mib = os.path.getsize(os.path.join(folder, "input.txt")) / 2**20
+        input_kib = input_mib * 1024
         for tool in ["prg"] + peers:
-            wall, peak = results[tool]
+            wall, peak, faults, user, system = results[tool]
             ratio = "" if tool == "prg" else "%.2f" % (results["prg"][0] / wall)
-            report.append("| %s | %.0f | %s | %.3f | %.0f | %s |" %
-                          (workload, input_mib, tool, wall, peak, ratio))
+            report.append("| %s | %.0f | %s | %.3f | %.0f | %.3f | %.2f | %.2f | %.2f | %s |" %
+                          (workload, input_mib, tool, wall, peak, faults / input_kib, user,
+                           system, (user + system) / wall, ratio))
         print("\n".join(report[-len(peers) - 1:]), " (%d result rows, checksums agree)" %
               expected[0], flush=True)
         for name in ("output.txt", "output.copy", "floor.out", "base.txt", "duckdb.csv",

@@ -1,41 +1,114 @@
 #include "driver/application.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
+#include <optional>
 #include <sstream>
 
 #include "driver/advice.h"
+#include "driver/command_line.h"
 #include "driver/help.h"
+#include "driver/run_ending.h"
 #include "output/result_writer.h"
 #include "tables/table_parsing.h"
+#include "text/string_helpers.h"
 
 const char* const defaultSuffix = "1k.txt";
 
 Application::Application(std::ostream& consoleStream, std::ostream& diagnosticsStream,
                          RunFiles runFiles, RunSettings runSettings)
-    : console(consoleStream),
+    : console(consoleStream.rdbuf()),
+      said(consoleStream.rdbuf()),
       diagnostics(diagnosticsStream),
       files(std::move(runFiles)),
       settings(runSettings) {}
 
 int Application::run(int argc, const char* const* argv) {
-  // Asked for exactly; a file named so is still ./--help.
-  const std::string_view only = argc == 2 ? argv[1] : "";
-  if (only == "--help" || only == "-h") {
+  const std::optional<CommandLine> line = parseCommandLine(argc, argv, diagnostics);
+  if (!line) {
+    return kFilesFailed;
+  }
+  if (line->help) {
     console << helpText() << std::flush;
     return kResultWritten;
   }
-  if (only == "--version") {
+  if (line->version) {
     console << versionText() << std::flush;
     return kResultWritten;
   }
-  if ((argc == 3 || argc == 4) && std::string_view(argv[1]) == "--csv") {
-    return exportCsv(argv[2], argc == 4 ? argv[3] : std::string("input") + defaultSuffix);
+  if (line->quiet) {
+    said.rdbuf(nullptr);
   }
-  return finishOutput(runStages(argc, argv));
+  stats = line->stats;
+  if (line->csvFolder) {
+    if (line->files.size() > 1) {
+      said << "Usage: prg [inputfile] [outputfile]\n";
+      console << "Too many arguments!\n" << std::flush;
+      return kFilesFailed;
+    }
+    return exportCsv(*line->csvFolder,
+                     line->files.empty() ? std::string("input") + defaultSuffix : line->files[0]);
+  }
+  // Standard output carries the output file; the messages go to standard error.
+  if (line->files.size() == 2 && line->files[1] == "-") {
+    console.rdbuf(diagnostics.rdbuf());
+    said.rdbuf(line->quiet ? nullptr : diagnostics.rdbuf());
+    sayMessagesOnStandardError();
+  }
+  std::vector<const char*> names = {argc > 0 ? argv[0] : "prg"};
+  for (const std::string& file : line->files) {
+    names.push_back(file.c_str());
+  }
+  const int status = finishOutput(runStages(static_cast<int>(names.size()), names.data()));
+  if (stats) {
+    reportStats();
+  }
+  return status;
+}
+
+void Application::reportStats() const {
+  using Seconds = std::chrono::duration<double>;
+  const StageTimes::Clock::time_point ended = StageTimes::Clock::now();
+  static constexpr const char* kNames[] = {"read", "parse", "index", "join and write"};
+  diagnostics << "prg: stats:";
+  for (std::size_t stage = 0; stage < std::size(kNames); ++stage) {
+    const StageTimes::Clock::time_point begun = stageTimes.stages[stage];
+    if (begun == StageTimes::Clock::time_point{}) {
+      continue;
+    }
+    StageTimes::Clock::time_point next = ended;
+    for (std::size_t later = stage + 1; later < std::size(kNames); ++later) {
+      if (stageTimes.stages[later] != StageTimes::Clock::time_point{}) {
+        next = stageTimes.stages[later];
+        break;
+      }
+    }
+    diagnostics << (stage == 0 ? " " : ", ") << kNames[stage] << ' '
+                << Seconds(next - begun).count() << " s";
+  }
+  diagnostics << "; " << Seconds(ended - stageTimes.started).count() << " s in all\n";
+  constexpr std::size_t kTablesShown = 10;
+  if (!joinList.empty() && !tables.empty()) {
+    diagnostics << "prg: stats: rows:";
+    for (std::size_t i = 0; i < std::min(joinList.size(), kTablesShown); ++i) {
+      const Table* table = tableLookup.find(joinList[i]);
+      diagnostics << (i == 0 ? " " : ", ") << escapedForConsole(joinList[i]) << ' '
+                  << (table == nullptr ? 0 : table->rows.size());
+    }
+    diagnostics << (joinList.size() > kTablesShown ? ", ...\n" : "\n");
+  }
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  diagnostics << "prg: stats: peak memory " << usage.ru_maxrss / 1024 << " MiB, " << usage.ru_minflt
+              << " page faults\n"
+              << std::flush;
 }
 
 void Application::enter(ProgressLine::Stage stage) {
+  stageTimes.stages[static_cast<int>(stage)] = StageTimes::Clock::now();
   if (settings.progress != nullptr) {
     settings.progress->enter(stage);
   }
@@ -63,6 +136,9 @@ int Application::runStages(int argc, const char* const* argv) {
                 << std::flush;
   }
   console << parsing.str() << std::flush;
+  if (parsed == kTablesRead) {
+    said << "Parsing the input file complete.\n" << std::flush;
+  }
   if (parsed == kHeaderFailed) {
     // "Incorrect header" has no line end; on a terminal the hint starts a line.
     if (isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1) {
@@ -97,7 +173,6 @@ RunStatus Application::readTables(std::ostream& messages, std::ostream& hints) {
     case TablesOutcome::kRead:
       break;
   }
-  messages << "Parsing the input file complete.\n";
   return kTablesRead;
 }
 
@@ -110,7 +185,7 @@ int Application::joinChain() {
     console << "No tables in to join !\n" << std::flush;
     return kNoTablesToJoin;
   }
-  console << "Joining the tables: " << std::flush;
+  said << "Joining the tables: " << std::flush;
   enter(ProgressLine::Stage::kIndexing);
   JoinPlan result;
   // Said once the line of dots is complete, not in the middle of it.
@@ -132,11 +207,11 @@ int Application::joinChain() {
     stepWarnings.warnOfStep(result, *table, warnings);
     stepWarnings.add(*table);
     addJoinStep(result, *table);
-    console << '.' << std::flush;
+    said << '.' << std::flush;
   }
   // The rows themselves are produced while they are written, so no joined table,
   // final or intermediate, is ever held in memory.
-  console << "\nJoin complete.\n" << std::flush;
+  said << "\nJoin complete.\n" << std::flush;
   stepWarnings.finish(warnings);
   diagnostics << warnings.str() << std::flush;
   result.name = "result";
@@ -181,7 +256,7 @@ int Application::finishOutput(int status) {
     return kOutputWriteFailed;
   }
   if (whole) {
-    console << "Output written." << std::flush;
+    said << "Output written." << std::flush;
   }
   return status;
 }

@@ -6,6 +6,7 @@
 // process exit status.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <iostream>
 #include <ostream>
@@ -65,6 +66,13 @@ struct RunSettings {
   ProgressLine* progress = nullptr;
 };
 
+// What --stats reports: when each stage began.
+struct StageTimes {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point started = Clock::now();
+  Clock::time_point stages[4] = {};  // by ProgressLine::Stage
+};
+
 class Application {
  public:
   // Messages go to console, warnings and hints (never a message of the run's own)
@@ -98,6 +106,8 @@ class Application {
 
  private:
   int runStages(int argc, const char* const* argv);
+  // Says what --stats asks for, on diagnostics.
+  void reportStats() const;
   // Gives the output its name as status implies; the status the run ends with.
   int finishOutput(int status);
   void enter(ProgressLine::Stage stage);
@@ -109,8 +119,14 @@ class Application {
   std::vector<Table> tables;
   TableLookup tableLookup;
 
-  std::ostream& console;
+  // The run's messages: to the console given, or to diagnostics when the output
+  // goes to standard output. said carries the lines of a run that goes well, which
+  // --quiet drops.
+  std::ostream console;
+  std::ostream said;
   std::ostream& diagnostics;
+  bool stats = false;
+  StageTimes stageTimes;
   RunFiles files;
   RunSettings settings;
   LineReader lines{std::string_view()};

@@ -26,7 +26,12 @@
 namespace {
 
 struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+  // Standard input stays open: descriptor 0 must not go to the next file opened.
+  void operator()(std::FILE* file) const {
+    if (file != stdin) {
+      std::fclose(file);
+    }
+  }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 

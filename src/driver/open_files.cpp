@@ -19,14 +19,19 @@
 namespace {
 
 struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
+  // Standard input stays open: descriptor 0 must not go to the next file opened.
+  void operator()(std::FILE* file) const {
+    if (file != stdin) {
+      std::fclose(file);
+    }
+  }
 };
 using InputFile = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
 bool Application::openFiles(int argc, const char* const* argv, std::string suffix) {
-  console << "Usage: prg [inputfile] [outputfile]\n" << std::flush;
+  said << "Usage: prg [inputfile] [outputfile]\n" << std::flush;
   std::string inputName = "input" + suffix;
   std::string outputName = "output" + suffix;
   if (argc == 2) {
@@ -36,6 +41,9 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
       console << "Can't gues the output file. Input file name should look like input***** to "
                  "gues the output file \n"
               << std::flush;
+      diagnostics << "prg: hint: name the output file as well: prg " << escapedForConsole(inputName)
+                  << " OUTPUTFILE\n"
+                  << std::flush;
       return false;
     }
     outputName = "output" + rest;
@@ -46,14 +54,14 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
     console << "Too many arguments!\n" << std::flush;
     return false;
   }
-  console << "Opening input file: " << inputName << '\n' << std::flush;
+  said << "Opening input file: " << inputName << '\n' << std::flush;
   // The whole input is read before the output is opened, so that no failure of the
   // input can cost the output file its previous content.
   if (!files.readInput(inputName, inputText, console, diagnostics)) {
     return false;
   }
   lines = LineReader(inputText.view());
-  console << "Opening output file: " << outputName << '\n' << std::flush;
+  said << "Opening output file: " << outputName << '\n' << std::flush;
   if (!files.openOutput(inputName, outputName, output, console, diagnostics)) {
     return false;
   }
@@ -117,7 +125,9 @@ bool readInputFile(const std::string& path, InputText& inputText, std::ostream& 
     return false;
   }
   struct stat before {};
-  const bool regular = ::fstat(fileno(file.get()), &before) == 0 && S_ISREG(before.st_mode);
+  // Standard input may be a file read from anywhere but its start: it is read.
+  const bool regular =
+      path != "-" && ::fstat(fileno(file.get()), &before) == 0 && S_ISREG(before.st_mode);
   const std::size_t size = regular ? static_cast<std::size_t>(before.st_size) : 0;
   // A regular file is mapped, not read: its pages are not the process's own, so
   // only the machine's memory bounds it. It is checked for changes once it is read.
@@ -157,7 +167,8 @@ bool openOutputFile(const std::string& inputName, const std::string& outputName,
   // Opening the output truncates it, and when it is the input file too that would
   // destroy the data; the names alone can't tell (./a, links), the file identity can.
   std::error_code error;
-  if (std::filesystem::equivalent(inputName, outputName, error)) {
+  if (inputName != "-" && outputName != "-" &&
+      std::filesystem::equivalent(inputName, outputName, error)) {
     console << "Input and output file are the same!\n" << std::flush;
     return false;
   }
@@ -178,6 +189,11 @@ bool openOutputFile(const std::string& inputName, const std::string& outputName,
 }  // namespace
 
 std::FILE* openInputFile(const std::string& path, std::ostream& console, std::ostream& hints) {
+  // Standard input, read whole; closing the stream closes descriptor 0, which the
+  // run needs no more.
+  if (path == "-") {
+    return stdin;
+  }
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) {
     console << "Can't open input file!\n" << std::flush;

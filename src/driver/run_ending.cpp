@@ -13,6 +13,11 @@
 
 namespace {
 std::atomic<OutputFile*> watched{nullptr};
+std::atomic<int> messages{STDOUT_FILENO};
+}  // namespace
+
+void sayMessagesOnStandardError() {
+  messages.store(STDERR_FILENO);
 }  // namespace
 
 void watchOutput(OutputFile* output) {
@@ -43,6 +48,7 @@ void endWithoutMemory() {
   removeTemporaryFiles();
   static const char kMessage[] = "Not enough memory!\n";
   std::fflush(stdout);
-  [[maybe_unused]] const ssize_t shown = ::write(STDOUT_FILENO, kMessage, std::strlen(kMessage));
+  std::fflush(stderr);
+  [[maybe_unused]] const ssize_t shown = ::write(messages.load(), kMessage, std::strlen(kMessage));
   std::_Exit(kOutOfMemory);
 }

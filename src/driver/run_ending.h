@@ -15,6 +15,10 @@ void watchOutput(OutputFile* output);
 // then ends the process right after).
 void endOnSignal(int signal);
 
+// From now on "Not enough memory!" goes to standard error: standard output carries
+// the output file.
+void sayMessagesOnStandardError();
+
 // For a failed allocation, from any thread: the output's name gets the copy of the
 // input, every other temporary file is removed, "Not enough memory!" is printed,
 // status 8.

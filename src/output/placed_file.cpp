@@ -156,6 +156,12 @@ bool PlacedFile::open(const std::string& path) {
     return false;
   }
   struct stat status {};
+  // Standard output as it was handed over: never truncated or cut back, as the
+  // shell may have opened it to append.
+  if (path == "-") {
+    descriptor_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    return descriptor_ != -1;
+  }
   if (namesADescriptor(path)) {
     descriptor_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     regular_ = descriptor_ != -1 && ::fstat(descriptor_, &status) == 0 && S_ISREG(status.st_mode);

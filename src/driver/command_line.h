@@ -1,0 +1,23 @@
+// The command line: options first, then up to two file names. Options are checked
+// before anything else happens, so a wrong one touches no file.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+struct CommandLine {
+  bool help = false;
+  bool version = false;
+  bool quiet = false;                    // only a failure's own lines on the console
+  bool stats = false;                    // each stage's time, the tables' rows, memory, on stderr
+  std::optional<std::string> csvFolder;  // --csv FOLDER: the tables as CSV files
+  std::vector<std::string> files;        // the input and output names given
+};
+
+// The options and names of argv; nullopt, with a line on errors that names the
+// option and points to --help, when an option is unknown, lacks its value or
+// follows a file name.
+std::optional<CommandLine> parseCommandLine(int argc, const char* const* argv,
+                                            std::ostream& errors);
