@@ -127,8 +127,13 @@ int main(int argc, char** argv) {
     ProgressLine progress(STDERR_FILENO);  // erased as the run ends
     RunSettings settings;
     settings.progress = &progress;
+    // Both may share the terminal with the progress line.
+    ProgressAwareBuffer messages(progress, *std::cout.rdbuf());
+    ProgressAwareBuffer diagnostics(progress, *std::cerr.rdbuf());
+    std::ostream console(&messages);
+    std::ostream errors(&diagnostics);
     // Never destroyed: the process ends right after the run, see below.
-    Application& application = *new Application(std::cout, std::cerr, filesOnDisk(), settings);
+    Application& application = *new Application(console, errors, filesOnDisk(), settings);
     status = application.run(argc, argv);
   }
   // The output has its name; the run ends here rather than after freeing every

@@ -79,6 +79,46 @@ void ProgressLine::watch(const OutputFile* output, std::size_t copyBytes,
   writing_.store(writing);
 }
 
+void ProgressLine::passMessage(std::string_view bytes, std::streambuf& target) {
+  if (bytes.empty()) {
+    return;
+  }
+  const std::lock_guard lock(mutex_);
+  if (drawn_) {
+    [[maybe_unused]] const ssize_t erased = ::write(descriptor_, "\r\x1b[K", 4);
+    drawn_ = false;
+  }
+  // At the terminal before the line can be drawn again.
+  target.sputn(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  target.pubsync();
+  // Drawn in the middle of a line, the progress would tear the message apart.
+  messageLineOpen_ = bytes.back() != '\n';
+}
+
+void ProgressLine::flushMessages(std::streambuf& target) {
+  const std::lock_guard lock(mutex_);
+  target.pubsync();
+}
+
+int ProgressAwareBuffer::overflow(int byte) {
+  if (byte == traits_type::eof()) {
+    return traits_type::not_eof(byte);
+  }
+  const char one = traits_type::to_char_type(byte);
+  line_.passMessage(std::string_view(&one, 1), target_);
+  return byte;
+}
+
+std::streamsize ProgressAwareBuffer::xsputn(const char* bytes, std::streamsize count) {
+  line_.passMessage(std::string_view(bytes, static_cast<std::size_t>(count)), target_);
+  return count;
+}
+
+int ProgressAwareBuffer::sync() {
+  line_.flushMessages(target_);
+  return 0;
+}
+
 void ProgressLine::loop() {
   std::unique_lock lock(mutex_);
   if (stop_.wait_for(lock, kFirstDrawAfter, [this] { return stopping_; })) {
@@ -90,6 +130,9 @@ void ProgressLine::loop() {
 }
 
 void ProgressLine::draw() {
+  if (messageLineOpen_) {
+    return;
+  }
   const auto stage = static_cast<Stage>(stage_.load(std::memory_order_relaxed));
   std::string line = "\rprg: ";
   line += stageName(stage);

@@ -1,7 +1,10 @@
 // The line that tells a person at a terminal how far a long run has got: on
 // standard error, only when it is a terminal, once the run has gone on for about a
 // second, redrawn four times a second and erased when the run ends. It reads
-// counters the run keeps anyway, on a thread of its own.
+// counters the run keeps anyway, on a thread of its own. The run's messages pass
+// by it (ProgressAwareBuffer): it is cleared before each reaches the terminal and
+// not drawn while a message line is unfinished, so the screen ends up showing the
+// messages alone. It uses only a carriage return and erase-to-end-of-line.
 #pragma once
 
 #include <atomic>
@@ -9,6 +12,8 @@
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <streambuf>
+#include <string_view>
 #include <thread>
 
 #include "output/output_file.h"
@@ -29,6 +34,10 @@ class ProgressLine {
   // input, and the rows written.
   void watch(const OutputFile* output, std::size_t copyBytes, const WriteProgress* writing);
 
+  // Hands bytes of a message to target, with the line cleared first.
+  void passMessage(std::string_view bytes, std::streambuf& target);
+  void flushMessages(std::streambuf& target);
+
  private:
   void loop();
   void draw();
@@ -41,8 +50,24 @@ class ProgressLine {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point writingSince_{};
   bool drawn_ = false;
+  bool messageLineOpen_ = false;
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;
   std::thread thread_;
+};
+
+// The buffer of a console stream whose bytes pass by a progress line.
+class ProgressAwareBuffer : public std::streambuf {
+ public:
+  ProgressAwareBuffer(ProgressLine& line, std::streambuf& target) : line_(line), target_(target) {}
+
+ protected:
+  int overflow(int byte) override;
+  std::streamsize xsputn(const char* bytes, std::streamsize count) override;
+  int sync() override;
+
+ private:
+  ProgressLine& line_;
+  std::streambuf& target_;
 };

@@ -215,6 +215,36 @@ TEST(ProcessTest, SignalWithoutThreadsEndsTheRun) {
   }
 }
 
+// What a terminal shows once bytes with carriage returns, line feeds and
+// erase-to-end-of-line have reached it, line by line.
+std::string screen(const std::string& bytes) {
+  std::vector<std::string> lines(1);
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes.compare(i, 3, "\x1b[K") == 0) {
+      lines.back().resize(std::min(lines.back().size(), column));
+      i += 2;
+    } else if (bytes[i] == '\r') {
+      column = 0;
+    } else if (bytes[i] == '\n') {
+      lines.emplace_back();
+      column = 0;
+    } else {
+      if (column == lines.back().size()) {
+        lines.back().push_back(bytes[i]);
+      } else {
+        lines.back()[column] = bytes[i];
+      }
+      ++column;
+    }
+  }
+  std::string shown;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    shown.append(i == 0 ? "" : "\n").append(lines[i]);
+  }
+  return shown;
+}
+
 // A run of more than a second tells its progress on standard error when that is a
 // terminal (a pseudo-terminal from script(1) here), erases the line at its end, and
 // writes nothing there otherwise; the output is the same either way.
@@ -245,6 +275,16 @@ TEST(ProcessTest, ProgressOnlyOnATerminal) {
   EXPECT_EQ(onTerminal.console.substr(onTerminal.console.size() - erase.size()), erase);
   EXPECT_EQ(folder.read("err.txt"), std::string());
   EXPECT_TRUE(folder.read("tty.txt") == folder.read("plain.txt"));
+  // Sharing the terminal with the messages, the line never tears one apart, and
+  // the screen ends up showing the messages alone.
+  const Folder::Outcome shared =
+      folder.runShell("script -qfec \"" + Folder::program() + " in.txt shared.txt\" /dev/null");
+  EXPECT_EQ(shared.status, 0);
+  EXPECT_NE(shared.console.find("\rprg: "), std::string::npos) << shared.console;
+  EXPECT_EQ(screen(shared.console),
+            "Usage: prg [inputfile] [outputfile]\nOpening input file: in.txt\nOpening output "
+            "file: shared.txt\nParsing the input file complete.\nJoining the tables: " +
+                std::string(999, '.') + "\nJoin complete.\nOutput written.");
 }
 
 // A replaced output keeps the old file's permissions, and a symbolic link keeps
