@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iomanip>
 #include <iterator>
 #include <optional>
 #include <sstream>
@@ -73,7 +74,12 @@ void Application::reportStats() const {
   using Seconds = std::chrono::duration<double>;
   const StageTimes::Clock::time_point ended = StageTimes::Clock::now();
   static constexpr const char* kNames[] = {"read", "parse", "index", "join and write"};
-  diagnostics << "prg: stats:";
+  std::ostringstream out;
+  // "Output written." has no line end; on a terminal the stats start a line.
+  if (isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1) {
+    out << '\n';
+  }
+  out << std::fixed << std::setprecision(3) << "prg: stats:";
   for (std::size_t stage = 0; stage < std::size(kNames); ++stage) {
     const StageTimes::Clock::time_point begun = stageTimes.stages[stage];
     if (begun == StageTimes::Clock::time_point{}) {
@@ -86,25 +92,25 @@ void Application::reportStats() const {
         break;
       }
     }
-    diagnostics << (stage == 0 ? " " : ", ") << kNames[stage] << ' '
-                << Seconds(next - begun).count() << " s";
+    out << (stage == 0 ? " " : ", ") << kNames[stage] << ' ' << Seconds(next - begun).count()
+        << " s";
   }
-  diagnostics << "; " << Seconds(ended - stageTimes.started).count() << " s in all\n";
+  out << "; " << Seconds(ended - stageTimes.started).count() << " s in all\n";
   constexpr std::size_t kTablesShown = 10;
   if (!joinList.empty() && !tables.empty()) {
-    diagnostics << "prg: stats: rows:";
+    out << "prg: stats: rows:";
     for (std::size_t i = 0; i < std::min(joinList.size(), kTablesShown); ++i) {
       const Table* table = tableLookup.find(joinList[i]);
-      diagnostics << (i == 0 ? " " : ", ") << escapedForConsole(joinList[i]) << ' '
-                  << (table == nullptr ? 0 : table->rows.size());
+      out << (i == 0 ? " " : ", ") << escapedForConsole(joinList[i]) << ' '
+          << (table == nullptr ? 0 : table->rows.size());
     }
-    diagnostics << (joinList.size() > kTablesShown ? ", ...\n" : "\n");
+    out << (joinList.size() > kTablesShown ? ", ...\n" : "\n");
   }
   struct rusage usage {};
   getrusage(RUSAGE_SELF, &usage);
-  diagnostics << "prg: stats: peak memory " << usage.ru_maxrss / 1024 << " MiB, " << usage.ru_minflt
-              << " page faults\n"
-              << std::flush;
+  out << "prg: stats: peak memory " << usage.ru_maxrss / 1024 << " MiB, " << usage.ru_minflt
+      << " page faults\n";
+  diagnostics << out.str() << std::flush;
 }
 
 void Application::enter(ProgressLine::Stage stage) {

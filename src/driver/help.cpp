@@ -6,11 +6,22 @@ std::string_view helpText() {
 Joins the tables of a text file on the columns they share, from left to right,
 and writes a copy of the input followed by the joined table, named result.
 
+  prg [options] [inputfile] [outputfile]
   prg                   reads input1k.txt, writes output1k.txt
   prg input_x.txt       writes output_x.txt: "input" is replaced by "output"
   prg in.txt out.txt    names both files
-  prg --help, -h        shows this text
-  prg --version         shows the version
+  prg - -               reads standard input, writes standard output; the
+                        messages then go to standard error
+
+Options, before the file names:
+  -h, --help            shows this text
+  --version             shows the version
+  -q, --quiet           prints only a failure's own lines
+  --stats               tells on standard error each stage's time, the rows of
+                        the joined tables, peak memory and page faults
+  --csv FOLDER          writes each table of the input as FOLDER/<name>.csv
+                        (RFC 4180) instead of joining; --csv=FOLDER too
+  --                    ends the options: a later name starting with - is a file
 
 The input file:
   join(A, B)            line 1: the tables to join, separated by commas

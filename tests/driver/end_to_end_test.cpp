@@ -437,4 +437,80 @@ TEST(EndToEndTest, HelpAndVersion) {
   EXPECT_EQ(folder.names(), std::vector<std::string>{});
 }
 
+// Options: listed, checked before anything happens, and only where they belong;
+// - for standard input and output; a quiet run; what --stats says.
+TEST(EndToEndTest, OptionsAndStandardStreams) {
+  const std::string typical = kTypical;
+  const std::string output = typical + kTypicalResult;
+  const std::string seeHelp = " (prg --help lists the options)\n";
+  const std::string any = "<any>";
+  const struct {
+    const char* what;
+    std::string command;  // in a folder that holds input_a.txt and old.txt
+    std::string console;
+    std::string errors;
+    int status;
+    std::string outputName;  // a file the run writes, or "" for none
+    std::string outputBytes;
+  } cases[] = {
+      {"an unknown option", "--bogus", "", "prg: unknown option: --bogus" + seeHelp, 1, "", ""},
+      {"-V is not --version", "-V input_a.txt", "", "prg: unknown option: -V" + seeHelp, 1, "", ""},
+      {"an option after a file name", "input_a.txt --csv d", "",
+       "prg: options come before the file names: --csv" + seeHelp, 1, "", ""},
+      {"an option without its value", "--csv", "",
+       "prg: an option without its value: --csv" + seeHelp, 1, "", ""},
+      {"--csv=FOLDER", "--csv=d input_a.txt",
+       std::string(kUsage) + "Opening input file: input_a.txt\nParsing the input file complete.\n",
+       "prg: wrote 2 tables to d\n", 0, "d/B.csv", "id,price\r\n1,10\r\n"},
+      {"-- ends the options", "-- -x.txt out.txt",
+       std::string(kUsage) + "Opening input file: -x.txt\nCan't open input file!\n",
+       "prg: hint: No such file or directory\n", 1, "", ""},
+      {"a name without input: a hint", "./input_a.txt", std::string(kUsage) + kGuess,
+       "prg: hint: name the output file as well: prg ./input_a.txt OUTPUTFILE\n", 1, "", ""},
+      {"-q: nothing when all goes well", "-q input_a.txt out.txt", "", "", 0, "out.txt", output},
+      {"-q: a failure's own lines", "-q missing.txt out.txt", "Can't open input file!\n",
+       "prg: hint: No such file or directory\n", 1, "", ""},
+      {"- as the output: the output alone on standard output", "input_a.txt -", output,
+       opening("input_a.txt", "-") + kJoined, 0, "", ""},
+      {"- - from standard input", "- - < input_a.txt", output, opening("-", "-") + kJoined, 0, "",
+       ""},
+      {"- as the input, a file as the output", "- out.txt < input_a.txt",
+       opening("-", "out.txt") + kJoined, "", 0, "out.txt", output},
+      {"--stats", "--stats input_a.txt out.txt", opening("input_a.txt", "out.txt") + kJoined, any,
+       0, "out.txt", output},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder folder;
+    folder.write("input_a.txt", typical);
+    folder.write("old.txt", "old");
+    const Folder::Outcome outcome =
+        folder.runShell(Folder::program() + " " + c.command + " 2> err.txt");
+    EXPECT_EQ(outcome.console, c.console);
+    EXPECT_EQ(outcome.status, c.status);
+    const std::string errors = folder.read("err.txt").value_or("?");
+    if (c.errors == any) {
+      EXPECT_EQ(errors.rfind("prg: stats: read ", 0), 0u) << errors;
+      EXPECT_NE(errors.find("\nprg: stats: rows: A 2, B 1\nprg: stats: peak memory "),
+                std::string::npos)
+          << errors;
+    } else {
+      EXPECT_EQ(errors, c.errors);
+    }
+    std::vector<std::string> names = {"err.txt", "input_a.txt", "old.txt"};
+    if (!c.outputName.empty()) {
+      EXPECT_EQ(folder.read(c.outputName), c.outputBytes);
+      names.push_back(c.outputName.substr(0, c.outputName.find('/')));
+      std::sort(names.begin(), names.end());
+    }
+    EXPECT_EQ(folder.names(), names);
+  }
+  // The help lists every option and the exit statuses.
+  const std::string help = Folder().runPrg("--help").console;
+  for (const char* option : {"-h, --help", "--version", "-q, --quiet", "--stats", "--csv FOLDER",
+                             "--csv=FOLDER", "  --  ", "Exit status: 0"}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+}
+
 }  // namespace
