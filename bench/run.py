@@ -32,18 +32,18 @@ def timed(command, cwd):
 
 def fresh_memory_cost():
     """Seconds to touch 1 GiB of new memory once a page, and the same GiB again: what
-    fresh memory costs this machine just now, which drifts by hours."""
-    import mmap
-    size = 1 << 30
-    region = mmap.mmap(-1, size)
-    times = []
-    for _ in range(2):
-        start = time.perf_counter()
-        for offset in range(0, size, 4096):
-            region[offset] = 1
-        times.append(time.perf_counter() - start)
-    region.close()
-    return times
+    fresh memory costs this machine just now, which drifts by hours. Measured in a
+    process of its own, so that the tools' peak memory does not inherit the GiB."""
+    probe = ("import mmap, time\n"
+             "region = mmap.mmap(-1, 1 << 30)\n"
+             "for _ in range(2):\n"
+             "    start = time.perf_counter()\n"
+             "    for offset in range(0, 1 << 30, 4096):\n"
+             "        region[offset] = 1\n"
+             "    print(time.perf_counter() - start)\n")
+    out = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True,
+                         check=True).stdout.split()
+    return float(out[0]), float(out[1])
 
 
 def checksum(path, skip_until_result):

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "join/join_plan.h"
 #include "join/joined_rows.h"
 #include "tables/table_parsing.h"
+#include "text/split.h"
 #include "text/string_helpers.h"
 
 namespace {
@@ -179,9 +181,49 @@ void hintAtHeader(std::string_view text, std::ostream& out) {
 void hintAtRefusedLine(std::string_view text, std::size_t position, bool dataLine,
                        std::ostream& out) {
   out << kHint << "the refused line is line " << lineNumberAt(text, position) << " of the file\n";
-  if (dataLine && readsAsDescriptor(lineAt(text, position))) {
+  const std::string_view line = lineAt(text, position);
+  if (dataLine && readsAsDescriptor(line)) {
     out << kHint << "it reads as the descriptor of a new table: a blank line must come "
         << "before it\n";
+  }
+  if (const std::size_t quote = unclosedQuoteAt(line); quote != std::string_view::npos) {
+    out << kHint << "the apostrophe at byte " << quote + 1
+        << " of the line opens a quote that is never closed, so the commas after it don't "
+           "separate cells; write \\' for an apostrophe inside a cell\n";
+  } else if (dataLine && line.find('"') != std::string_view::npos) {
+    out << kHint << "double quotes don't quote: only apostrophes keep commas inside a cell\n";
+  }
+  out << std::flush;
+}
+
+void hintAtEmptyHeader(std::ostream& out) {
+  out << kHint << "line 1 names no table; it must read join(A, B, ...)\n" << std::flush;
+}
+
+void warnOfRepeats(const std::vector<Table>& tables, std::ostream& out) {
+  std::unordered_map<std::string_view, std::size_t> seen;
+  std::size_t repeatedTables = 0;
+  std::size_t repeatedKeys = 0;
+  for (const Table& table : tables) {
+    if (!seen.emplace(table.name, 0).second && ++repeatedTables <= kLinesOfAKind) {
+      out << kWarning << "the table " << escapedForConsole(table.name)
+          << " is defined again; the join uses the first one\n";
+    }
+    std::unordered_map<std::string, std::size_t> keys;
+    for (std::size_t j = 0; j < table.columns.size(); ++j) {
+      const std::string key = columnKey(table, j);
+      if (!keys.emplace(key, j).second && ++repeatedKeys <= kLinesOfAKind) {
+        out << kWarning << "the column key " << escapedForConsole(key) << " is given twice in "
+            << escapedForConsole(table.name) << ": the join tells columns apart by their keys alone\n";
+      }
+    }
+  }
+  if (repeatedTables > kLinesOfAKind) {
+    out << kWarning << (repeatedTables - kLinesOfAKind) << " more tables are defined again\n";
+  }
+  if (repeatedKeys > kLinesOfAKind) {
+    out << kWarning << (repeatedKeys - kLinesOfAKind)
+        << " more column keys are given twice in a descriptor\n";
   }
   out << std::flush;
 }

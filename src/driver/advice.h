@@ -46,6 +46,13 @@ void hintAtHeader(std::string_view text, std::ostream& out);
 void hintAtRefusedLine(std::string_view text, std::size_t position, bool dataLine,
                        std::ostream& out);
 
+// After "No tables in to join !": what the header should read.
+void hintAtEmptyHeader(std::ostream& out);
+
+// After the tables are read: a table defined again (the join uses the first) and a
+// column key given twice in one descriptor, a few lines of each kind.
+void warnOfRepeats(const std::vector<Table>& tables, std::ostream& out);
+
 // After "Table <name>not found!": the tables there are, and the near misses.
 void hintAtMissingTable(const std::string& name, const std::vector<Table>& tables,
                         std::string_view text, std::ostream& out);

@@ -156,6 +156,7 @@ int Application::runStages(int argc, const char* const* argv) {
   if (parsed != kTablesRead) {
     return parsed;
   }
+  warnOfRepeats(tables, diagnostics);
   tableLookup = TableLookup(tables);
   return joinChain();
 }
@@ -189,6 +190,7 @@ const Table* Application::findTable(const std::string& name) const {
 int Application::joinChain() {
   if (joinList.empty()) {
     console << "No tables in to join !\n" << std::flush;
+    hintAtEmptyHeader(diagnostics);
     return kNoTablesToJoin;
   }
   said << "Joining the tables: " << std::flush;

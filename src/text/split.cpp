@@ -63,3 +63,13 @@ std::vector<std::string> split(const std::string& line, char separator) {
   splitInto(line, separator, views);
   return std::vector<std::string>(views.begin(), views.end());
 }
+
+std::size_t unclosedQuoteAt(std::string_view line) {
+  std::size_t opened = std::string_view::npos;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == kApostrophe && !isEscapedApostrophe(line, i)) {
+      opened = opened == std::string_view::npos ? i : std::string_view::npos;
+    }
+  }
+  return opened;
+}

@@ -17,3 +17,7 @@ void splitInto(std::string_view line, char separator, std::vector<std::string_vi
 
 // Same cut, returning owned copies of the fields.
 std::vector<std::string> split(const std::string& line, char separator);
+
+// Where the apostrophe that opens a quote never closed stands in line; npos when
+// every quote is closed.
+std::size_t unclosedQuoteAt(std::string_view line);

@@ -382,6 +382,31 @@ TEST(EndToEndTest, WarningsAndHintsGoToStandardError) {
        "prg: hint: the file holds 2 tables: A, B\n"
        "prg: hint: a table is named A, which differs only in letter case\n",
        6},
+      {"invisible bytes in names are shown",
+       "join(people)\n\n\xEF\xBB\xBFpeople(x)\n1\n\nB\tc(y)\n2\n",
+       opened + parsed + "Joining the tables: Table peoplenot found!\n",
+       "prg: hint: the file holds 2 tables: <BOM>people, B\\tc\n", 6},
+      {"a table defined twice, a key given twice", "join(A)\n\nA(id, id, x)\n1, 1, 2\n\nA(y)\n3\n",
+       opened + kJoined,
+       "prg: warning: the column key id is given twice in A: the join tells columns apart by "
+       "their keys alone\nprg: warning: the table A is defined again; the join uses the first "
+       "one\n",
+       0},
+      {"an apostrophe that opens a quote", "join(A)\n\nA(id, name, city)\n1, O'Brien, Cork\n",
+       opened + "1| O'Brien, Cork|\nrszie: 2 ; colsize: 3\nWrong number of columns in line: 1, "
+                "O'Brien, Cork\nError reading table data from table: A\n",
+       "prg: hint: the refused line is line 4 of the file\nprg: hint: the apostrophe at byte 5 of "
+       "the line opens a quote that is never closed, so the commas after it don't separate "
+       "cells; write \\' for an apostrophe inside a cell\n",
+       4},
+      {"double quotes", "join(A)\n\nA(id, name)\n1, \"Smith, J\"\n",
+       opened + "1| \"Smith| J\"|\nrszie: 3 ; colsize: 2\nWrong number of columns in line: 1, "
+                "\"Smith, J\"\nError reading table data from table: A\n",
+       "prg: hint: the refused line is line 4 of the file\nprg: hint: double quotes don't quote: "
+       "only apostrophes keep commas inside a cell\n",
+       4},
+      {"an empty join()", "join()\n\nA(x)\n1\n", opened + parsed + "No tables in to join !\n",
+       "prg: hint: line 1 names no table; it must read join(A, B, ...)\n", 5},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
