@@ -15,7 +15,7 @@ build: configure
 # Only the tool: a new user sees the example run without waiting for the tests.
 run: configure
 	cmake --build $(BUILD) --target prg
-	cd examples && ../$(BUILD)/prg; echo "(exit status $$?)"
+	cd examples && ../$(BUILD)/prg; status=$$?; echo; echo "(exit status $$status)"
 	cat examples/output1k.txt
 
 test: build
