@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 #include "driver/application.h"
 #include "join/join_plan.h"
 #include "output/csv.h"
+#include "output/join_sql.h"
 #include "output/placed_file.h"
 #include "tables/file_lines.h"
 #include "text/split.h"
@@ -83,17 +85,44 @@ class CsvExport {
       console_ << "Can't read input file!\n" << std::flush;
       return fail(kFilesFailed);
     }
-    if (!closeTable() || !placeTogether(files_.data(), files_.size())) {
+    const std::size_t tablesWritten = files_.size();
+    if (!closeTable() || !writeJoinSql(joinList) || !placeTogether(files_.data(), files_.size())) {
       return fail(kOutputWriteFailed);
     }
     console_ << "Parsing the input file complete.\n" << std::flush;
-    diagnostics_ << "prg: wrote " << files_.size() << (files_.size() == 1 ? " table" : " tables")
+    diagnostics_ << "prg: wrote " << tablesWritten << (tablesWritten == 1 ? " table" : " tables")
                  << " to " << escapedForConsole(folder_.string()) << '\n'
                  << std::flush;
     return kResultWritten;
   }
 
  private:
+  // FOLDER/join.sql, the header's join over the files, when each table it names
+  // was written; false when it could not be written.
+  bool writeJoinSql(const std::vector<std::string>& joinList) {
+    std::vector<ExportedTable> joined;
+    for (const std::string& name : joinList) {
+      const auto table = exported_.find(name);
+      if (table == exported_.end()) {
+        diagnostics_ << "prg: warning: join.sql is not written: the table "
+                     << escapedForConsole(name) << " has no file\n";
+        return true;
+      }
+      joined.push_back(table->second);
+    }
+    if (joined.empty()) {
+      return true;
+    }
+    PlacedFile file;
+    if (!file.open((folder_ / "join.sql").string())) {
+      return false;
+    }
+    files_.push_back(std::move(file));
+    out_ = &files_.back();
+    buffer_ = joinSql(joined);
+    return closeTable();
+  }
+
   // kTablesRead when the table's rows can follow.
   int openTable(std::string_view descriptor) {
     if (!closeTable()) {
@@ -124,6 +153,7 @@ class CsvExport {
     for (const std::string& column : table_->columns) {
       keys.push_back(descriptorKey(column));
     }
+    exported_[table_->name] = ExportedTable{table_->name + ".csv", keys};
     const std::vector<std::string_view> fields(keys.begin(), keys.end());
     buffer_.clear();
     appendCsvRecord(buffer_, fields);
@@ -198,6 +228,7 @@ class CsvExport {
   std::vector<Table> tables_;  // the one open table, its descriptor only
   Table* table_ = nullptr;
   std::set<std::string> seen_;
+  std::map<std::string, ExportedTable> exported_;
   std::vector<PlacedFile> files_;
   PlacedFile* out_ = nullptr;  // the open table's file, when it is written
   std::string buffer_;

@@ -9,6 +9,11 @@ bool needsQuotes(std::string_view field) {
 }  // namespace
 
 void appendCsvRecord(std::string& out, std::span<const std::string_view> fields) {
+  // A lone empty field would be an empty line, which readers skip.
+  if (fields.size() == 1 && fields[0].empty()) {
+    out.append("\"\"\r\n");
+    return;
+  }
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i != 0) {
       out.push_back(',');

@@ -58,6 +58,7 @@ TEST(CsvTest, QuotesWhereNeeded) {
       {{"say \"hi\""}, "\"say \"\"hi\"\"\"\r\n"},
       {{"a\rb", "c\nd"}, "\"a\rb\",\"c\nd\"\r\n"},
       {{"\\'", " in "}, "\\', in \r\n"},
+      {{""}, "\"\"\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.record);

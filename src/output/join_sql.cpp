@@ -1,0 +1,82 @@
+#include "output/join_sql.h"
+
+#include <map>
+#include <utility>
+
+namespace {
+
+std::string quoted(const std::string& text, char quote) {
+  std::string out(1, quote);
+  for (const char byte : text) {
+    if (byte == quote) {
+      out.push_back(quote);
+    }
+    out.push_back(byte);
+  }
+  out.push_back(quote);
+  return out;
+}
+
+std::string column(std::size_t table, std::size_t j) {
+  return "t" + std::to_string(table) + ".c" + std::to_string(j);
+}
+
+std::string readCsv(const ExportedTable& table) {
+  std::string names;
+  for (std::size_t j = 0; j < table.keys.size(); ++j) {
+    names.append(j == 0 ? "" : ", ").append("'c").append(std::to_string(j)).append("'");
+  }
+  return "read_csv(" + quoted(table.file, '\'') +
+         ", header = true, all_varchar = true, delim = ',', quote = '\"', escape = '\"',\n"
+         "    names = [" +
+         names + "], force_not_null = [" + names + "])";
+}
+
+}  // namespace
+
+std::string joinSql(const std::vector<ExportedTable>& joined) {
+  std::string from;
+  std::vector<std::pair<std::string, std::string>> selected;  // key, source column
+  std::map<std::string, std::string> sourceOfKey;             // the latest column of a key
+  for (std::size_t t = 0; t < joined.size(); ++t) {
+    const ExportedTable& table = joined[t];
+    std::string on;
+    std::vector<std::pair<std::string, std::string>> added;
+    std::vector<std::pair<std::string, std::string>> matched;  // applied after the step
+    for (std::size_t j = 0; j < table.keys.size(); ++j) {
+      const auto found = t == 0 ? sourceOfKey.end() : sourceOfKey.find(table.keys[j]);
+      if (found == sourceOfKey.end()) {
+        added.emplace_back(table.keys[j], column(t, j));
+        continue;
+      }
+      on.append(on.empty() ? "" : " AND ").append(found->second + " = " + column(t, j));
+      matched.emplace_back(table.keys[j], column(t, j));
+    }
+    const std::string source = readCsv(table) + " AS t" + std::to_string(t);
+    if (t == 0) {
+      from = "FROM " + source;
+    } else if (on.empty()) {
+      from += "\nCROSS JOIN " + source;
+    } else {
+      from += "\nJOIN " + source + "\n  ON " + on;
+    }
+    for (auto& [key, source] : matched) {
+      sourceOfKey[key] = source;
+    }
+    for (auto& [key, source] : added) {
+      selected.emplace_back(key, source);
+      sourceOfKey[key] = source;
+    }
+  }
+  std::string sql =
+      "-- The join of the exported tables, as prg joins them: run it from this folder,\n"
+      "-- duckdb < join.sql\n"
+      "SELECT";
+  for (std::size_t i = 0; i < selected.size(); ++i) {
+    sql.append(i == 0 ? "\n  " : ",\n  ")
+        .append(selected[i].second)
+        .append(" AS ")
+        .append(quoted(selected[i].first, '"'));
+  }
+  return sql + "\n" + from + ";\n";
+}
