@@ -214,7 +214,8 @@ void warnOfRepeats(const std::vector<Table>& tables, std::ostream& out) {
       const std::string key = columnKey(table, j);
       if (!keys.emplace(key, j).second && ++repeatedKeys <= kLinesOfAKind) {
         out << kWarning << "the column key " << escapedForConsole(key) << " is given twice in "
-            << escapedForConsole(table.name) << ": the join tells columns apart by their keys alone\n";
+            << escapedForConsole(table.name)
+            << ": the join tells columns apart by their keys alone\n";
       }
     }
   }

@@ -44,6 +44,7 @@ int Application::run(int argc, const char* const* argv) {
     said.rdbuf(nullptr);
   }
   stats = line->stats;
+  resultOnly = line->resultCsv;
   if (line->csvFolder) {
     if (line->files.size() > 1) {
       said << "Usage: prg [inputfile] [outputfile]\n";
@@ -209,6 +210,7 @@ int Application::joinChain() {
     if (i == 0) {
       result = startJoin(*table);
       result.indexThreads = settings.parallelism.threads;
+      result.cellFormat = resultOnly ? CellFormat::kCsv : CellFormat::kNotation;
       stepWarnings.add(*table);
       continue;
     }
@@ -233,7 +235,7 @@ int Application::joinChain() {
 bool Application::writeResult(const JoinPlan& result) {
   WriteProgress progress;
   if (settings.progress != nullptr) {
-    settings.progress->watch(&output, inputText.view().size(), &progress);
+    settings.progress->watch(&output, resultOnly ? 0 : inputText.view().size(), &progress);
   }
   enter(ProgressLine::Stage::kWriting);
   const bool written =
@@ -257,7 +259,10 @@ int Application::finishOutput(int status) {
   // Closing can fail too (a quota, a network file system), and so can giving the
   // file its name; the run is then not what it says it is.
   const bool whole = status == kResultWritten;
-  if (!output.finish(whole ? OutputFile::Keep::kEverything : OutputFile::Keep::kCopy)) {
+  const OutputFile::Keep keep = whole        ? OutputFile::Keep::kEverything
+                                : resultOnly ? OutputFile::Keep::kNothing
+                                             : OutputFile::Keep::kCopy;
+  if (!output.finish(keep)) {
     if (status != kOutputWriteFailed) {
       console << "Can't write output file!\n" << std::flush;
     }

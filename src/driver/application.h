@@ -126,6 +126,8 @@ class Application {
   std::ostream said;
   std::ostream& diagnostics;
   bool stats = false;
+  // --result csv: the output holds the joined table alone, as CSV.
+  bool resultOnly = false;
   StageTimes stageTimes;
   RunFiles files;
   RunSettings settings;

@@ -65,8 +65,17 @@ std::optional<CommandLine> parseCommandLine(int argc, const char* const* argv,
       line.stats = true;
     } else {
       bool matched = false;
-      if (!takeValue(argument, "--csv", i, argc, argv, line.csvFolder, matched, errors)) {
+      std::optional<std::string> result;
+      if (!takeValue(argument, "--csv", i, argc, argv, line.csvFolder, matched, errors) ||
+          !takeValue(argument, "--result", i, argc, argv, result, matched, errors)) {
         return std::nullopt;
+      }
+      if (result.has_value()) {
+        if (*result != "csv") {
+          refuse(errors, "an unknown --result format", *result);
+          return std::nullopt;
+        }
+        line.resultCsv = true;
       }
       if (!matched) {
         refuse(errors, "unknown option", argument);

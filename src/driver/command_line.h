@@ -13,11 +13,12 @@ struct CommandLine {
   bool quiet = false;                    // only a failure's own lines on the console
   bool stats = false;                    // each stage's time, the tables' rows, memory, on stderr
   std::optional<std::string> csvFolder;  // --csv FOLDER: the tables as CSV files
+  bool resultCsv = false;                // --result csv: the joined table alone, as CSV
   std::vector<std::string> files;        // the input and output names given
 };
 
 // The options and names of argv; nullopt, with a line on errors that names the
-// option and points to --help, when an option is unknown, lacks its value or
-// follows a file name.
+// option and points to --help, when an option is unknown, lacks its value, has a
+// value it does not take or follows a file name.
 std::optional<CommandLine> parseCommandLine(int argc, const char* const* argv,
                                             std::ostream& errors);

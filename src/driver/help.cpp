@@ -19,8 +19,11 @@ Options, before the file names:
   -q, --quiet           prints only a failure's own lines
   --stats               tells on standard error each stage's time, the rows of
                         the joined tables, peak memory and page faults
+  --result csv          the output holds the joined table alone, as CSV (RFC 4180):
+                        a line of column keys, then the rows; --result=csv too
   --csv FOLDER          writes each table of the input as FOLDER/<name>.csv
-                        (RFC 4180) instead of joining; --csv=FOLDER too
+                        (RFC 4180) and FOLDER/join.sql, the join for DuckDB,
+                        instead of joining; --csv=FOLDER too
   --                    ends the options: a later name starting with - is a file
 
 The input file:

@@ -66,7 +66,9 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
     return false;
   }
   outputOpened = true;
-  output.writeBorrowed(inputText.view());
+  if (!resultOnly) {
+    output.writeBorrowed(inputText.view());
+  }
   return true;
 }
 

@@ -129,8 +129,8 @@ RowIndex::Probe RowIndex::probeFor(Cells key) const {
 }
 
 RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads,
-                   CellHash cellHash)
-    : table_(&table), keyColumns_(std::move(keyColumns)), cellHash_(cellHash) {
+                   CellHash cellHash, CellFormat format)
+    : table_(&table), keyColumns_(std::move(keyColumns)), cellHash_(cellHash), format_(format) {
   for (std::size_t column = 0; column < table.columns.size(); ++column) {
     if (std::find(keyColumns_.begin(), keyColumns_.end(), column) == keyColumns_.end()) {
       otherColumns_.push_back(column);
@@ -350,7 +350,7 @@ std::size_t RowIndex::renderingLength(std::uint32_t row) const {
   const Row cells = table_->rows[row];
   std::size_t length = otherColumns_.empty() ? 0 : otherColumns_.size() - 1;
   for (std::size_t column : otherColumns_) {
-    length += cells[column].size();
+    length += formattedLength(cells[column], format_);
   }
   return length;
 }
@@ -376,7 +376,7 @@ char* RowIndex::writeRendering(char* to, std::uint32_t row) const {
     if (i != 0) {
       *to++ = ',';
     }
-    to = writeBytes(to, cells[otherColumns_[i]]);
+    to = writeFormatted(to, cells[otherColumns_[i]], format_);
   }
   return to;
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tables/table.h"
+#include "text/cell_format.h"
 
 // A fast, well-mixed hash of a byte string. It starts from a random value drawn
 // once per process, so that no input can be built to make its keys collide. The
@@ -33,9 +34,10 @@ class RowIndex {
   // Indexes every row of table by its cells in keyColumns (in that order). With no
   // key column all rows share the one empty key. The table holds at most
   // kMaxTableRows rows, which the parser enforces. The slots are split into regions
-  // by the top bits of the keys' hashes, each built by a thread of its own.
+  // by the top bits of the keys' hashes, each built by a thread of its own. Rows
+  // are rendered with their cells in format.
   RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads = 1,
-           CellHash cellHash = hashBytes);
+           CellHash cellHash = hashBytes, CellFormat format = CellFormat::kNotation);
 
   // What a lookup needs of a key: its hash, and the word a slot holds for it. A key
   // of one cell of at most seven bytes is its own word; any other key's word is its
@@ -208,6 +210,7 @@ class RowIndex {
   std::vector<std::size_t> keyColumns_;
   std::vector<std::size_t> otherColumns_;  // those a rendering holds, in order
   CellHash cellHash_;
+  CellFormat format_;
   bool building_ = true;
   Grouping grouping_ = Grouping::kByWord;
   unsigned regionShift_ = 63;

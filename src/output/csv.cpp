@@ -1,12 +1,6 @@
 #include "output/csv.h"
 
-namespace {
-
-bool needsQuotes(std::string_view field) {
-  return field.find_first_of(",\"\r\n") != std::string_view::npos;
-}
-
-}  // namespace
+#include "text/cell_format.h"
 
 void appendCsvRecord(std::string& out, std::span<const std::string_view> fields) {
   // A lone empty field would be an empty line, which readers skip.
@@ -18,19 +12,9 @@ void appendCsvRecord(std::string& out, std::span<const std::string_view> fields)
     if (i != 0) {
       out.push_back(',');
     }
-    const std::string_view field = fields[i];
-    if (!needsQuotes(field)) {
-      out.append(field);
-      continue;
-    }
-    out.push_back('"');
-    for (const char byte : field) {
-      if (byte == '"') {
-        out.push_back('"');
-      }
-      out.push_back(byte);
-    }
-    out.push_back('"');
+    const std::size_t at = out.size();
+    out.resize(at + formattedLength(fields[i], CellFormat::kCsv));
+    writeFormatted(out.data() + at, fields[i], CellFormat::kCsv);
   }
   out.append("\r\n");
 }

@@ -54,13 +54,16 @@ bool OutputFile::finish(Keep keep) {
   bool placed = flushed;
   if (opened_) {
     // A result that did not reach the file whole is not left standing: the name
-    // gets the copy, as after a failure of the join.
-    const bool wantsEverything = keep == Keep::kEverything;
-    const bool whole = wantsEverything && flushed;
-    const bool keepsCopy = whole || cutBackToCopy();
-    placed = keepsCopy && file_.place() && (whole || !wantsEverything);
-    if (!keepsCopy) {
+    // gets the copy, as after a failure of the join, or, for an output that holds
+    // no copy, what it held before.
+    const bool hasCopy = copy_.data() != nullptr;
+    const bool whole = keep == Keep::kEverything && flushed;
+    const bool fallsBackToCopy = !whole && keep != Keep::kNothing && hasCopy;
+    if (whole || (fallsBackToCopy && cutBackToCopy())) {
+      placed = file_.place() && (whole || keep == Keep::kCopy);
+    } else {
       file_.discard();
+      placed = keep == Keep::kNothing || (keep == Keep::kCopy && !hasCopy);
     }
     opened_ = false;
   }
@@ -112,7 +115,7 @@ void OutputFile::abandonKeepingCopy() {
   if (file_.regular()) {
     fileMutex_.lock();
   }
-  if (cutBackToCopy() && file_.complete()) {
+  if (copy_.data() != nullptr && cutBackToCopy() && file_.complete()) {
     file_.renameOwned();
   }
   file_.discard();

@@ -122,9 +122,9 @@ class OutputFile {
   // Waits until everything written so far has been handed to the system; false if
   // any write so far failed.
   bool flush();
-  // What the name holds once the output is finished: everything written, or only
-  // the copy of the input (the first bytes written borrowed).
-  enum class Keep { kEverything, kCopy };
+  // What the name holds once the output is finished: everything written, only
+  // the copy of the input (the first bytes written borrowed), or what it held before.
+  enum class Keep { kEverything, kCopy, kNothing };
   // Flushes, stops the writer thread, closes the file and gives it its name. The
   // name then holds what keep asks for; when a write, the closing or the renaming
   // failed, the copy alone; and what it held before when even the copy could not be

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <string>
+
+#include "output/csv.h"
+#include "text/cell_format.h"
 
 namespace {
 
@@ -39,8 +43,8 @@ inline void copyBytes(char* to, const char* from, std::size_t count) {
 // its index, next to the key that found them, and copied from there.
 class LevelCells {
  public:
-  LevelCells(std::size_t level, const Table& table, const RowIndex* index)
-      : level_(level), table_(&table), index_(index) {}
+  LevelCells(std::size_t level, const Table& table, const RowIndex* index, CellFormat format)
+      : level_(level), table_(&table), index_(index), format_(format) {}
 
   void addColumn(std::size_t column) { columns_.push_back(column); }
   std::size_t level() const { return level_; }
@@ -55,7 +59,7 @@ class LevelCells {
     const Row cells = table_->rows[position];
     std::size_t total = columns_.size() - 1;
     for (std::size_t column : columns_) {
-      total += cells[column].size();
+      total += formattedLength(cells[column], format_);
     }
     return total;
   }
@@ -73,6 +77,10 @@ class LevelCells {
         *to++ = ',';
       }
       const std::string_view cell = cells[columns_[i]];
+      if (format_ == CellFormat::kCsv && csvNeedsQuotes(cell)) {
+        to = writeFormatted(to, cell, format_);
+        continue;
+      }
       copyBytes(to, cell.data(), cell.size());
       to += cell.size();
     }
@@ -89,7 +97,14 @@ class LevelCells {
       if (i != 0) {
         out.put(',');
       }
-      out.write(cells[columns_[i]]);
+      const std::string_view cell = cells[columns_[i]];
+      if (format_ == CellFormat::kCsv && csvNeedsQuotes(cell)) {
+        std::string quoted(formattedLength(cell, format_), '\0');
+        writeFormatted(quoted.data(), cell, format_);
+        out.write(quoted);
+        continue;
+      }
+      out.write(cell);
     }
   }
 
@@ -97,18 +112,22 @@ class LevelCells {
   std::size_t level_;
   const Table* table_;
   const RowIndex* index_;  // of the step that joins this level's table; none at level 0
+  CellFormat format_;
   std::vector<std::size_t> columns_;
 };
 
 // How a joined row is put together from the levels that add cells to it.
 class RowLayout {
  public:
-  explicit RowLayout(const JoinPlan& plan) : wanted_(plan.tables.size(), LevelPositions::kNone) {
+  explicit RowLayout(const JoinPlan& plan)
+      : wanted_(plan.tables.size(), LevelPositions::kNone),
+        lineEnd_(plan.cellFormat == CellFormat::kCsv ? "\r\n" : "\n"),
+        loneColumn_(plan.columns.size() == 1 && plan.cellFormat == CellFormat::kCsv) {
     for (const ColumnSource source : plan.sources) {
       if (levels_.empty() || levels_.back().level() != source.level) {
         const RowIndex* index =
             source.level == 0 ? nullptr : plan.steps[source.level - 1].index.get();
-        levels_.emplace_back(source.level, *plan.tables[source.level], index);
+        levels_.emplace_back(source.level, *plan.tables[source.level], index, plan.cellFormat);
         wanted_[source.level] =
             index == nullptr ? LevelPositions::kRows : LevelPositions::kRenderings;
       }
@@ -134,6 +153,10 @@ class RowLayout {
   // Whether a writer keeps the bytes it last wrote for levels()[l], for the rows
   // after it that repeat them.
   bool remembered(std::size_t l) const { return remembered_[l] && !levels_[l].rendered(); }
+  std::string_view lineEnd() const { return lineEnd_; }
+  // A CSV row of one empty cell is written "", not as an empty line, which readers
+  // skip.
+  bool quotesEmptyRow() const { return loneColumn_; }
 
  private:
   static constexpr double kRepeatsWorthRemembering = 2;
@@ -141,6 +164,8 @@ class RowLayout {
   std::vector<LevelCells> levels_;      // those that add at least one cell
   std::vector<LevelPositions> wanted_;  // by level of the plan
   std::vector<bool> remembered_;        // by entry of levels_
+  std::string_view lineEnd_;
+  bool loneColumn_;
 };
 
 // Writes chunks of joined rows into one part of the output.
@@ -155,7 +180,7 @@ class ChunkWriter {
     const std::vector<LevelCells>& levels = layout_.levels();
     for (std::size_t i = 0; i < chunk.size(); ++i) {
       // The commas between levels and the line end.
-      std::size_t length = std::max<std::size_t>(levels.size(), 1);
+      std::size_t length = std::max<std::size_t>(levels.size(), 1) - 1 + layout_.lineEnd().size();
       for (std::size_t l = 0; l < levels.size(); ++l) {
         const std::uint64_t row = positions_[levels[l].level()][i];
         if (layout_.remembered(l)) {
@@ -166,6 +191,11 @@ class ChunkWriter {
       }
       if (length > OutputBuffer::kCapacity) {
         writeLongRow(i);
+        continue;
+      }
+      if (length == layout_.lineEnd().size() && layout_.quotesEmptyRow()) {
+        out_.write("\"\"");
+        out_.write(layout_.lineEnd());
         continue;
       }
       OutputBuffer& buffer = out_.reserve(length);
@@ -182,7 +212,9 @@ class ChunkWriter {
         }
         to = levels[l].write(to, positions_[levels[l].level()][i]);
       }
-      *to++ = '\n';
+      for (const char byte : layout_.lineEnd()) {
+        *to++ = byte;
+      }
       buffer.advance(length);
     }
     return out_.healthy();
@@ -216,7 +248,7 @@ class ChunkWriter {
       }
       levels[l].writeTo(out_, positions_[levels[l].level()][i]);
     }
-    out_.put('\n');
+    out_.write(layout_.lineEnd());
   }
 
   const RowLayout& layout_;
@@ -247,9 +279,24 @@ void writeTableStart(OutputFile& out, std::string_view name, std::span<const std
   out.write(")\n");
 }
 
+void writeCsvHeader(OutputFile& out, std::span<const std::string> columns) {
+  std::vector<std::string> keys;
+  for (const std::string& column : columns) {
+    keys.push_back(descriptorKey(column));
+  }
+  const std::vector<std::string_view> fields(keys.begin(), keys.end());
+  std::string record;
+  appendCsvRecord(record, fields);
+  out.write(record);
+}
+
 bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism parallelism,
                       JoinWorkLimit limit, WriteProgress* progress) {
-  writeTableStart(out, plan.name, plan.columns);
+  if (plan.cellFormat == CellFormat::kCsv) {
+    writeCsvHeader(out, plan.columns);
+  } else {
+    writeTableStart(out, plan.name, plan.columns);
+  }
   const RowLayout layout(plan);
   const std::size_t firstRows = plan.tables.front()->rows.size();
   const std::size_t partRows = rowsPerPart(firstRows, parallelism);

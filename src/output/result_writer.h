@@ -1,6 +1,8 @@
 // The notation in which tables are appended to the output file: a descriptor line
 // "name(col, col)" and one line per row with "," between cells. Nothing is quoted or
-// escaped; names, descriptors and cells are written byte for byte as stored.
+// escaped; names, descriptors and cells are written byte for byte as stored. A plan
+// whose cells are CSV is written as standard CSV instead: a line of column keys,
+// then the rows, lines ended by CRLF.
 #pragma once
 
 #include <atomic>
@@ -17,6 +19,9 @@
 // Two line ends that set the table apart from what precedes it, then the descriptor
 // line name(col1, col2, ...) with its line end.
 void writeTableStart(OutputFile& out, std::string_view name, std::span<const std::string> columns);
+
+// The first line of a CSV result: the column keys of columns.
+void writeCsvHeader(OutputFile& out, std::span<const std::string> columns);
 
 // Appends the joined table of plan: its descriptor line, then its rows as the join
 // produces them, on the given number of threads, in consecutive stretches of the

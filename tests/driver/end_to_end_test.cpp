@@ -503,6 +503,16 @@ TEST(EndToEndTest, OptionsAndStandardStreams) {
        opening("-", "out.txt") + kJoined, "", 0, "out.txt", output},
       {"--stats", "--stats input_a.txt out.txt", opening("input_a.txt", "out.txt") + kJoined, any,
        0, "out.txt", output},
+      {"--result csv: the joined table alone", "--result csv input_a.txt out.csv",
+       opening("input_a.txt", "out.csv") + kJoined, "", 0, "out.csv",
+       "id,name,price\r\n1,x,10\r\n"},
+      {"--result=csv to standard output", "--result=csv input_a.txt -",
+       "id,name,price\r\n1,x,10\r\n", opening("input_a.txt", "-") + kJoined, 0, "", ""},
+      {"--result of another format", "--result tsv input_a.txt out.txt", "",
+       "prg: an unknown --result format: tsv" + seeHelp, 1, "", ""},
+      {"--result csv, a failure: the old file stays", "--result csv old.txt old.txt",
+       opening("old.txt", "old.txt") + "Input and output file are the same!\n", "", 1, "old.txt",
+       "old"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -527,13 +537,26 @@ TEST(EndToEndTest, OptionsAndStandardStreams) {
       EXPECT_EQ(folder.read(c.outputName), c.outputBytes);
       names.push_back(c.outputName.substr(0, c.outputName.find('/')));
       std::sort(names.begin(), names.end());
+      names.erase(std::unique(names.begin(), names.end()), names.end());
     }
     EXPECT_EQ(folder.names(), names);
   }
+  // A result that can't be written whole leaves the old file, not a copy of the input.
+  Folder full;
+  full.write("input_a.txt", typical);
+  full.write("old.txt", "old");
+  const Folder::Outcome failed =
+      full.runShell("ulimit -f 0; " + Folder::program() + " --result csv input_a.txt old.txt");
+  EXPECT_EQ(failed.status, 7);
+  EXPECT_EQ(failed.console, opening("input_a.txt", "old.txt") +
+                                "Parsing the input file complete.\nJoining the tables: .\nJoin "
+                                "complete.\nCan't write output file!\n");
+  EXPECT_EQ(full.read("old.txt"), "old");
+  EXPECT_EQ(full.names(), (std::vector<std::string>{"input_a.txt", "old.txt"}));
   // The help lists every option and the exit statuses.
   const std::string help = Folder().runPrg("--help").console;
   for (const char* option : {"-h, --help", "--version", "-q, --quiet", "--stats", "--csv FOLDER",
-                             "--csv=FOLDER", "  --  ", "Exit status: 0"}) {
+                             "--csv=FOLDER", "--result csv", "  --  ", "Exit status: 0"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/csv_records.h"
 #include "support/in_memory_run.h"
 #include "support/reference_join.h"
 
@@ -43,6 +44,16 @@ TEST(JoinOutputTest, RunsMatchReferenceJoin) {
       ASSERT_EQ(run.run(), kResultWritten) << input << run.consoleText();
       ASSERT_EQ(run.output(), input + renderResult(expected)) << input;
     }
+    // The joined table alone, as CSV: the column keys, then every row, whatever its
+    // cells hold.
+    InMemoryRun csv(input);
+    ASSERT_EQ(csv.run({"--result", "csv"}), kResultWritten) << input;
+    std::vector<Strings> records = {{}};
+    for (const std::string& column : expected.columns) {
+      records.front().push_back(referenceKey(column));
+    }
+    records.insert(records.end(), expected.rows.begin(), expected.rows.end());
+    ASSERT_EQ(readCsv(csv.output()), records) << input;
   }
 }
 

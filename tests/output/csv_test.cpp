@@ -8,45 +8,12 @@
 #include <vector>
 
 #include "output/csv.h"
+#include "support/csv_records.h"
 #include "support/folder.h"
 #include "support/reference_join.h"
 
 namespace {
 
-// Records of a CSV text as RFC 4180 defines them.
-std::vector<Strings> readCsv(const std::string& text) {
-  std::vector<Strings> records;
-  Strings record;
-  std::string field;
-  bool quoted = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char byte = text[i];
-    if (quoted) {
-      if (byte == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-        field += '"';
-        ++i;
-      } else if (byte == '"') {
-        quoted = false;
-      } else {
-        field += byte;
-      }
-    } else if (byte == '"') {
-      quoted = true;
-    } else if (byte == ',') {
-      record.push_back(field);
-      field.clear();
-    } else if (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      record.push_back(field);
-      records.push_back(record);
-      record.clear();
-      field.clear();
-      ++i;
-    } else {
-      field += byte;
-    }
-  }
-  return records;
-}
 
 TEST(CsvTest, QuotesWhereNeeded) {
   const struct {

@@ -4,6 +4,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "driver/application.h"
 
@@ -11,10 +12,11 @@ struct InMemoryRun {
   explicit InMemoryRun(std::string text, JoinWorkLimit limit = {}, Parallelism parallelism = {})
       : input(std::move(text)), settings{parallelism, limit} {}
 
-  int run() {
-    const char* const argv[] = {"prg"};
+  // options come before the default file names.
+  int run(std::vector<const char*> options = {}) {
+    options.insert(options.begin(), "prg");
     Application application(console, diagnostics, filesInMemory(input, collected), settings);
-    return application.run(1, argv);
+    return application.run(static_cast<int>(options.size()), options.data());
   }
   // What the run printed after the lines that name the files.
   std::string consoleText() const {

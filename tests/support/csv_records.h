@@ -1,0 +1,42 @@
+// Reading back what a run writes as CSV, for comparing it with a reference.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/reference_join.h"
+
+// Records of a CSV text as RFC 4180 defines them.
+inline std::vector<Strings> readCsv(const std::string& text) {
+  std::vector<Strings> records;
+  Strings record;
+  std::string field;
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char byte = text[i];
+    if (quoted) {
+      if (byte == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else if (byte == '"') {
+        quoted = false;
+      } else {
+        field += byte;
+      }
+    } else if (byte == '"') {
+      quoted = true;
+    } else if (byte == ',') {
+      record.push_back(field);
+      field.clear();
+    } else if (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      record.push_back(field);
+      records.push_back(record);
+      record.clear();
+      field.clear();
+      ++i;
+    } else {
+      field += byte;
+    }
+  }
+  return records;
+}
