@@ -225,31 +225,34 @@ int Application::joinChain() {
   stepWarnings.finish(warnings);
   diagnostics << warnings.str() << std::flush;
   result.name = "result";
-  if (!writeResult(result)) {
-    console << "Can't write output file!\n" << std::flush;
-    return kOutputWriteFailed;
-  }
-  return kResultWritten;
+  return writeResult(result);
 }
 
-bool Application::writeResult(const JoinPlan& result) {
+int Application::writeResult(const JoinPlan& result) {
   WriteProgress progress;
   if (settings.progress != nullptr) {
     settings.progress->watch(&output, resultOnly ? 0 : inputText.view().size(), &progress);
   }
   enter(ProgressLine::Stage::kWriting);
-  const bool written =
+  const WriteOutcome outcome =
       writeJoinedTable(result, output, settings.parallelism, settings.joinWork, &progress);
   if (settings.progress != nullptr) {
     settings.progress->watch(nullptr, 0, nullptr);
   }
-  if (!written) {
-    return false;
+  switch (outcome) {
+    case WriteOutcome::kWriteFailed:
+      console << "Can't write output file!\n" << std::flush;
+      return kOutputWriteFailed;
+    case WriteOutcome::kWorkLimitReached:
+      diagnostics << "prg: the join stopped at the work limit it was given\n" << std::flush;
+      return kJoinWorkLimitReached;
+    case WriteOutcome::kWritten:
+      break;
   }
   if (progress.rows.load() == 0) {
     warnOfEmptyResult(result, diagnostics);
   }
-  return true;
+  return kResultWritten;
 }
 
 int Application::finishOutput(int status) {

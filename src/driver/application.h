@@ -34,6 +34,9 @@ enum RunStatus : int {
   kTableNotFound = 6,
   kOutputWriteFailed = 7,
   kOutOfMemory = 8,
+  // Not a status of the program: only a run given a limit on the join's work (the
+  // fuzzer's) ends so.
+  kJoinWorkLimitReached = 9,
 };
 
 // Where a run's bytes come from and go: the files the command line names, or text
@@ -101,8 +104,8 @@ class Application {
   // as FOLDER/<name>.csv; its status as a run's.
   int exportCsv(const std::string& folder, const std::string& inputName);
   // Appends the joined table to the output file in the input notation, row by row
-  // as the join produces them; false when the output could not be written.
-  bool writeResult(const JoinPlan& result);
+  // as the join produces them; the run's status.
+  int writeResult(const JoinPlan& result);
 
  private:
   int runStages(int argc, const char* const* argv);

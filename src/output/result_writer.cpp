@@ -290,8 +290,8 @@ void writeCsvHeader(OutputFile& out, std::span<const std::string> columns) {
   out.write(record);
 }
 
-bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism parallelism,
-                      JoinWorkLimit limit, WriteProgress* progress) {
+WriteOutcome writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism parallelism,
+                              JoinWorkLimit limit, WriteProgress* progress) {
   if (plan.cellFormat == CellFormat::kCsv) {
     writeCsvHeader(out, plan.columns);
   } else {
@@ -333,5 +333,10 @@ bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism paralle
                  }
                });
   out.endParts();
-  return out.flush() && !stopped;
+  // A chunk stops early when its write fails or the work runs out; only the
+  // output tells them apart.
+  if (!out.flush()) {
+    return WriteOutcome::kWriteFailed;
+  }
+  return stopped ? WriteOutcome::kWorkLimitReached : WriteOutcome::kWritten;
 }

@@ -26,7 +26,7 @@ void writeCsvHeader(OutputFile& out, std::span<const std::string> columns);
 // Appends the joined table of plan: its descriptor line, then its rows as the join
 // produces them, on the given number of threads, in consecutive stretches of the
 // first table that reach the file in order. Stops as soon as a write fails or the
-// join gives up at limit; false then, and when the output could not be flushed.
+// join gives up at limit, and says which.
 // How far the writing has got, for a reader on another thread.
 struct WriteProgress {
   std::atomic<std::size_t> rows{0};           // joined rows handed to the output
@@ -35,5 +35,6 @@ struct WriteProgress {
 };
 
 // progress, when given, is kept up to date a chunk at a time.
-bool writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism parallelism,
+enum class WriteOutcome { kWritten, kWriteFailed, kWorkLimitReached };
+WriteOutcome writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism parallelism,
                       JoinWorkLimit limit = {}, WriteProgress* progress = nullptr);

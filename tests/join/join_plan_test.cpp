@@ -215,7 +215,7 @@ std::string writtenResult(const JoinPlan& plan, Parallelism parallelism) {
   std::string collected;
   OutputFile out;
   out.openInMemory(collected);
-  EXPECT_TRUE(writeJoinedTable(plan, out, parallelism));
+  EXPECT_EQ(writeJoinedTable(plan, out, parallelism), WriteOutcome::kWritten);
   return collected;
 }
 
