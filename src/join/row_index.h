@@ -72,7 +72,6 @@ class RowIndex {
     const std::string_view bytes = rendering(place);
     return static_cast<std::uint64_t>(bytes.data() + bytes.size() - records_.get());
   }
-  void prefetchRendering(std::uint64_t place) const { __builtin_prefetch(records_.get() + place); }
 
   // The probes of the lookups a caller is about to make, kept while their memory
   // is being fetched.
