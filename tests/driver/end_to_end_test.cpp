@@ -194,14 +194,7 @@ TEST(EndToEndTest, WholeRuns) {
   const std::string cells =
       "join(L, R)\nL(k, l)\n1, a\nAnn, b\n, c\n\nR(k, r)\n01, x\nann, y\n, z\n";
   const std::string bad = "join(T)\nT(id, name)\n1, x, y\n";
-  const std::string worked =
-      "join(t1, t2)\nt1(id int, name text)\n1, Ann\n2, Bob\n3, Cid\n\n"
-      "t2(id integer, city text)\n1, Oslo\n3, Rome\n1, Bergen\n";
   const std::string three = std::string(kTypical) + "\nC(price, tag)\n10, t\n";
-  const std::string threeHeader = "join(A, B, C)" + three.substr(three.find('\n'));
-  const std::string oneHeader = "join(B)" + three.substr(three.find('\n'));
-  const std::string missingHeader = "join(A, X)" + three.substr(three.find('\n'));
-  const std::string noneHeader = "join()" + three.substr(three.find('\n'));
   const std::string parsed = opening("in.txt", "out.txt") + "Parsing the input file complete.\n";
   const RunCase cases[] = {
       {"no final line end",
