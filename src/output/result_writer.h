@@ -37,4 +37,4 @@ struct WriteProgress {
 // progress, when given, is kept up to date a chunk at a time.
 enum class WriteOutcome { kWritten, kWriteFailed, kWorkLimitReached };
 WriteOutcome writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism parallelism,
-                      JoinWorkLimit limit = {}, WriteProgress* progress = nullptr);
+                              JoinWorkLimit limit = {}, WriteProgress* progress = nullptr);

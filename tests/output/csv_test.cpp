@@ -14,7 +14,6 @@
 
 namespace {
 
-
 TEST(CsvTest, QuotesWhereNeeded) {
   const struct {
     Strings fields;
