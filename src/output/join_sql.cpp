@@ -18,7 +18,9 @@ std::string quoted(const std::string& text, char quote) {
 }
 
 std::string column(std::size_t table, std::size_t j) {
-  return "t" + std::to_string(table) + ".c" + std::to_string(j);
+  std::string name = "t";
+  name.append(std::to_string(table)).append(".c").append(std::to_string(j));
+  return name;
 }
 
 std::string readCsv(const ExportedTable& table) {
@@ -26,10 +28,15 @@ std::string readCsv(const ExportedTable& table) {
   for (std::size_t j = 0; j < table.keys.size(); ++j) {
     names.append(j == 0 ? "" : ", ").append("'c").append(std::to_string(j)).append("'");
   }
-  return "read_csv(" + quoted(table.file, '\'') +
-         ", header = true, all_varchar = true, delim = ',', quote = '\"', escape = '\"',\n"
-         "    names = [" +
-         names + "], force_not_null = [" + names + "])";
+  std::string call = "read_csv(";
+  call.append(quoted(table.file, '\''))
+      .append(", header = true, all_varchar = true, delim = ',', quote = '\"', escape = '\"',\n")
+      .append("    names = [")
+      .append(names)
+      .append("], force_not_null = [")
+      .append(names)
+      .append("])");
+  return call;
 }
 
 }  // namespace
@@ -49,16 +56,17 @@ std::string joinSql(const std::vector<ExportedTable>& joined) {
         added.emplace_back(table.keys[j], column(t, j));
         continue;
       }
-      on.append(on.empty() ? "" : " AND ").append(found->second + " = " + column(t, j));
+      on.append(on.empty() ? "" : " AND ").append(found->second).append(" = ").append(column(t, j));
       matched.emplace_back(table.keys[j], column(t, j));
     }
-    const std::string source = readCsv(table) + " AS t" + std::to_string(t);
+    std::string item = readCsv(table);
+    item.append(" AS t").append(std::to_string(t));
     if (t == 0) {
-      from = "FROM " + source;
+      from.append("FROM ").append(item);
     } else if (on.empty()) {
-      from += "\nCROSS JOIN " + source;
+      from.append("\nCROSS JOIN ").append(item);
     } else {
-      from += "\nJOIN " + source + "\n  ON " + on;
+      from.append("\nJOIN ").append(item).append("\n  ON ").append(on);
     }
     for (auto& [key, source] : matched) {
       sourceOfKey[key] = source;
@@ -78,5 +86,6 @@ std::string joinSql(const std::vector<ExportedTable>& joined) {
         .append(" AS ")
         .append(quoted(selected[i].first, '"'));
   }
-  return sql + "\n" + from + ";\n";
+  sql.append("\n").append(from).append(";\n");
+  return sql;
 }

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 constexpr std::size_t kReadBlock = std::size_t{1} << 20;
@@ -73,12 +75,23 @@ InputText::~InputText() {
 }
 
 void InputText::grow(std::size_t capacity) {
-  auto grown = std::make_unique_for_overwrite<char[]>(capacity);
-  if (size_ != 0) {
-    std::memcpy(grown.get(), bytes_.get(), size_);
+  // realloc: a large buffer's pages are moved, not copied, and only those read
+  // into are ever touched.
+  for (;;) {
+    if (void* grown = std::realloc(bytes_.get(), capacity)) {
+      [[maybe_unused]] char* moved = bytes_.release();
+      bytes_.reset(static_cast<char*>(grown));
+      capacity_ = capacity;
+      return;
+    }
+    // As new does: the handler frees memory or ends the run; without one the
+    // process ends, as an uncaught failure of new would end it.
+    const std::new_handler handler = std::get_new_handler();
+    if (handler == nullptr) {
+      std::abort();
+    }
+    handler();
   }
-  bytes_ = std::move(grown);
-  capacity_ = capacity;
 }
 
 InputText::Read InputText::readFrom(std::FILE* file, std::size_t expectedSize, std::size_t limit) {

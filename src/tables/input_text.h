@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string_view>
 
@@ -36,8 +37,11 @@ class InputText {
   // Moves the text to a buffer of the given, larger capacity.
   void grow(std::size_t capacity);
 
+  struct Free {
+    void operator()(char* bytes) const { std::free(bytes); }
+  };
   // Not zero-filled first: the reads overwrite every byte that is ever looked at.
-  std::unique_ptr<char[]> bytes_;
+  std::unique_ptr<char, Free> bytes_;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
   const char* mapped_ = nullptr;
