@@ -77,7 +77,7 @@ void Application::reportStats() const {
   static constexpr const char* kNames[] = {"read", "parse", "index", "join and write"};
   std::ostringstream out;
   // "Output written." has no line end; on a terminal the stats start a line.
-  if (isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1) {
+  if (settings.consoleSharesTerminal) {
     out << '\n';
   }
   out << std::fixed << std::setprecision(3) << "prg: stats:";
@@ -148,7 +148,7 @@ int Application::runStages(int argc, const char* const* argv) {
   }
   if (parsed == kHeaderFailed) {
     // "Incorrect header" has no line end; on a terminal the hint starts a line.
-    if (isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1) {
+    if (settings.consoleSharesTerminal) {
       diagnostics << '\n';
     }
     hintAtHeader(inputText.view(), diagnostics);

@@ -67,6 +67,9 @@ struct RunSettings {
   JoinWorkLimit joinWork;
   // Where a run of the program tells a person at a terminal how far it has got.
   ProgressLine* progress = nullptr;
+  // Standard output and error are one terminal: a line on standard error after a
+  // message without a line end ("Incorrect header") starts a line of its own.
+  bool consoleSharesTerminal = false;
 };
 
 // What --stats reports: when each stage began.

@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
     ProgressLine progress(STDERR_FILENO);  // erased as the run ends
     RunSettings settings;
     settings.progress = &progress;
+    settings.consoleSharesTerminal = isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1;
     // Both may share the terminal with the progress line.
     ProgressAwareBuffer messages(progress, *std::cout.rdbuf());
     ProgressAwareBuffer diagnostics(progress, *std::cerr.rdbuf());
