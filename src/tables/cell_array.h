@@ -26,6 +26,16 @@ class CellArray {
     data_[size_++] = cell;
   }
   void append(const std::uint64_t* cells, std::size_t count);
+  // Room for count more cells at the end, which the caller writes before any is
+  // read; null when the array would have to grow for it, which would move it.
+  std::uint64_t* extendInPlace(std::size_t count) {
+    if (capacity_ - size_ < count) {
+      return nullptr;
+    }
+    std::uint64_t* const at = data_ + size_;
+    size_ += count;
+    return at;
+  }
   void reserve(std::size_t count);
 
  private:

@@ -36,6 +36,18 @@ void RowList::append(const RowList& other) {
   }
 }
 
+std::uint64_t* RowList::placeFor(const RowList& other) {
+  assert(other.width_ == width_);
+  if (!anchored_ || !other.anchored_ || other.anchor_ != anchor_ || !other.spilled_.empty()) {
+    return nullptr;
+  }
+  std::uint64_t* const at = cells_.extendInPlace(other.cells_.size());
+  if (at != nullptr) {
+    count_ += other.count_;
+  }
+  return at;
+}
+
 Table makeTable(std::string name, std::vector<std::string> columns) {
   Table table;
   table.name = std::move(name);

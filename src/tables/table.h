@@ -107,6 +107,12 @@ class RowList {
   void push_back(Cells row);
   // Appends the rows of other, which has the same width.
   void append(const RowList& other);
+  // Counts the rows of other in and returns where their cells go, for the caller
+  // to copy them there (from cellData()) before any is read; null when they can't
+  // be copied whole (other text, cells kept aside, no room reserved): append then.
+  std::uint64_t* placeFor(const RowList& other);
+  const std::uint64_t* cellData() const { return cells_.data(); }
+  std::size_t cellCount() const { return cells_.size(); }
   void reserve(std::size_t rows) { cells_.reserve(rows * width_); }
 
   std::string_view decode(std::uint64_t cell) const {

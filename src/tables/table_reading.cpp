@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <limits>
 
 #include "text/split.h"
@@ -175,16 +176,43 @@ class Assembler {
             std::size_t maxRows)
       : text_(text), tables_(tables), console_(console), maxRows_(maxRows) {}
 
+  // Copies the rows that add left to be copied, on threads; their tables can be
+  // read once this has returned. A reading of a refused line may grow a table,
+  // which would move its cells, so it comes after this.
+  void copyRows(unsigned threads) {
+    // Stretches of about 4 MiB, so that the threads share the work evenly.
+    constexpr std::size_t kStretch = std::size_t{1} << 19;
+    std::vector<Copy> stretches;
+    for (const Copy& copy : copies_) {
+      for (std::size_t at = 0; at < copy.count; at += kStretch) {
+        stretches.push_back(
+            Copy{copy.to + at, copy.from + at, std::min(kStretch, copy.count - at)});
+      }
+    }
+    std::atomic<std::size_t> next{0};
+    runOnThreads(static_cast<unsigned>(std::min<std::size_t>(threads, stretches.size())),
+                 [&](unsigned) {
+                   for (std::size_t i = next++; i < stretches.size(); i = next++) {
+                     std::memcpy(stretches[i].to, stretches[i].from,
+                                 stretches[i].count * sizeof(std::uint64_t));
+                   }
+                 });
+    copies_.clear();
+    copied_.clear();
+  }
+
   // Adds one piece's tables and rows; false once the reading has ended at a failure.
   bool add(Piece& piece, TablesOutcome& outcome) {
     const std::size_t firstTable = tables_.size();
     if (piece.continuedWidth != kNone && !tables_.empty()) {
       Table& table = tables_.back();
       if (piece.continuedWidth != table.columns.size()) {
+        copyRows(1);
         return failData(table, piece.continuedLine, outcome, maxRows_);
       }
       const std::size_t room = maxRows_ - table.rows.size();
       if (piece.continued.size() > room) {
+        copyRows(1);
         for (std::size_t r = 0; r < room; ++r) {
           const Row row = piece.continued[r];
           const std::vector<std::string_view> cells(row.begin(), row.end());
@@ -192,7 +220,12 @@ class Assembler {
         }
         return failData(table, lineAfter(piece.continuedLine, room), outcome, maxRows_);
       }
-      table.rows.append(piece.continued);
+      if (std::uint64_t* to = table.rows.placeFor(piece.continued)) {
+        copies_.push_back(Copy{to, piece.continued.cellData(), piece.continued.cellCount()});
+        copied_.push_back(std::move(piece.continued));
+      } else {
+        table.rows.append(piece.continued);
+      }
       piece.continued = RowList();
     }
     for (Table& table : piece.tables) {
@@ -209,6 +242,7 @@ class Assembler {
         return false;
       case Failure::kFieldCount:
       case Failure::kTooManyRows: {
+        copyRows(1);
         Table& table =
             failure.table == kNone ? tables_.back() : tables_[firstTable + failure.table];
         return failData(table, failure.line, outcome, maxRows_);
@@ -245,10 +279,20 @@ class Assembler {
     return false;
   }
 
+  // Rows of a piece that go to a table's reserved cells: copied together, on
+  // every thread, once all are placed; their pieces' lists are kept until then.
+  struct Copy {
+    std::uint64_t* to;
+    const std::uint64_t* from;
+    std::size_t count;
+  };
+
   std::string_view text_;
   std::vector<Table>& tables_;
   std::ostream& console_;
   std::size_t maxRows_;
+  std::vector<Copy> copies_;
+  std::vector<RowList> copied_;
 };
 
 }  // namespace
@@ -277,5 +321,6 @@ TablesOutcome readTables(std::string_view text, std::size_t start, std::vector<T
       break;
     }
   }
+  assembler.copyRows(threads);
   return outcome;
 }
