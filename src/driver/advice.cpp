@@ -138,31 +138,18 @@ void StepWarnings::finish(std::ostream& out) const {
 }
 
 void warnOfEmptyResult(const JoinPlan& plan, std::ostream& out) {
-  for (std::size_t level = 0; level < plan.tables.size(); ++level) {
-    if (plan.tables[level]->rows.empty()) {
-      out << kWarning << "the result has no rows: " << plan.tables[level]->name << " has none\n"
-          << std::flush;
-      return;
-    }
+  const std::size_t level = levelWhereRowsRunOut(plan);
+  if (level == plan.tables.size()) {
+    return;
   }
-  // The first step after which no row is left: a plan of the tables up to it
-  // finds no first row.
-  for (std::size_t steps = 1; steps <= plan.steps.size(); ++steps) {
-    JoinPlan prefix = plan;
-    prefix.tables.resize(steps + 1);
-    prefix.steps.resize(steps);
-    std::erase_if(prefix.sources, [steps](ColumnSource s) { return s.level > steps; });
-    const std::vector<LevelPositions> wanted(prefix.tables.size(), LevelPositions::kNone);
-    JoinWorkBudget unlimited{JoinWorkLimit{}};
-    const bool none = forEachJoinedChunk(
-        prefix, wanted, [](const JoinedChunk&) { return false; }, FirstRows{}, unlimited);
-    if (none) {
-      out << kWarning << "the result has no rows: no row of " << plan.tables[steps]->name
-          << " matches the rows joined before it\n"
-          << std::flush;
-      return;
-    }
+  const std::string name = escapedForConsole(plan.tables[level]->name);
+  if (plan.tables[level]->rows.empty()) {
+    out << kWarning << "the result has no rows: " << name << " has none\n";
+  } else {
+    out << kWarning << "the result has no rows: no row of " << name
+        << " matches the rows joined before it\n";
   }
+  out << std::flush;
 }
 
 void hintAtHeader(std::string_view text, std::ostream& out) {

@@ -276,3 +276,26 @@ bool forEachJoinedChunk(const JoinPlan& plan, const std::vector<LevelPositions>&
   Enumerator enumerator(plan, wanted, sink, first, budget);
   return enumerator.run();
 }
+
+std::size_t levelWhereRowsRunOut(const JoinPlan& plan) {
+  for (std::size_t level = 0; level < plan.tables.size(); ++level) {
+    if (plan.tables[level]->rows.empty()) {
+      return level;
+    }
+  }
+  // A plan of the tables up to a step finds no first row once the rows ran out.
+  for (std::size_t steps = 1; steps <= plan.steps.size(); ++steps) {
+    JoinPlan prefix = plan;
+    prefix.tables.resize(steps + 1);
+    prefix.steps.resize(steps);
+    std::erase_if(prefix.sources, [steps](ColumnSource s) { return s.level > steps; });
+    const std::vector<LevelPositions> wanted(prefix.tables.size(), LevelPositions::kNone);
+    JoinWorkBudget unlimited{JoinWorkLimit{}};
+    const bool none = forEachJoinedChunk(
+        prefix, wanted, [](const JoinedChunk&) { return false; }, FirstRows{}, unlimited);
+    if (none) {
+      return steps;
+    }
+  }
+  return plan.tables.size();
+}

@@ -78,3 +78,8 @@ struct FirstRows {
 // stopped it or the budget ran out before the last row.
 bool forEachJoinedChunk(const JoinPlan& plan, const std::vector<LevelPositions>& wanted,
                         const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget& budget);
+
+// The level at which a plan without joined rows runs out of them: the first table
+// that has no row, or else the first step whose table matches none of the rows
+// joined before it. The number of levels when the plan has a joined row.
+std::size_t levelWhereRowsRunOut(const JoinPlan& plan);
