@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr auto kFirstDrawAfter = std::chrono::seconds(1);
-constexpr auto kRedrawEvery = std::chrono::milliseconds(250);
-
 const char* stageName(ProgressLine::Stage stage) {
   switch (stage) {
     case ProgressLine::Stage::kReading:
@@ -46,7 +43,9 @@ std::string megabytes(double bytes) {
 
 }  // namespace
 
-ProgressLine::ProgressLine(int descriptor) : descriptor_(descriptor) {
+ProgressLine::ProgressLine(int descriptor, std::chrono::milliseconds firstDrawAfter,
+                           std::chrono::milliseconds redrawEvery)
+    : descriptor_(descriptor), firstDrawAfter_(firstDrawAfter), redrawEvery_(redrawEvery) {
   if (isatty(descriptor) != 1) {
     return;
   }
@@ -121,12 +120,12 @@ int ProgressAwareBuffer::sync() {
 
 void ProgressLine::loop() {
   std::unique_lock lock(mutex_);
-  if (stop_.wait_for(lock, kFirstDrawAfter, [this] { return stopping_; })) {
+  if (stop_.wait_for(lock, firstDrawAfter_, [this] { return stopping_; })) {
     return;
   }
   do {
     draw();
-  } while (!stop_.wait_for(lock, kRedrawEvery, [this] { return stopping_; }));
+  } while (!stop_.wait_for(lock, redrawEvery_, [this] { return stopping_; }));
 }
 
 void ProgressLine::draw() {

@@ -23,8 +23,11 @@ class ProgressLine {
  public:
   enum class Stage : int { kReading, kParsing, kIndexing, kWriting };
 
-  // Draws on descriptor, when it is a terminal; otherwise does nothing at all.
-  explicit ProgressLine(int descriptor);
+  // Draws on descriptor, when it is a terminal; otherwise does nothing at all. A
+  // run draws first after a second and then four times a second; tests choose.
+  explicit ProgressLine(int descriptor,
+                        std::chrono::milliseconds firstDrawAfter = std::chrono::seconds(1),
+                        std::chrono::milliseconds redrawEvery = std::chrono::milliseconds(250));
   ~ProgressLine();
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
@@ -43,6 +46,8 @@ class ProgressLine {
   void draw();
 
   int descriptor_;
+  std::chrono::milliseconds firstDrawAfter_;
+  std::chrono::milliseconds redrawEvery_;
   std::atomic<int> stage_{0};
   std::atomic<const OutputFile*> output_{nullptr};
   std::atomic<const WriteProgress*> writing_{nullptr};

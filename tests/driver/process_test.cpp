@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/folder.h"
+#include "support/screen.h"
 
 namespace {
 
@@ -213,36 +214,6 @@ TEST(ProcessTest, SignalWithoutThreadsEndsTheRun) {
     EXPECT_TRUE(folder.read("out.txt") == std::string("before"));
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"in.txt", "out.txt"}));
   }
-}
-
-// What a terminal shows once bytes with carriage returns, line feeds and
-// erase-to-end-of-line have reached it, line by line.
-std::string screen(const std::string& bytes) {
-  std::vector<std::string> lines(1);
-  std::size_t column = 0;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes.compare(i, 3, "\x1b[K") == 0) {
-      lines.back().resize(std::min(lines.back().size(), column));
-      i += 2;
-    } else if (bytes[i] == '\r') {
-      column = 0;
-    } else if (bytes[i] == '\n') {
-      lines.emplace_back();
-      column = 0;
-    } else {
-      if (column == lines.back().size()) {
-        lines.back().push_back(bytes[i]);
-      } else {
-        lines.back()[column] = bytes[i];
-      }
-      ++column;
-    }
-  }
-  std::string shown;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    shown.append(i == 0 ? "" : "\n").append(lines[i]);
-  }
-  return shown;
 }
 
 // A run of more than a second tells its progress on standard error when that is a
