@@ -5,9 +5,6 @@
 // their names only once all are written, so a failure or an interruption leaves the
 // folder as it was.
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -183,17 +180,8 @@ class CsvExport {
   }
 
   void flushBuffer() {
-    std::string_view rest = buffer_;
-    while (out_ != nullptr && !rest.empty() && !failedWrite_) {
-      const ssize_t written = ::write(out_->descriptor(), rest.data(), rest.size());
-      if (written < 0 && errno == EINTR) {
-        continue;
-      }
-      if (written <= 0) {
-        failedWrite_ = true;
-        break;
-      }
-      rest.remove_prefix(static_cast<std::size_t>(written));
+    if (out_ != nullptr && !failedWrite_ && out_->write(buffer_) != buffer_.size()) {
+      failedWrite_ = true;
     }
     buffer_.clear();
   }

@@ -115,11 +115,6 @@ std::size_t inputMemoryLimit(bool countProcessLimits) {
   return static_cast<std::size_t>(std::min<std::uintmax_t>(available / 2, SIZE_MAX));
 }
 
-bool sameFileState(const struct stat& a, const struct stat& b) {
-  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ino == b.st_ino;
-}
-
 bool readInputFile(const std::string& path, InputText& inputText, std::ostream& console,
                    std::ostream& hints) {
   const InputFile file(openInputFile(path, console, hints));
@@ -136,11 +131,14 @@ bool readInputFile(const std::string& path, InputText& inputText, std::ostream& 
   if (regular && size > inputMemoryLimit(false)) {
     endWithoutMemory();
   }
-  if (const int descriptor = ::dup(fileno(file.get()));
-      regular && descriptor != -1 && inputText.map(descriptor, before)) {
-    return true;
-  } else if (descriptor != -1) {
-    ::close(descriptor);
+  if (regular) {
+    const int descriptor = ::dup(fileno(file.get()));
+    if (descriptor != -1 && inputText.map(descriptor, before)) {
+      return true;
+    }
+    if (descriptor != -1) {
+      ::close(descriptor);
+    }
   }
   switch (inputText.readFrom(file.get(), size, inputMemoryLimit(true))) {
     case InputText::Read::kTooLarge:
@@ -155,8 +153,7 @@ bool readInputFile(const std::string& path, InputText& inputText, std::ostream& 
       break;
   }
   // The run goes on with what it read, which is also what its output copies.
-  struct stat after {};
-  if (regular && ::fstat(fileno(file.get()), &after) == 0 && !sameFileState(before, after)) {
+  if (regular && fileChangedSince(fileno(file.get()), before)) {
     hints << "prg: hint: the input file changed while it was read; the run uses the "
           << inputText.view().size() << " bytes it read\n"
           << std::flush;
@@ -191,8 +188,7 @@ bool openOutputFile(const std::string& inputName, const std::string& outputName,
 }  // namespace
 
 std::FILE* openInputFile(const std::string& path, std::ostream& console, std::ostream& hints) {
-  // Standard input, read whole; closing the stream closes descriptor 0, which the
-  // run needs no more.
+  // Standard input, read whole; the stream is never closed (see FileCloser).
   if (path == "-") {
     return stdin;
   }

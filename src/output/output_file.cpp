@@ -1,12 +1,8 @@
 #include "output/output_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <system_error>
 
 OutputFile::OutputFile() = default;
@@ -254,26 +250,10 @@ void OutputFile::writeNow(std::string_view bytes) {
     return;
   }
   const std::lock_guard file(fileMutex_);
-  const int descriptor = file_.descriptor();
-  while (!bytes.empty()) {
-    ssize_t written = descriptor == -1 ? -1 : ::write(descriptor, bytes.data(), bytes.size());
-    if (written < 0 && errno == EFAULT) {
-      // Borrowed bytes of a mapped input whose file was cut: read here, the cut
-      // part becomes the zero bytes the run reads there too.
-      char bounce[1 << 16];
-      const std::size_t count = std::min(bytes.size(), sizeof bounce);
-      std::memcpy(bounce, bytes.data(), count);
-      written = ::write(descriptor, bounce, count);
-    }
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      failed_.store(true, std::memory_order_relaxed);
-      return;
-    }
-    written_ += static_cast<std::size_t>(written);
-    bytes.remove_prefix(static_cast<std::size_t>(written));
+  const std::size_t written = file_.write(bytes);
+  written_ += written;
+  if (written != bytes.size()) {
+    failed_.store(true, std::memory_order_relaxed);
   }
 }
 

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <random>
 
@@ -254,21 +256,32 @@ bool PlacedFile::complete() {
   return synced && closed;
 }
 
+std::size_t PlacedFile::write(std::string_view bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::string_view rest = bytes.substr(done);
+    ssize_t written = descriptor_ == -1 ? -1 : ::write(descriptor_, rest.data(), rest.size());
+    if (written < 0 && errno == EFAULT) {
+      // Bytes of a mapped input whose file was cut: read here, the cut part
+      // becomes the zero bytes the run reads there too.
+      char bounce[1 << 16];
+      const std::size_t count = std::min(rest.size(), sizeof bounce);
+      std::memcpy(bounce, rest.data(), count);
+      written = ::write(descriptor_, bounce, count);
+    }
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      break;
+    }
+    done += static_cast<std::size_t>(written);
+  }
+  return done;
+}
+
 bool PlacedFile::place() {
-  if (!complete()) {
-    discard();
-    return false;
-  }
-  if (inPlace()) {
-    return true;
-  }
-  if (!beginRenaming()) {
-    discard();
-    return false;
-  }
-  const bool renamed = renameOwned();
-  endRenaming();
-  return renamed;
+  return placeTogether(this, 1);
 }
 
 bool PlacedFile::renameOwned() {

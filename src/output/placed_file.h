@@ -33,6 +33,9 @@ class PlacedFile {
   // A regular file, which can be cut back.
   bool regular() const { return regular_; }
 
+  // Writes bytes, as many calls as it takes; how many reached the file (fewer only
+  // when a write failed).
+  std::size_t write(std::string_view bytes);
   // Syncs and closes the file, still beside its name; false when either failed.
   bool complete();
   // Completes the file and gives it its name; false when anything of it failed,

@@ -30,22 +30,24 @@ CellArray::~CellArray() {
   std::free(data_);
 }
 
-void CellArray::reserve(std::size_t count) {
-  if (count <= capacity_) {
-    return;
-  }
-  // Out of memory, this does what operator new does: the new handler gets its
-  // chance to end the run, and without one the allocation fails as bad_alloc.
-  void* grown = std::realloc(data_, count * sizeof(std::uint64_t));
+void* reallocOrFail(void* block, std::size_t bytes) {
+  void* grown = std::realloc(block, bytes);
   while (grown == nullptr) {
     const std::new_handler handler = std::get_new_handler();
     if (handler == nullptr) {
       throw std::bad_alloc();
     }
     handler();
-    grown = std::realloc(data_, count * sizeof(std::uint64_t));
+    grown = std::realloc(block, bytes);
   }
-  data_ = static_cast<std::uint64_t*>(grown);
+  return grown;
+}
+
+void CellArray::reserve(std::size_t count) {
+  if (count <= capacity_) {
+    return;
+  }
+  data_ = static_cast<std::uint64_t*>(reallocOrFail(data_, count * sizeof(std::uint64_t)));
   capacity_ = count;
 }
 

@@ -7,6 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 
+// realloc that does what operator new does when memory runs out: the new handler
+// gets its chance to end the run, and without one the allocation fails as
+// bad_alloc. A large block's pages are moved, not copied.
+void* reallocOrFail(void* block, std::size_t bytes);
+
 class CellArray {
  public:
   CellArray() = default;

@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+
+#include "tables/cell_array.h"
 
 namespace {
 constexpr std::size_t kReadBlock = std::size_t{1} << 20;
@@ -35,8 +36,15 @@ bool coverCutInputPage(const void* address) {
   return true;
 }
 
-bool InputText::map(int descriptor, const struct stat& status) {
-  const auto size = static_cast<std::size_t>(status.st_size);
+bool fileChangedSince(int descriptor, const struct stat& seen) {
+  struct stat now {};
+  return ::fstat(descriptor, &now) != 0 || now.st_size != seen.st_size ||
+         now.st_ino != seen.st_ino || now.st_mtim.tv_sec != seen.st_mtim.tv_sec ||
+         now.st_mtim.tv_nsec != seen.st_mtim.tv_nsec;
+}
+
+bool InputText::map(int descriptor, const struct stat& seen) {
+  const auto size = static_cast<std::size_t>(seen.st_size);
   if (size == 0) {
     return false;
   }
@@ -48,22 +56,14 @@ bool InputText::map(int descriptor, const struct stat& status) {
   mapped_ = static_cast<const char*>(mapped);
   size_ = size;
   descriptor_ = descriptor;
-  mappedSize_ = status.st_size;
-  mappedTime_[0] = status.st_mtim.tv_sec;
-  mappedTime_[1] = status.st_mtim.tv_nsec;
+  seen_ = seen;
   mappedBegin.store(reinterpret_cast<std::uintptr_t>(mapped));
   mappedEnd.store(reinterpret_cast<std::uintptr_t>(mapped) + size);
   return true;
 }
 
 bool InputText::changedSinceMapped() const {
-  if (mapped_ == nullptr) {
-    return false;
-  }
-  struct stat status {};
-  return pageCovered.load() || ::fstat(descriptor_, &status) != 0 ||
-         status.st_size != mappedSize_ || status.st_mtim.tv_sec != mappedTime_[0] ||
-         status.st_mtim.tv_nsec != mappedTime_[1];
+  return mapped_ != nullptr && (pageCovered.load() || fileChangedSince(descriptor_, seen_));
 }
 
 InputText::~InputText() {
@@ -75,23 +75,11 @@ InputText::~InputText() {
 }
 
 void InputText::grow(std::size_t capacity) {
-  // realloc: a large buffer's pages are moved, not copied, and only those read
-  // into are ever touched.
-  for (;;) {
-    if (void* grown = std::realloc(bytes_.get(), capacity)) {
-      [[maybe_unused]] char* moved = bytes_.release();
-      bytes_.reset(static_cast<char*>(grown));
-      capacity_ = capacity;
-      return;
-    }
-    // As new does: the handler frees memory or ends the run; without one the
-    // process ends, as an uncaught failure of new would end it.
-    const std::new_handler handler = std::get_new_handler();
-    if (handler == nullptr) {
-      std::abort();
-    }
-    handler();
-  }
+  // Only the pages read into are ever touched.
+  void* grown = reallocOrFail(bytes_.get(), capacity);
+  [[maybe_unused]] char* moved = bytes_.release();
+  bytes_.reset(static_cast<char*>(grown));
+  capacity_ = capacity;
 }
 
 InputText::Read InputText::readFrom(std::FILE* file, std::size_t expectedSize, std::size_t limit) {

@@ -2,13 +2,13 @@
 // walks it line by line. Every cell of every table is a view into this text.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string_view>
-
-struct stat;
 
 class InputText {
  public:
@@ -46,9 +46,12 @@ class InputText {
   std::size_t capacity_ = 0;
   const char* mapped_ = nullptr;
   int descriptor_ = -1;  // of the mapped file
-  long long mappedSize_ = 0;
-  long long mappedTime_[2] = {0, 0};
+  struct stat seen_ {};  // what that file was as it was mapped
 };
+
+// Whether the file of descriptor is no longer what seen says it was: cut, grown,
+// written or replaced.
+bool fileChangedSince(int descriptor, const struct stat& seen);
 
 // For SIGBUS: when address lies in a mapped input whose file was cut, puts a page of
 // zero bytes there, so that the run reads on, and returns true. Async-signal-safe.
