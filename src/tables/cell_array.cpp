@@ -31,16 +31,17 @@ CellArray::~CellArray() {
 }
 
 void* reallocOrFail(void* block, std::size_t bytes) {
-  void* grown = std::realloc(block, bytes);
-  while (grown == nullptr) {
+  for (;;) {
+    // A failed realloc leaves block as it was, to be tried again.
+    if (void* grown = std::realloc(block, bytes)) {
+      return grown;
+    }
     const std::new_handler handler = std::get_new_handler();
     if (handler == nullptr) {
       throw std::bad_alloc();
     }
     handler();
-    grown = std::realloc(block, bytes);
   }
-  return grown;
 }
 
 void CellArray::reserve(std::size_t count) {
