@@ -92,11 +92,11 @@ void StepWarnings::warnOfStep(const JoinPlan& plan, const Table& right, std::ost
       return;
     }
   }
-  const std::size_t rightRows = right.rows.size();
+  const std::size_t rightRows = rowCount(right);
   if (plan.tables.size() == 1) {
     out << kWarning << escapedForConsole(plan.tables.front()->name) << " and "
         << escapedForConsole(right.name) << " share no column: every pairing, "
-        << plan.tables.front()->rows.size() << " x " << rightRows << " rows\n";
+        << rowCount(*plan.tables.front()) << " x " << rightRows << " rows\n";
   } else if (++crossSteps_ <= kLinesOfAKind) {
     out << kWarning << escapedForConsole(right.name)
         << " shares no column with the tables before it: each joined row is paired with its "
@@ -137,13 +137,18 @@ void StepWarnings::finish(std::ostream& out) const {
   out << std::flush;
 }
 
-void warnOfEmptyResult(const JoinPlan& plan, std::ostream& out) {
-  const std::size_t level = levelWhereRowsRunOut(plan);
+void warnOfEmptyResult(const JoinPlan& plan, std::size_t levelsWithRows, std::ostream& out) {
+  // An empty table is named before a step that matches nothing.
+  std::size_t level = 0;
+  while (level < plan.tables.size() && rowCount(*plan.tables[level]) != 0) {
+    ++level;
+  }
+  level = std::min(level, levelsWithRows);
   if (level == plan.tables.size()) {
     return;
   }
   const std::string name = escapedForConsole(plan.tables[level]->name);
-  if (plan.tables[level]->rows.empty()) {
+  if (rowCount(*plan.tables[level]) == 0) {
     out << kWarning << "the result has no rows: " << name << " has none\n";
   } else {
     out << kWarning << "the result has no rows: no row of " << name
@@ -249,8 +254,13 @@ void hintAtMissingTable(const std::string& name, const std::vector<Table>& table
   // A descriptor right after the last row of a table, without the blank line, is
   // read as one more row when it has as many cells.
   const std::string opening = name + "(";
+  RowList again;
   for (const Table& table : tables) {
-    for (const Row row : table.rows) {
+    if (table.rowsLeftInText) {
+      again = RowList(table.columns.size(), table.rowLines.data());
+      readRowsAgain(table.rowLines, again);
+    }
+    for (const Row row : table.rowsLeftInText ? again : table.rows) {
       std::size_t position = 0;
       if (row.size() != 0 && row[0].substr(0, opening.size()) == opening &&
           rowStart(text, row[0], position)) {

@@ -35,8 +35,9 @@ class StepWarnings {
   std::size_t tabKeys_ = 0;
 };
 
-// After a run whose result has no rows: the table at which the rows ran out.
-void warnOfEmptyResult(const JoinPlan& plan, std::ostream& out);
+// After a run whose result has no rows: the table at which the rows ran out,
+// given the number of levels at which the join made partial rows.
+void warnOfEmptyResult(const JoinPlan& plan, std::size_t levelsWithRows, std::ostream& out);
 
 // After "Incorrect header": a byte order mark or a blank line before the header.
 void hintAtHeader(std::string_view text, std::ostream& out);

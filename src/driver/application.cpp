@@ -13,6 +13,7 @@
 #include "driver/command_line.h"
 #include "driver/help.h"
 #include "driver/run_ending.h"
+#include "join/join_executor.h"
 #include "output/result_writer.h"
 #include "tables/table_parsing.h"
 #include "text/string_helpers.h"
@@ -103,7 +104,7 @@ void Application::reportStats() const {
     for (std::size_t i = 0; i < std::min(joinList.size(), kTablesShown); ++i) {
       const Table* table = tableLookup.find(joinList[i]);
       out << (i == 0 ? " " : ", ") << escapedForConsole(joinList[i]) << ' '
-          << (table == nullptr ? 0 : table->rows.size());
+          << (table == nullptr ? 0 : rowCount(*table));
     }
     out << (joinList.size() > kTablesShown ? ", ...\n" : "\n");
   }
@@ -168,7 +169,8 @@ bool Application::readHeader(std::ostream& messages) {
 
 RunStatus Application::readTables(std::ostream& messages, std::ostream& hints) {
   const TablesOutcome outcome =
-      ::readTables(inputText.view(), lines.position(), tables, messages, settings.parallelism);
+      ::readTables(inputText.view(), lines.position(), tables, messages, settings.parallelism,
+                   kMaxTableRows, tableLeftInText());
   switch (outcome.kind) {
     case TablesOutcome::kBadDescriptor:
       messages << "Error parsing tableDescriptor: " << outcome.descriptor << '\n';
@@ -228,29 +230,44 @@ int Application::joinChain() {
   return writeResult(result);
 }
 
+std::optional<std::string_view> Application::tableLeftInText() const {
+  // The first table is read row by row as it is joined, so it need not be held,
+  // unless the chain joins it again.
+  if (joinList.empty() || std::count(joinList.begin(), joinList.end(), joinList.front()) != 1) {
+    return std::nullopt;
+  }
+  return joinList.front();
+}
+
 int Application::writeResult(const JoinPlan& result) {
-  WriteProgress progress;
+  JoinProgress progress;
   if (settings.progress != nullptr) {
     settings.progress->watch(&output, resultOnly ? 0 : inputText.view().size(), &progress);
   }
   enter(ProgressLine::Stage::kWriting);
-  const WriteOutcome outcome =
-      writeJoinedTable(result, output, settings.parallelism, settings.joinWork, &progress);
+  ResultWriter writer(result, output);
+  writer.writeStart();
+  output.beginParts();
+  const JoinReport report = joinInParts(
+      result, writer.wanted(), settings.parallelism, settings.joinWork,
+      [&writer](std::size_t part, const PartRows& rows) { return writer.takePart(part, rows); },
+      &progress);
+  output.endParts();
   if (settings.progress != nullptr) {
     settings.progress->watch(nullptr, 0, nullptr);
   }
-  switch (outcome) {
-    case WriteOutcome::kWriteFailed:
-      console << "Can't write output file!\n" << std::flush;
-      return kOutputWriteFailed;
-    case WriteOutcome::kWorkLimitReached:
-      diagnostics << "prg: the join stopped at the work limit it was given\n" << std::flush;
-      return kJoinWorkLimitReached;
-    case WriteOutcome::kWritten:
-      break;
+  // A part stops early when its write fails or the work runs out; the output
+  // tells them apart.
+  if (!output.flush()) {
+    console << "Can't write output file!\n" << std::flush;
+    return kOutputWriteFailed;
+  }
+  if (report.workLimitReached) {
+    diagnostics << "prg: the join stopped at the work limit it was given\n" << std::flush;
+    return kJoinWorkLimitReached;
   }
   if (progress.rows.load() == 0) {
-    warnOfEmptyResult(result, diagnostics);
+    warnOfEmptyResult(result, report.levelsWithRows, diagnostics);
   }
   return kResultWritten;
 }

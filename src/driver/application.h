@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -99,6 +100,8 @@ class Application {
   // Reads every table after the header into tables; its messages go to messages,
   // hints on a refused line to hints.
   RunStatus readTables(std::ostream& messages, std::ostream& hints);
+  // The name of the table whose rows are left in the text when the tables are read.
+  std::optional<std::string_view> tableLeftInText() const;
   // The first table of that name, or null.
   const Table* findTable(const std::string& name) const;
   // Joins the tables of joinList from left to right and appends the result.

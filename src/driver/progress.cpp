@@ -72,7 +72,7 @@ ProgressLine::~ProgressLine() {
 }
 
 void ProgressLine::watch(const OutputFile* output, std::size_t copyBytes,
-                         const WriteProgress* writing) {
+                         const JoinProgress* writing) {
   copyBytes_.store(copyBytes, std::memory_order_relaxed);
   output_.store(output);
   writing_.store(writing);
@@ -135,7 +135,7 @@ void ProgressLine::draw() {
   const auto stage = static_cast<Stage>(stage_.load(std::memory_order_relaxed));
   std::string line = "\rprg: ";
   line += stageName(stage);
-  const WriteProgress* writing = writing_.load();
+  const JoinProgress* writing = writing_.load();
   const OutputFile* output = output_.load();
   if (stage == Stage::kWriting && writing != nullptr && output != nullptr) {
     const auto now = std::chrono::steady_clock::now();

@@ -35,7 +35,7 @@ class ProgressLine {
   void enter(Stage stage) { stage_.store(static_cast<int>(stage), std::memory_order_relaxed); }
   // What the writing stage reports: the output's bytes beyond the copy of the
   // input, and the rows written.
-  void watch(const OutputFile* output, std::size_t copyBytes, const WriteProgress* writing);
+  void watch(const OutputFile* output, std::size_t copyBytes, const JoinProgress* writing);
 
   // Hands bytes of a message to target, with the line cleared first.
   void passMessage(std::string_view bytes, std::streambuf& target);
@@ -50,7 +50,7 @@ class ProgressLine {
   std::chrono::milliseconds redrawEvery_;
   std::atomic<int> stage_{0};
   std::atomic<const OutputFile*> output_{nullptr};
-  std::atomic<const WriteProgress*> writing_{nullptr};
+  std::atomic<const JoinProgress*> writing_{nullptr};
   std::atomic<std::size_t> copyBytes_{0};
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point writingSince_{};

@@ -39,6 +39,7 @@ bool JoinWorkBudget::draw(std::size_t count) {
   do {
     if (left < count) {
       left_.store(0, std::memory_order_relaxed);
+      exhausted_.store(true, std::memory_order_relaxed);
       return false;
     }
   } while (!left_.compare_exchange_weak(left, left - count, std::memory_order_relaxed));
@@ -60,8 +61,9 @@ class Enumerator {
       : plan_(plan),
         sink_(sink),
         budget_(budget),
+        first_(first.rows != nullptr ? *first.rows : plan.tables.front()->rows),
         firstRow_(first.begin),
-        firstEnd_(std::min(first.end, plan.tables.front()->rows.size())),
+        firstEnd_(std::min(first.end, first_.size())),
         chunkRows_(chunkRowsFor(plan.tables.size())),
         levels_(plan.tables.size()),
         resume_(plan.tables.size()),
@@ -83,8 +85,9 @@ class Enumerator {
     std::size_t level = 0;
     while (fillFirstLevel()) {
       for (;;) {
+        levelsWithRows_ = std::max(levelsWithRows_, level + 1);
         if (level == last) {
-          if (!sink_(JoinedChunk(levels_))) {
+          if (!sink_(JoinedChunk(levels_, first_))) {
             return false;
           }
           clear(level);
@@ -111,6 +114,8 @@ class Enumerator {
     }
     return true;
   }
+
+  std::size_t levelsWithRows() const { return levelsWithRows_; }
 
  private:
   // The levels share one budget of partial rows, so that a long chain holds no
@@ -170,13 +175,17 @@ class Enumerator {
     return levels_[sourceLevel].rows[e];
   }
 
+  const RowList& rowsAt(std::size_t level) const {
+    return level == 0 ? first_ : plan_.tables[level]->rows;
+  }
+
   Cells keyOf(std::size_t stepNumber, std::size_t from, std::uint32_t e) {
     const JoinStep& step = plan_.steps[stepNumber];
     key_.clear();
     for (std::size_t k = 0; k < step.leftKeys.size(); ++k) {
       const ColumnSource source = step.leftKeys[k];
       const std::uint32_t row = rowAt(from, e, source.level);
-      key_.push_back(plan_.tables[source.level]->rows[row][source.column]);
+      key_.push_back(rowsAt(source.level)[row][source.column]);
     }
     return key_;
   }
@@ -187,11 +196,11 @@ class Enumerator {
   // be hashed.
   void prefetchKeyCells(std::size_t stepNumber, std::size_t from, std::uint32_t e) const {
     const ColumnSource source = plan_.steps[stepNumber].leftKeys.front();
-    __builtin_prefetch(plan_.tables[source.level]->rows[rowAt(from, e, source.level)].storage());
+    __builtin_prefetch(rowsAt(source.level)[rowAt(from, e, source.level)].storage());
   }
   void prefetchKeyText(std::size_t stepNumber, std::size_t from, std::uint32_t e) const {
     const ColumnSource source = plan_.steps[stepNumber].leftKeys.front();
-    const Row row = plan_.tables[source.level]->rows[rowAt(from, e, source.level)];
+    const Row row = rowsAt(source.level)[rowAt(from, e, source.level)];
     __builtin_prefetch(row[source.column].data());
   }
 
@@ -259,6 +268,7 @@ class Enumerator {
   const JoinPlan& plan_;
   const JoinedChunkSink& sink_;
   JoinWorkBudget& budget_;
+  const RowList& first_;
   std::size_t firstRow_;
   std::size_t firstEnd_;
   std::size_t chunkRows_;
@@ -267,35 +277,18 @@ class Enumerator {
   std::vector<bool> rowsKept_;
   std::vector<std::string_view> key_;
   RowIndex::ProbeRing probes_{};
+  std::size_t levelsWithRows_ = 0;
 };
 
 }  // namespace
 
 bool forEachJoinedChunk(const JoinPlan& plan, const std::vector<LevelPositions>& wanted,
-                        const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget& budget) {
+                        const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget& budget,
+                        std::size_t* levelsWithRows) {
   Enumerator enumerator(plan, wanted, sink, first, budget);
-  return enumerator.run();
-}
-
-std::size_t levelWhereRowsRunOut(const JoinPlan& plan) {
-  for (std::size_t level = 0; level < plan.tables.size(); ++level) {
-    if (plan.tables[level]->rows.empty()) {
-      return level;
-    }
+  const bool complete = enumerator.run();
+  if (levelsWithRows != nullptr) {
+    *levelsWithRows = std::max(*levelsWithRows, enumerator.levelsWithRows());
   }
-  // A plan of the tables up to a step finds no first row once the rows ran out.
-  for (std::size_t steps = 1; steps <= plan.steps.size(); ++steps) {
-    JoinPlan prefix = plan;
-    prefix.tables.resize(steps + 1);
-    prefix.steps.resize(steps);
-    std::erase_if(prefix.sources, [steps](ColumnSource s) { return s.level > steps; });
-    const std::vector<LevelPositions> wanted(prefix.tables.size(), LevelPositions::kNone);
-    JoinWorkBudget unlimited{JoinWorkLimit{}};
-    const bool none = forEachJoinedChunk(
-        prefix, wanted, [](const JoinedChunk&) { return false; }, FirstRows{}, unlimited);
-    if (none) {
-      return steps;
-    }
-  }
-  return plan.tables.size();
+  return complete;
 }

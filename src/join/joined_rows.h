@@ -32,7 +32,8 @@ enum class LevelPositions : unsigned char {
 // A chunk of joined rows, borrowed for the length of a sink call.
 class JoinedChunk {
  public:
-  explicit JoinedChunk(const std::vector<ChunkLevel>& levels) : levels_(levels) {}
+  JoinedChunk(const std::vector<ChunkLevel>& levels, const RowList& firstRows)
+      : levels_(levels), firstRows_(firstRows) {}
 
   std::size_t size() const {
     return levels_.back().parents.empty() ? levels_.back().rows.size()
@@ -42,9 +43,13 @@ class JoinedChunk {
   // chunk, in order, in positions[level]; one walk up the levels fills them all.
   void positionsByLevel(const std::vector<LevelPositions>& wanted,
                         std::vector<std::vector<std::uint64_t>>& positions) const;
+  // The rows that the positions at level 0 count in: the first table's, or those
+  // of its lines that were read again for this chunk.
+  const RowList& firstRows() const { return firstRows_; }
 
  private:
   const std::vector<ChunkLevel>& levels_;
+  const RowList& firstRows_;
 };
 
 // Receives each chunk in order; returning false stops the enumeration.
@@ -62,24 +67,26 @@ class JoinWorkBudget {
   explicit JoinWorkBudget(JoinWorkLimit limit) : left_(limit.partialRows) {}
   // False when fewer than count partial rows were left.
   bool draw(std::size_t count);
+  bool exhausted() const { return exhausted_.load(std::memory_order_relaxed); }
 
  private:
   std::atomic<std::size_t> left_;
+  std::atomic<bool> exhausted_{false};
 };
 
-// A stretch of the first table's rows.
+// A stretch of the rows of the first table: of its own rows, or of rows read
+// again from its lines (then rows points to them).
 struct FirstRows {
   std::size_t begin = 0;
   std::size_t end = std::numeric_limits<std::size_t>::max();
+  const RowList* rows = nullptr;
 };
 
 // Hands every joined row of plan that extends a row of first to sink, a chunk at a
 // time, with the positions that wanted names for each level. False when sink
-// stopped it or the budget ran out before the last row.
+// stopped it or the budget ran out before the last row. When levelsWithRows is
+// given, it is raised to the number of levels, from the first, at which a partial
+// row was made: the level where a plan without rows runs out of them.
 bool forEachJoinedChunk(const JoinPlan& plan, const std::vector<LevelPositions>& wanted,
-                        const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget& budget);
-
-// The level at which a plan without joined rows runs out of them: the first table
-// that has no row, or else the first step whose table matches none of the rows
-// joined before it. The number of levels when the plan has a joined row.
-std::size_t levelWhereRowsRunOut(const JoinPlan& plan);
+                        const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget& budget,
+                        std::size_t* levelsWithRows = nullptr);

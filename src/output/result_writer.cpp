@@ -8,7 +8,8 @@
 #include "output/csv.h"
 #include "text/cell_format.h"
 
-namespace {
+// Outside this file only the layout's name is known.
+namespace rendering {
 
 // Copies count bytes, N <= count <= 2N, as two overlapping blocks of N.
 template <std::size_t N>
@@ -43,20 +44,21 @@ inline void copyBytes(char* to, const char* from, std::size_t count) {
 // its index, next to the key that found them, and copied from there.
 class LevelCells {
  public:
-  LevelCells(std::size_t level, const Table& table, const RowIndex* index, CellFormat format)
-      : level_(level), table_(&table), index_(index), format_(format) {}
+  LevelCells(std::size_t level, const RowIndex* index, CellFormat format)
+      : level_(level), index_(index), format_(format) {}
 
   void addColumn(std::size_t column) { columns_.push_back(column); }
   std::size_t level() const { return level_; }
   // Whether positions are places of renderings rather than rows.
   bool rendered() const { return index_ != nullptr; }
 
-  // The bytes this level adds for the row at position.
-  std::size_t length(std::uint64_t position) const {
+  // The bytes this level adds for the row at position; a level without an index
+  // finds its rows in firstRows.
+  std::size_t length(std::uint64_t position, const RowList& firstRows) const {
     if (rendered()) {
       return index_->rendering(position).size();
     }
-    const Row cells = table_->rows[position];
+    const Row cells = firstRows[position];
     std::size_t total = columns_.size() - 1;
     for (std::size_t column : columns_) {
       total += formattedLength(cells[column], format_);
@@ -65,13 +67,13 @@ class LevelCells {
   }
 
   // Writes those bytes at to; returns the end.
-  char* write(char* to, std::uint64_t position) const {
+  char* write(char* to, std::uint64_t position, const RowList& firstRows) const {
     if (rendered()) {
       const std::string_view bytes = index_->rendering(position);
       copyBytes(to, bytes.data(), bytes.size());
       return to + bytes.size();
     }
-    const Row cells = table_->rows[position];
+    const Row cells = firstRows[position];
     for (std::size_t i = 0; i < columns_.size(); ++i) {
       if (i != 0) {
         *to++ = ',';
@@ -87,12 +89,12 @@ class LevelCells {
     return to;
   }
 
-  void writeTo(OutputPart& out, std::uint64_t position) const {
+  void writeTo(OutputPart& out, std::uint64_t position, const RowList& firstRows) const {
     if (rendered()) {
       out.write(index_->rendering(position));
       return;
     }
-    const Row cells = table_->rows[position];
+    const Row cells = firstRows[position];
     for (std::size_t i = 0; i < columns_.size(); ++i) {
       if (i != 0) {
         out.put(',');
@@ -110,7 +112,6 @@ class LevelCells {
 
  private:
   std::size_t level_;
-  const Table* table_;
   const RowIndex* index_;  // of the step that joins this level's table; none at level 0
   CellFormat format_;
   std::vector<std::size_t> columns_;
@@ -127,7 +128,7 @@ class RowLayout {
       if (levels_.empty() || levels_.back().level() != source.level) {
         const RowIndex* index =
             source.level == 0 ? nullptr : plan.steps[source.level - 1].index.get();
-        levels_.emplace_back(source.level, *plan.tables[source.level], index, plan.cellFormat);
+        levels_.emplace_back(source.level, index, plan.cellFormat);
         wanted_[source.level] =
             index == nullptr ? LevelPositions::kRows : LevelPositions::kRenderings;
       }
@@ -177,6 +178,7 @@ class ChunkWriter {
   // False once the output has failed.
   bool write(const JoinedChunk& chunk) {
     chunk.positionsByLevel(layout_.wanted(), positions_);
+    const RowList& firstRows = chunk.firstRows();
     const std::vector<LevelCells>& levels = layout_.levels();
     for (std::size_t i = 0; i < chunk.size(); ++i) {
       // The commas between levels and the line end.
@@ -184,13 +186,13 @@ class ChunkWriter {
       for (std::size_t l = 0; l < levels.size(); ++l) {
         const std::uint64_t row = positions_[levels[l].level()][i];
         if (layout_.remembered(l)) {
-          length += remember(l, row).size();
+          length += remember(l, row, firstRows).size();
           continue;
         }
-        length += levels[l].length(row);
+        length += levels[l].length(row, firstRows);
       }
       if (length > OutputBuffer::kCapacity) {
-        writeLongRow(i);
+        writeLongRow(i, firstRows);
         continue;
       }
       if (length == layout_.lineEnd().size() && layout_.quotesEmptyRow()) {
@@ -210,7 +212,7 @@ class ChunkWriter {
           to += bytes.size();
           continue;
         }
-        to = levels[l].write(to, positions_[levels[l].level()][i]);
+        to = levels[l].write(to, positions_[levels[l].level()][i], firstRows);
       }
       for (const char byte : layout_.lineEnd()) {
         *to++ = byte;
@@ -228,25 +230,25 @@ class ChunkWriter {
   };
 
   // The bytes of that level for row, rendered again only when the row changes.
-  const std::string& remember(std::size_t l, std::uint64_t row) {
+  const std::string& remember(std::size_t l, std::uint64_t row, const RowList& firstRows) {
     Remembered& last = last_[l];
     if (!last.valid || last.row != row) {
       const LevelCells& level = layout_.levels()[l];
-      last.bytes.resize(level.length(row));
-      level.write(last.bytes.data(), row);
+      last.bytes.resize(level.length(row, firstRows));
+      level.write(last.bytes.data(), row, firstRows);
       last.row = row;
       last.valid = true;
     }
     return last.bytes;
   }
 
-  void writeLongRow(std::size_t i) {
+  void writeLongRow(std::size_t i, const RowList& firstRows) {
     const std::vector<LevelCells>& levels = layout_.levels();
     for (std::size_t l = 0; l < levels.size(); ++l) {
       if (l != 0) {
         out_.put(',');
       }
-      levels[l].writeTo(out_, positions_[levels[l].level()][i]);
+      levels[l].writeTo(out_, positions_[levels[l].level()][i], firstRows);
     }
     out_.write(layout_.lineEnd());
   }
@@ -257,14 +259,10 @@ class ChunkWriter {
   std::vector<std::vector<std::uint64_t>> positions_;
 };
 
-std::size_t rowsPerPart(std::size_t firstRows, Parallelism parallelism) {
-  if (parallelism.pieceRows != 0) {
-    return parallelism.pieceRows;
-  }
-  return std::clamp<std::size_t>(firstRows / (8 * parallelism.threads), 1024, 65536);
-}
+}  // namespace rendering
 
-}  // namespace
+using rendering::ChunkWriter;
+using rendering::RowLayout;
 
 void writeTableStart(OutputFile& out, std::string_view name, std::span<const std::string> columns) {
   out.write("\n\n");
@@ -290,53 +288,25 @@ void writeCsvHeader(OutputFile& out, std::span<const std::string> columns) {
   out.write(record);
 }
 
-WriteOutcome writeJoinedTable(const JoinPlan& plan, OutputFile& out, Parallelism parallelism,
-                              JoinWorkLimit limit, WriteProgress* progress) {
-  if (plan.cellFormat == CellFormat::kCsv) {
-    writeCsvHeader(out, plan.columns);
+ResultWriter::ResultWriter(const JoinPlan& plan, OutputFile& out)
+    : plan_(plan), out_(out), layout_(std::make_unique<RowLayout>(plan)) {}
+
+ResultWriter::~ResultWriter() = default;
+
+void ResultWriter::writeStart() {
+  if (plan_.cellFormat == CellFormat::kCsv) {
+    writeCsvHeader(out_, plan_.columns);
   } else {
-    writeTableStart(out, plan.name, plan.columns);
+    writeTableStart(out_, plan_.name, plan_.columns);
   }
-  const RowLayout layout(plan);
-  const std::size_t firstRows = plan.tables.front()->rows.size();
-  const std::size_t partRows = rowsPerPart(firstRows, parallelism);
-  const std::size_t parts = (firstRows + partRows - 1) / partRows;
-  JoinWorkBudget budget(limit);
-  std::atomic<std::size_t> nextPart{0};
-  std::atomic<bool> stopped{false};
-  WriteProgress unwatched;
-  WriteProgress& watched = progress != nullptr ? *progress : unwatched;
-  watched.firstRows = firstRows;
-  out.beginParts();
-  runOnThreads(std::min<std::size_t>(parallelism.threads, std::max<std::size_t>(parts, 1)),
-               [&](unsigned) {
-                 for (std::size_t part = nextPart++; part < parts; part = nextPart++) {
-                   OutputPart output(out, part);
-                   if (stopped) {
-                     continue;
-                   }
-                   ChunkWriter writer(layout, output);
-                   const FirstRows rows{part * partRows, (part + 1) * partRows};
-                   const bool complete = forEachJoinedChunk(
-                       plan, layout.wanted(),
-                       [&writer, &watched](const JoinedChunk& chunk) {
-                         watched.rows.fetch_add(chunk.size(), std::memory_order_relaxed);
-                         return writer.write(chunk);
-                       },
-                       rows, budget);
-                   if (!complete) {
-                     stopped = true;
-                   }
-                   watched.firstRowsDone.fetch_add(
-                       std::min(partRows, firstRows - std::min(firstRows, part * partRows)),
-                       std::memory_order_relaxed);
-                 }
-               });
-  out.endParts();
-  // A chunk stops early when its write fails or the work runs out; only the
-  // output tells them apart.
-  if (!out.flush()) {
-    return WriteOutcome::kWriteFailed;
-  }
-  return stopped ? WriteOutcome::kWorkLimitReached : WriteOutcome::kWritten;
+}
+
+const std::vector<LevelPositions>& ResultWriter::wanted() const {
+  return layout_->wanted();
+}
+
+bool ResultWriter::takePart(std::size_t part, const PartRows& rows) {
+  OutputPart output(out_, part);
+  ChunkWriter writer(*layout_, output);
+  return rows([&writer](const JoinedChunk& chunk) { return writer.write(chunk); });
 }

@@ -42,6 +42,7 @@ class CellArray {
     return at;
   }
   void reserve(std::size_t count);
+  void clear() { size_ = 0; }
 
  private:
   void grow(std::size_t atLeast);

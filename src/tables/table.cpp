@@ -36,14 +36,10 @@ void RowList::append(const RowList& other) {
   }
 }
 
-std::uint64_t* RowList::placeFor(const RowList& other) {
-  assert(other.width_ == width_);
-  if (!anchored_ || !other.anchored_ || other.anchor_ != anchor_ || !other.spilled_.empty()) {
-    return nullptr;
-  }
-  std::uint64_t* const at = cells_.extendInPlace(other.cells_.size());
+std::uint64_t* RowList::placeFor(std::size_t rows) {
+  std::uint64_t* const at = cells_.extendInPlace(rows * width_);
   if (at != nullptr) {
-    count_ += other.count_;
+    count_ += rows;
   }
   return at;
 }

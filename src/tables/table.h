@@ -107,10 +107,29 @@ class RowList {
   void push_back(Cells row);
   // Appends the rows of other, which has the same width.
   void append(const RowList& other);
-  // Counts the rows of other in and returns where their cells go, for the caller
-  // to copy them there (from cellData()) before any is read; null when they can't
-  // be copied whole (other text, cells kept aside, no room reserved): append then.
-  std::uint64_t* placeFor(const RowList& other);
+  // Forgets every row and keeps the memory, for lists filled again and again.
+  void clear() {
+    count_ = 0;
+    cells_.clear();
+    spilled_.clear();
+  }
+  // Counts rows more rows in and returns where their cells go, for the caller to
+  // store them there (with tryStore, or store) before any is read; null when no
+  // room is reserved for them.
+  std::uint64_t* placeFor(std::size_t rows);
+  // Stores cell at a place placeFor gave, from any thread; false when the cell
+  // must be kept aside, which only store does.
+  bool tryStore(std::uint64_t* at, std::string_view cell) const {
+    const auto address = reinterpret_cast<std::uintptr_t>(cell.data());
+    if (!anchored_ || address < anchor_ || address - anchor_ >= kMaxDistance ||
+        cell.size() >= kLengthMask) {
+      return false;
+    }
+    *at = (static_cast<std::uint64_t>(address - anchor_) << kLengthBits) | cell.size();
+    return true;
+  }
+  // The same, on one thread at a time, for any cell.
+  void store(std::uint64_t* at, std::string_view cell) { *at = encode(cell); }
   const std::uint64_t* cellData() const { return cells_.data(); }
   std::size_t cellCount() const { return cells_.size(); }
   void reserve(std::size_t rows) { cells_.reserve(rows * width_); }
@@ -147,7 +166,18 @@ struct Table {
   std::string name;
   std::vector<std::string> columns;  // full column descriptors such as "id int"
   RowList rows;                      // every row has one cell per column
+  // A table can be read once and then left in the text, its rows parsed again
+  // where they are wanted, so that the largest table of a run need not be held:
+  // its data lines, one row each, and their number. rows then stays empty.
+  bool rowsLeftInText = false;
+  std::string_view rowLines;
+  std::size_t rowsInText = 0;
 };
+
+// The rows of table, kept or left in the text.
+inline std::size_t rowCount(const Table& table) {
+  return table.rowsLeftInText ? table.rowsInText : table.rows.size();
+}
 
 // A table with the given columns and no rows yet.
 Table makeTable(std::string name, std::vector<std::string> columns);

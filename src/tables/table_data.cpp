@@ -20,7 +20,7 @@ bool readTableData(LineReader& lines, Table& table, std::ostream& console, std::
       console << "Wrong number of columns in line: " << line << '\n';
       return false;
     }
-    if (table.rows.size() == maxRows) {
+    if (rowCount(table) == maxRows) {
       console << "Too many rows in table: " << table.name << " (at most " << maxRows << ")\n";
       return false;
     }
@@ -30,4 +30,18 @@ bool readTableData(LineReader& lines, Table& table, std::ostream& console, std::
     table.rows.push_back(fields);
   }
   return true;
+}
+
+void readRowsAgain(std::string_view lines, RowList& rows) {
+  rows.clear();
+  std::vector<std::string_view> fields;
+  LineReader reader(lines);
+  std::string_view line;
+  while (reader.next(line)) {
+    splitInto(trimmedView(line), ',', fields);
+    for (std::string_view& field : fields) {
+      field = trimmedView(field);
+    }
+    rows.push_back(fields);
+  }
 }

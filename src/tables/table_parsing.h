@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -16,6 +17,10 @@
 // Reads the first line as "join(A, B, ...)" (spaces anywhere ignored) into joinList.
 // On failure writes "Incorrect header" (no line end) and leaves joinList empty.
 bool readHeader(LineReader& lines, std::vector<std::string>& joinList, std::ostream& console);
+
+// Parses lines that were read once already, every one a row, into rows (emptied
+// first; its memory is kept for the next lines).
+void readRowsAgain(std::string_view lines, RowList& rows);
 
 // Appends one table made from a trimmed descriptor line such as "T(id int, name)".
 // The table is appended even when the line is refused; nothing is written.
@@ -55,7 +60,9 @@ struct TablesOutcome {
 // cut at line ends into pieces that are parsed on several threads and then put
 // together; the outcome, and the diagnostic lines of a refused data line, which
 // are written to console, are those of one pass from the start: the first failure
-// in the file ends the reading.
+// in the file ends the reading. The tables named leftInText are checked but their
+// rows are left in the text (see Table).
 TablesOutcome readTables(std::string_view text, std::size_t start, std::vector<Table>& tables,
                          std::ostream& console, Parallelism parallelism,
-                         std::size_t maxRows = kMaxTableRows);
+                         std::size_t maxRows = kMaxTableRows,
+                         std::optional<std::string_view> leftInText = std::nullopt);

@@ -43,21 +43,32 @@ struct Failure {
   std::size_t table = kNone;  // in the piece's tables; kNone: the continued table
 };
 
+// The continued rows are parsed into their place by several threads at once, a
+// stretch of this many rows each.
+constexpr std::size_t kRowsAStretch = std::size_t{1} << 16;
+
 struct Piece {
   std::size_t begin = 0;
   std::size_t end = 0;
   std::vector<Table> tables;  // opened in this piece
-  RowList continued;          // rows at the start that continue an earlier table
+  // Rows at the start that continue an earlier table, with the field count they
+  // share: only checked here, and parsed once it is known where they go.
   std::size_t continuedWidth = kNone;
-  std::size_t continuedLine = 0;
+  std::size_t continuedEnd = 0;  // they start at begin
+  std::size_t continuedRows = 0;
+  std::vector<std::size_t> stretchStarts;  // of every kRowsAStretch-th of them
   Failure failure;
 };
 
 class PieceParser {
  public:
   PieceParser(std::string_view text, std::size_t start, std::size_t maxRows,
-              std::atomic<std::size_t>& firstFailed)
-      : text_(text), start_(start), maxRows_(maxRows), firstFailed_(firstFailed) {}
+              std::optional<std::string_view> leftInText, std::atomic<std::size_t>& firstFailed)
+      : text_(text),
+        start_(start),
+        maxRows_(maxRows),
+        leftInText_(leftInText),
+        firstFailed_(firstFailed) {}
 
   void parse(Piece& piece, std::size_t number) {
     LineReader lines(text_.substr(0, piece.end), piece.begin);
@@ -83,33 +94,55 @@ class PieceParser {
         }
         table = &piece.tables.back();
         table->rows = RowList(table->columns.size(), text_.data());
+        if (table->name == leftInText_) {
+          table->rowsLeftInText = true;
+          table->rowLines = text_.substr(lines.position(), 0);
+        }
         continue;
       }
       splitInto(trimmed, ',', fields_);
-      if (table == nullptr && piece.continuedWidth == kNone) {
-        piece.continuedWidth = fields_.size();
-        piece.continuedLine = position;
-        piece.continued = RowList(fields_.size(), text_.data());
+      if (table == nullptr) {
+        if (piece.continuedWidth == kNone) {
+          piece.continuedWidth = fields_.size();
+        }
+        if (fields_.size() != piece.continuedWidth) {
+          fail(piece, number, Failure{Failure::kFieldCount, position, kNone});
+          return;
+        }
+        if (piece.continuedRows % kRowsAStretch == 0) {
+          piece.stretchStarts.push_back(position);
+        }
+        ++piece.continuedRows;
+        piece.continuedEnd = lines.position();
+        continue;
       }
-      RowList& rows = table != nullptr ? table->rows : piece.continued;
-      const std::size_t width = table != nullptr ? table->columns.size() : piece.continuedWidth;
-      const std::size_t tableNumber = table != nullptr ? piece.tables.size() - 1 : kNone;
-      if (fields_.size() != width) {
+      const std::size_t tableNumber = piece.tables.size() - 1;
+      if (fields_.size() != table->columns.size()) {
         fail(piece, number, Failure{Failure::kFieldCount, position, tableNumber});
         return;
       }
-      if (table != nullptr && rows.size() == maxRows_) {
+      if (rowCount(*table) == maxRows_) {
         fail(piece, number, Failure{Failure::kTooManyRows, position, tableNumber});
         return;
+      }
+      if (table->rowsLeftInText) {
+        ++table->rowsInText;
+        table->rowLines = extendedTo(table->rowLines, lines.position());
+        continue;
       }
       for (std::string_view& field : fields_) {
         field = trimmedView(field);
       }
-      rows.push_back(fields_);
+      table->rows.push_back(fields_);
     }
   }
 
  private:
+  std::string_view extendedTo(std::string_view lines, std::size_t end) const {
+    const auto begin = static_cast<std::size_t>(lines.data() - text_.data());
+    return text_.substr(begin, end - begin);
+  }
+
   void fail(Piece& piece, std::size_t number, Failure failure) {
     piece.failure = failure;
     std::size_t known = firstFailed_.load();
@@ -120,6 +153,7 @@ class PieceParser {
   std::string_view text_;
   std::size_t start_;
   std::size_t maxRows_;
+  std::optional<std::string_view> leftInText_;
   std::atomic<std::size_t>& firstFailed_;
   std::vector<std::string_view> fields_;
   std::size_t linesSinceCheck_ = 0;
@@ -150,23 +184,32 @@ std::vector<Piece> cutIntoPieces(std::string_view text, std::size_t start,
   return pieces;
 }
 
-// The rows each table will hold once the pieces are put together, so that each
-// gets its memory once, at its final size.
+// The rows each kept table will hold once the pieces are put together, so that
+// each gets its memory once, at its final size.
 void reserveFinalSizes(std::vector<Piece>& pieces) {
   Table* open = nullptr;
   std::size_t rows = 0;
+  const auto reserve = [&] {
+    if (open != nullptr && !open->rowsLeftInText) {
+      open->rows.reserve(rows);
+    }
+  };
   for (Piece& piece : pieces) {
-    rows += piece.continued.size();
+    rows += piece.continuedRows;
     for (Table& table : piece.tables) {
-      if (open != nullptr) {
-        open->rows.reserve(rows);
-      }
+      reserve();
       open = &table;
       rows = table.rows.size();
     }
   }
-  if (open != nullptr) {
-    open->rows.reserve(rows);
+  reserve();
+}
+
+// Cuts a data line into its trimmed fields.
+void readFields(std::string_view line, std::vector<std::string_view>& fields) {
+  splitInto(trimmedView(line), ',', fields);
+  for (std::string_view& field : fields) {
+    field = trimmedView(field);
   }
 }
 
@@ -176,57 +219,34 @@ class Assembler {
             std::size_t maxRows)
       : text_(text), tables_(tables), console_(console), maxRows_(maxRows) {}
 
-  // Copies the rows that add left to be copied, on threads; their tables can be
-  // read once this has returned. A reading of a refused line may grow a table,
-  // which would move its cells, so it comes after this.
-  void copyRows(unsigned threads) {
-    // Stretches of about 4 MiB, so that the threads share the work evenly.
-    constexpr std::size_t kStretch = std::size_t{1} << 19;
-    std::vector<Copy> stretches;
-    for (const Copy& copy : copies_) {
-      for (std::size_t at = 0; at < copy.count; at += kStretch) {
-        stretches.push_back(
-            Copy{copy.to + at, copy.from + at, std::min(kStretch, copy.count - at)});
-      }
-    }
+  // Parses the continued rows into the places kept for them, on threads; their
+  // tables can be read once this has returned. A reading of a refused line may
+  // grow a table, which would move its cells, so it comes after this.
+  void parseIntoPlace(unsigned threads) {
     std::atomic<std::size_t> next{0};
-    runOnThreads(static_cast<unsigned>(std::min<std::size_t>(threads, stretches.size())),
+    runOnThreads(static_cast<unsigned>(std::min<std::size_t>(threads, stretches_.size())),
                  [&](unsigned) {
-                   for (std::size_t i = next++; i < stretches.size(); i = next++) {
-                     std::memcpy(stretches[i].to, stretches[i].from,
-                                 stretches[i].count * sizeof(std::uint64_t));
+                   std::vector<std::string_view> fields;
+                   for (std::size_t i = next++; i < stretches_.size(); i = next++) {
+                     stretches_[i].complete = parseStretch(stretches_[i], fields, false);
                    }
                  });
-    copies_.clear();
-    copied_.clear();
+    // A cell that must be kept aside is kept by its list, on one thread.
+    std::vector<std::string_view> fields;
+    for (Stretch& stretch : stretches_) {
+      if (!stretch.complete) {
+        parseStretch(stretch, fields, true);
+      }
+    }
+    stretches_.clear();
   }
 
   // Adds one piece's tables and rows; false once the reading has ended at a failure.
   bool add(Piece& piece, TablesOutcome& outcome) {
     const std::size_t firstTable = tables_.size();
-    if (piece.continuedWidth != kNone && !tables_.empty()) {
-      Table& table = tables_.back();
-      if (piece.continuedWidth != table.columns.size()) {
-        copyRows(1);
-        return failData(table, piece.continuedLine, outcome, maxRows_);
-      }
-      const std::size_t room = maxRows_ - table.rows.size();
-      if (piece.continued.size() > room) {
-        copyRows(1);
-        for (std::size_t r = 0; r < room; ++r) {
-          const Row row = piece.continued[r];
-          const std::vector<std::string_view> cells(row.begin(), row.end());
-          table.rows.push_back(cells);
-        }
-        return failData(table, lineAfter(piece.continuedLine, room), outcome, maxRows_);
-      }
-      if (std::uint64_t* to = table.rows.placeFor(piece.continued)) {
-        copies_.push_back(Copy{to, piece.continued.cellData(), piece.continued.cellCount()});
-        copied_.push_back(std::move(piece.continued));
-      } else {
-        table.rows.append(piece.continued);
-      }
-      piece.continued = RowList();
+    if (piece.continuedWidth != kNone && !tables_.empty() &&
+        !addContinuedRows(piece, tables_.back(), outcome)) {
+      return false;
     }
     for (Table& table : piece.tables) {
       tables_.push_back(std::move(table));
@@ -242,16 +262,85 @@ class Assembler {
         return false;
       case Failure::kFieldCount:
       case Failure::kTooManyRows: {
-        copyRows(1);
         Table& table =
             failure.table == kNone ? tables_.back() : tables_[firstTable + failure.table];
-        return failData(table, failure.line, outcome, maxRows_);
+        return failData(table, failure.line, outcome);
       }
     }
     return true;
   }
 
  private:
+  // Rows of a piece to parse into a table's reserved cells: taken together, on
+  // every thread, once all are placed.
+  struct Stretch {
+    RowList* rows;
+    std::uint64_t* to;
+    std::string_view lines;
+    bool complete = false;
+  };
+
+  bool addContinuedRows(const Piece& piece, Table& table, TablesOutcome& outcome) {
+    if (piece.continuedWidth != table.columns.size()) {
+      return failData(table, piece.begin, outcome);
+    }
+    const std::string_view lines = text_.substr(piece.begin, piece.continuedEnd - piece.begin);
+    const std::size_t room = maxRows_ - rowCount(table);
+    if (piece.continuedRows > room) {
+      const std::size_t refused = lineAfter(piece.begin, room);
+      if (table.rowsLeftInText) {
+        table.rowsInText += room;
+      } else {
+        parseIntoPlace(1);
+        LineReader rows(text_.substr(0, refused), piece.begin);
+        readTableData(rows, table, console_, maxRows_);
+      }
+      return failData(table, refused, outcome);
+    }
+    if (table.rowsLeftInText) {
+      const auto begin = static_cast<std::size_t>(table.rowLines.data() - text_.data());
+      table.rowLines = text_.substr(begin, piece.continuedEnd - begin);
+      table.rowsInText += piece.continuedRows;
+      return true;
+    }
+    std::uint64_t* to = table.rows.placeFor(piece.continuedRows);
+    if (to == nullptr) {
+      parseIntoPlace(1);
+      LineReader rows(lines);
+      readTableData(rows, table, console_, maxRows_);
+      return true;
+    }
+    const std::size_t width = table.columns.size();
+    for (std::size_t i = 0; i < piece.stretchStarts.size(); ++i) {
+      const std::size_t begin = piece.stretchStarts[i];
+      const std::size_t end =
+          i + 1 < piece.stretchStarts.size() ? piece.stretchStarts[i + 1] : piece.continuedEnd;
+      stretches_.push_back(
+          Stretch{&table.rows, to + i * kRowsAStretch * width, text_.substr(begin, end - begin)});
+    }
+    return true;
+  }
+
+  // False when a cell had to be kept aside and anywhere was not given.
+  static bool parseStretch(const Stretch& stretch, std::vector<std::string_view>& fields,
+                           bool anywhere) {
+    std::uint64_t* to = stretch.to;
+    LineReader lines(stretch.lines);
+    std::string_view line;
+    while (lines.next(line)) {
+      readFields(line, fields);
+      for (const std::string_view field : fields) {
+        if (anywhere) {
+          stretch.rows->store(to, field);
+        } else if (!stretch.rows->tryStore(to, field)) {
+          return false;
+        }
+        ++to;
+      }
+    }
+    return true;
+  }
+
   std::string_view lineAt(std::size_t position) const {
     LineReader lines(text_, position);
     std::string_view line;
@@ -270,42 +359,35 @@ class Assembler {
 
   // The refused line is read again as one pass would read it, so that its
   // diagnostics are exactly that pass's.
-  bool failData(Table& table, std::size_t line, TablesOutcome& outcome, std::size_t maxRows) {
+  bool failData(Table& table, std::size_t line, TablesOutcome& outcome) {
+    parseIntoPlace(1);
     LineReader lines(text_, line);
-    readTableData(lines, table, console_, maxRows);
+    readTableData(lines, table, console_, maxRows_);
     outcome.kind = TablesOutcome::kBadData;
     outcome.table = &table;
     outcome.refusedLine = line;
     return false;
   }
 
-  // Rows of a piece that go to a table's reserved cells: copied together, on
-  // every thread, once all are placed; their pieces' lists are kept until then.
-  struct Copy {
-    std::uint64_t* to;
-    const std::uint64_t* from;
-    std::size_t count;
-  };
-
   std::string_view text_;
   std::vector<Table>& tables_;
   std::ostream& console_;
   std::size_t maxRows_;
-  std::vector<Copy> copies_;
-  std::vector<RowList> copied_;
+  std::vector<Stretch> stretches_;
 };
 
 }  // namespace
 
 TablesOutcome readTables(std::string_view text, std::size_t start, std::vector<Table>& tables,
-                         std::ostream& console, Parallelism parallelism, std::size_t maxRows) {
+                         std::ostream& console, Parallelism parallelism, std::size_t maxRows,
+                         std::optional<std::string_view> leftInText) {
   std::vector<Piece> pieces = cutIntoPieces(text, start, parallelism);
   std::atomic<std::size_t> nextPiece{0};
   std::atomic<std::size_t> firstFailed{kNone};
   const unsigned threads = static_cast<unsigned>(
       std::min<std::size_t>(std::max(parallelism.threads, 1u), pieces.size()));
   runOnThreads(threads, [&](unsigned) {
-    PieceParser parser(text, start, maxRows, firstFailed);
+    PieceParser parser(text, start, maxRows, leftInText, firstFailed);
     for (std::size_t p = nextPiece++; p < pieces.size(); p = nextPiece++) {
       if (firstFailed.load(std::memory_order_relaxed) < p) {
         continue;
@@ -321,6 +403,6 @@ TablesOutcome readTables(std::string_view text, std::size_t start, std::vector<T
       break;
     }
   }
-  assembler.copyRows(threads);
+  assembler.parseIntoPlace(threads);
   return outcome;
 }

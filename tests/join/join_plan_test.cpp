@@ -215,7 +215,15 @@ std::string writtenResult(const JoinPlan& plan, Parallelism parallelism) {
   std::string collected;
   OutputFile out;
   out.openInMemory(collected);
-  EXPECT_EQ(writeJoinedTable(plan, out, parallelism), WriteOutcome::kWritten);
+  ResultWriter writer(plan, out);
+  writer.writeStart();
+  out.beginParts();
+  const JoinReport report = joinInParts(
+      plan, writer.wanted(), parallelism, JoinWorkLimit{},
+      [&writer](std::size_t part, const PartRows& rows) { return writer.takePart(part, rows); });
+  out.endParts();
+  EXPECT_TRUE(out.flush());
+  EXPECT_TRUE(report.complete);
   return collected;
 }
 

@@ -158,17 +158,55 @@ TEST(ReadTableDataTest, RefusesRowsBeyondTheLimit) {
   EXPECT_EQ(table.rows.size(), 2u);
 }
 
-// The limit holds for a table parsed in many pieces too, counted across them.
+// The limit holds for a table parsed in many pieces too, counted across them,
+// whether its rows are kept or left in the text.
 TEST(ReadTableDataTest, RowLimitHoldsAcrossPieces) {
   const std::string text = "join(T)\nT(a)\n1\n2\n3\n4\n5\n";
+  for (const std::optional<std::string_view> leftInText :
+       {std::optional<std::string_view>(), std::optional<std::string_view>("T")}) {
+    for (std::size_t pieceBytes = 1; pieceBytes < text.size(); ++pieceBytes) {
+      SCOPED_TRACE(std::to_string(pieceBytes) + (leftInText ? " left in text" : ""));
+      std::vector<Table> tables;
+      std::ostringstream console;
+      const TablesOutcome outcome = readTables(text, text.find('\n') + 1, tables, console,
+                                               Parallelism{2, pieceBytes, 1}, 3, leftInText);
+      EXPECT_EQ(outcome.kind, TablesOutcome::kBadData);
+      EXPECT_EQ(console.str(), "Too many rows in table: T (at most 3)\n");
+      ASSERT_EQ(tables.size(), 1u);
+      EXPECT_EQ(rowCount(tables[0]), 3u);
+    }
+  }
+}
+
+// A table left in the text is checked as a kept one is, and read again it gives
+// the same rows, whatever the pieces it was read in.
+TEST(ReadTableDataTest, RowsLeftInTextReadAgainAsKept) {
+  const std::string text =
+      "join(T)\nT(a, b)\n 1 , 'x, y'\n2,\t z \r\n'3\\'', 4\n\nU(c)\n5\n\nT(d)\n6\n";
+  const std::size_t start = text.find('\n') + 1;
+  std::vector<Table> kept;
+  std::ostringstream console;
+  ASSERT_EQ(readTables(text, start, kept, console, Parallelism{}).kind, TablesOutcome::kRead);
   for (std::size_t pieceBytes = 1; pieceBytes < text.size(); ++pieceBytes) {
     SCOPED_TRACE(pieceBytes);
-    std::vector<Table> tables;
-    std::ostringstream console;
-    const TablesOutcome outcome =
-        readTables(text, text.find('\n') + 1, tables, console, Parallelism{2, pieceBytes, 1}, 3);
-    EXPECT_EQ(outcome.kind, TablesOutcome::kBadData);
-    EXPECT_EQ(console.str(), "Too many rows in table: T (at most 3)\n");
+    std::vector<Table> left;
+    ASSERT_EQ(
+        readTables(text, start, left, console, Parallelism{2, pieceBytes, 1}, kMaxTableRows, "T")
+            .kind,
+        TablesOutcome::kRead);
+    ASSERT_EQ(left.size(), kept.size());
+    for (std::size_t t = 0; t < kept.size(); ++t) {
+      EXPECT_EQ(left[t].rowsLeftInText, kept[t].name == "T");
+      EXPECT_EQ(rowCount(left[t]), kept[t].rows.size());
+      RowList again(kept[t].columns.size(), text.data());
+      readRowsAgain(left[t].rowLines, again);
+      const RowList& rows = left[t].rowsLeftInText ? again : left[t].rows;
+      ASSERT_EQ(rows.size(), kept[t].rows.size());
+      for (std::size_t r = 0; r < rows.size(); ++r) {
+        EXPECT_TRUE(std::equal(rows[r].begin(), rows[r].end(), kept[t].rows[r].begin(),
+                               kept[t].rows[r].end()));
+      }
+    }
   }
 }
 

@@ -1,0 +1,107 @@
+#include "join/join_executor.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "tables/table_parsing.h"
+
+namespace {
+
+std::size_t rowsPerPart(std::size_t firstRows, Parallelism parallelism) {
+  if (parallelism.pieceRows != 0) {
+    return parallelism.pieceRows;
+  }
+  return std::clamp<std::size_t>(firstRows / (8 * parallelism.threads), 1024, 65536);
+}
+
+// The parts of a first table left in its text: stretches of its lines of about a
+// given size, cut at line ends. Each thread finds the borders of its own parts.
+class LineParts {
+ public:
+  LineParts(std::string_view lines, std::size_t bytes)
+      : lines_(lines), bytes_(std::max<std::size_t>(bytes, 1)) {}
+
+  std::size_t count() const { return (lines_.size() + bytes_ - 1) / bytes_; }
+  std::string_view part(std::size_t number) const {
+    const std::size_t begin = start(number);
+    return lines_.substr(begin, start(number + 1) - begin);
+  }
+
+ private:
+  // The first line start at or after number * bytes_; a line longer than a part
+  // leaves the parts it covers empty.
+  std::size_t start(std::size_t number) const {
+    const std::size_t at = number * bytes_;
+    if (at == 0 || at >= lines_.size()) {
+      return std::min(at, lines_.size());
+    }
+    if (lines_[at - 1] == '\n') {
+      return at;
+    }
+    const std::size_t lineEnd = lines_.find('\n', at);
+    return lineEnd == std::string_view::npos ? lines_.size() : lineEnd + 1;
+  }
+
+  std::string_view lines_;
+  std::size_t bytes_;
+};
+
+}  // namespace
+
+JoinReport joinInParts(const JoinPlan& plan, const std::vector<LevelPositions>& wanted,
+                       Parallelism parallelism, JoinWorkLimit limit, const PartTaker& take,
+                       JoinProgress* progress) {
+  const Table& first = *plan.tables.front();
+  const std::size_t firstRows = rowCount(first);
+  const std::size_t partRows = rowsPerPart(firstRows, parallelism);
+  const std::size_t lineBytes = first.rowLines.size() / std::max<std::size_t>(firstRows, 1);
+  const LineParts lineParts(first.rowLines, partRows * std::max<std::size_t>(lineBytes, 1));
+  const std::size_t parts =
+      first.rowsLeftInText ? lineParts.count() : (firstRows + partRows - 1) / partRows;
+  JoinWorkBudget budget(limit);
+  std::atomic<std::size_t> nextPart{0};
+  std::atomic<bool> stopped{false};
+  std::atomic<std::size_t> levelsWithRows{0};
+  JoinProgress unwatched;
+  JoinProgress& watched = progress != nullptr ? *progress : unwatched;
+  watched.firstRows = firstRows;
+  runOnThreads(static_cast<unsigned>(
+                   std::min<std::size_t>(parallelism.threads, std::max<std::size_t>(parts, 1))),
+               [&](unsigned) {
+                 RowList again(first.columns.size(), first.rowLines.data());
+                 std::size_t reached = 0;
+                 for (std::size_t part = nextPart++; part < parts; part = nextPart++) {
+                   FirstRows rows{part * partRows, (part + 1) * partRows};
+                   if (first.rowsLeftInText && !stopped) {
+                     readRowsAgain(lineParts.part(part), again);
+                     rows = FirstRows{0, again.size(), &again};
+                   }
+                   const PartRows joinPart = [&](const JoinedChunkSink& sink) {
+                     if (stopped) {
+                       return true;
+                     }
+                     return forEachJoinedChunk(
+                         plan, wanted,
+                         [&sink, &watched](const JoinedChunk& chunk) {
+                           watched.rows.fetch_add(chunk.size(), std::memory_order_relaxed);
+                           return sink(chunk);
+                         },
+                         rows, budget, &reached);
+                   };
+                   if (!take(part, joinPart)) {
+                     stopped = true;
+                   }
+                   watched.firstRowsDone.fetch_add(
+                       std::min(rows.end, firstRows) - std::min(rows.begin, firstRows),
+                       std::memory_order_relaxed);
+                 }
+                 std::size_t known = levelsWithRows.load();
+                 while (known < reached && !levelsWithRows.compare_exchange_weak(known, reached)) {
+                 }
+               });
+  JoinReport report;
+  report.complete = !stopped;
+  report.workLimitReached = budget.exhausted();
+  report.levelsWithRows = levelsWithRows;
+  return report;
+}
