@@ -8,6 +8,7 @@
 #include <iterator>
 #include <optional>
 #include <sstream>
+#include <unordered_map>
 
 #include "driver/advice.h"
 #include "driver/command_line.h"
@@ -168,9 +169,18 @@ bool Application::readHeader(std::ostream& messages) {
 }
 
 RunStatus Application::readTables(std::ostream& messages, std::ostream& hints) {
+  // A table joined once is read once as it is indexed, or as it is joined when it
+  // is the first; its cells need not be held meanwhile. One joined again is kept.
+  std::unordered_map<std::string_view, std::size_t> timesJoined;
+  for (const std::string& name : joinList) {
+    ++timesJoined[name];
+  }
   const TablesOutcome outcome =
       ::readTables(inputText.view(), lines.position(), tables, messages, settings.parallelism,
-                   kMaxTableRows, tableLeftInText());
+                   kMaxTableRows, [&timesJoined](std::string_view name) {
+                     const auto found = timesJoined.find(name);
+                     return found == timesJoined.end() || found->second == 1;
+                   });
   switch (outcome.kind) {
     case TablesOutcome::kBadDescriptor:
       messages << "Error parsing tableDescriptor: " << outcome.descriptor << '\n';
@@ -205,6 +215,8 @@ int Application::joinChain() {
   for (std::size_t i = 0; i < joinList.size(); ++i) {
     const Table* table = findTable(joinList[i]);
     if (table == nullptr) {
+      // A dot stands for each table joined before it.
+      said << std::string(i == 0 ? 0 : i - 1, '.');
       console << "Table " << joinList[i] << "not found!\n" << std::flush;
       hintAtMissingTable(joinList[i], tables, inputText.view(), diagnostics);
       return kTableNotFound;
@@ -219,6 +231,10 @@ int Application::joinChain() {
     stepWarnings.warnOfStep(result, *table, warnings);
     stepWarnings.add(*table);
     addJoinStep(result, *table);
+  }
+  keepRowsTheJoinReads(result);
+  for (std::size_t step = 0; step < result.steps.size(); ++step) {
+    indexStep(result, step);
     said << '.' << std::flush;
   }
   // The rows themselves are produced while they are written, so no joined table,
@@ -230,13 +246,14 @@ int Application::joinChain() {
   return writeResult(result);
 }
 
-std::optional<std::string_view> Application::tableLeftInText() const {
-  // The first table is read row by row as it is joined, so it need not be held,
-  // unless the chain joins it again.
-  if (joinList.empty() || std::count(joinList.begin(), joinList.end(), joinList.front()) != 1) {
-    return std::nullopt;
+void Application::keepRowsTheJoinReads(const JoinPlan& plan) {
+  const std::vector<bool> read = levelsWhoseRowsAreRead(plan);
+  // The first table's rows are read again part by part as they are joined.
+  for (std::size_t level = 1; level < plan.tables.size(); ++level) {
+    if (read[level] && plan.tables[level]->rowsLeftInText) {
+      keepRows(tables[static_cast<std::size_t>(plan.tables[level] - tables.data())]);
+    }
   }
-  return joinList.front();
 }
 
 int Application::writeResult(const JoinPlan& result) {

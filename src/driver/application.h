@@ -100,12 +100,13 @@ class Application {
   // Reads every table after the header into tables; its messages go to messages,
   // hints on a refused line to hints.
   RunStatus readTables(std::ostream& messages, std::ostream& hints);
-  // The name of the table whose rows are left in the text when the tables are read.
-  std::optional<std::string_view> tableLeftInText() const;
   // The first table of that name, or null.
   const Table* findTable(const std::string& name) const;
   // Joins the tables of joinList from left to right and appends the result.
   int joinChain();
+  // Reads again, to hold them, the rows of the tables left in the text whose cells
+  // the join reads.
+  void keepRowsTheJoinReads(const JoinPlan& plan);
   // The other kind of run, prg --csv FOLDER [inputfile]: each table of the input
   // as FOLDER/<name>.csv; its status as a run's.
   int exportCsv(const std::string& folder, const std::string& inputName);

@@ -14,38 +14,6 @@ std::size_t rowsPerPart(std::size_t firstRows, Parallelism parallelism) {
   return std::clamp<std::size_t>(firstRows / (8 * parallelism.threads), 1024, 65536);
 }
 
-// The parts of a first table left in its text: stretches of its lines of about a
-// given size, cut at line ends. Each thread finds the borders of its own parts.
-class LineParts {
- public:
-  LineParts(std::string_view lines, std::size_t bytes)
-      : lines_(lines), bytes_(std::max<std::size_t>(bytes, 1)) {}
-
-  std::size_t count() const { return (lines_.size() + bytes_ - 1) / bytes_; }
-  std::string_view part(std::size_t number) const {
-    const std::size_t begin = start(number);
-    return lines_.substr(begin, start(number + 1) - begin);
-  }
-
- private:
-  // The first line start at or after number * bytes_; a line longer than a part
-  // leaves the parts it covers empty.
-  std::size_t start(std::size_t number) const {
-    const std::size_t at = number * bytes_;
-    if (at == 0 || at >= lines_.size()) {
-      return std::min(at, lines_.size());
-    }
-    if (lines_[at - 1] == '\n') {
-      return at;
-    }
-    const std::size_t lineEnd = lines_.find('\n', at);
-    return lineEnd == std::string_view::npos ? lines_.size() : lineEnd + 1;
-  }
-
-  std::string_view lines_;
-  std::size_t bytes_;
-};
-
 }  // namespace
 
 JoinReport joinInParts(const JoinPlan& plan, const std::vector<LevelPositions>& wanted,
@@ -55,7 +23,7 @@ JoinReport joinInParts(const JoinPlan& plan, const std::vector<LevelPositions>& 
   const std::size_t firstRows = rowCount(first);
   const std::size_t partRows = rowsPerPart(firstRows, parallelism);
   const std::size_t lineBytes = first.rowLines.size() / std::max<std::size_t>(firstRows, 1);
-  const LineParts lineParts(first.rowLines, partRows * std::max<std::size_t>(lineBytes, 1));
+  const LineStretches lineParts(first.rowLines, partRows * std::max<std::size_t>(lineBytes, 1));
   const std::size_t parts =
       first.rowsLeftInText ? lineParts.count() : (firstRows + partRows - 1) / partRows;
   JoinWorkBudget budget(limit);
@@ -73,7 +41,7 @@ JoinReport joinInParts(const JoinPlan& plan, const std::vector<LevelPositions>& 
                  for (std::size_t part = nextPart++; part < parts; part = nextPart++) {
                    FirstRows rows{part * partRows, (part + 1) * partRows};
                    if (first.rowsLeftInText && !stopped) {
-                     readRowsAgain(lineParts.part(part), again);
+                     readRowsAgain(lineParts.stretch(part), again);
                      rows = FirstRows{0, again.size(), &again};
                    }
                    const PartRows joinPart = [&](const JoinedChunkSink& sink) {

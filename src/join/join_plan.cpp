@@ -39,6 +39,27 @@ std::shared_ptr<const RowIndex> indexFor(JoinPlan& plan, const Table& table,
 
 }  // namespace
 
+std::vector<bool> levelsWhoseRowsAreRead(const JoinPlan& plan) {
+  std::vector<bool> read(plan.tables.size(), false);
+  read.front() = true;
+  for (const JoinStep& step : plan.steps) {
+    for (const ColumnSource source : step.leftKeys) {
+      read[source.level] = true;
+    }
+  }
+  return read;
+}
+
+void indexStep(JoinPlan& plan, std::size_t step) {
+  plan.steps[step].index = indexFor(plan, *plan.tables[step + 1], plan.steps[step].rightKeys);
+}
+
+void indexSteps(JoinPlan& plan) {
+  for (std::size_t step = 0; step < plan.steps.size(); ++step) {
+    indexStep(plan, step);
+  }
+}
+
 void addJoinStep(JoinPlan& plan, const Table& right) {
   // The plan's columns are those of the table a left-to-right fold would have
   // built so far. Right keys are looked up among them only, not among each other.
@@ -48,7 +69,6 @@ void addJoinStep(JoinPlan& plan, const Table& right) {
   const std::size_t level = plan.tables.size();
   plan.tables.push_back(&right);
   JoinStep step;
-  std::vector<std::size_t> rightKeyColumns;
   for (std::size_t j = 0; j < right.columns.size(); ++j) {
     std::string key = columnKey(right, j);
     const auto found = leftKeyIndex.find(key);
@@ -60,13 +80,14 @@ void addJoinStep(JoinPlan& plan, const Table& right) {
       continue;
     }
     step.leftKeys.push_back(plan.freshestSource[found->second]);
+    step.rightKeys.push_back(j);
     matchedColumns.emplace_back(found->second, j);
-    rightKeyColumns.push_back(j);
   }
-  step.index = indexFor(plan, right, std::move(rightKeyColumns));
   plan.steps.push_back(std::move(step));
-  for (auto [column, j] : matchedColumns) {
-    plan.freshestSource[column] = {level, j};
+  if (!right.rowsLeftInText) {
+    for (auto [column, j] : matchedColumns) {
+      plan.freshestSource[column] = {level, j};
+    }
   }
   for (auto& [key, column] : addedKeys) {
     plan.columnOfKey[std::move(key)] = column;

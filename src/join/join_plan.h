@@ -35,10 +35,12 @@ struct ColumnSource {
 // How one more table joins the rows accumulated so far.
 struct JoinStep {
   // The accumulated cells to match, in key order. Each is read from the deepest
-  // level that holds those bytes: a matched column holds the same bytes as the
-  // column it matched, so a probe rarely has to look far back.
+  // level known to hold those bytes whose table keeps its rows: a matched column
+  // holds the same bytes as the column it matched, so a probe rarely has to look
+  // far back, and a table left in its text is read only for a column it brought in.
   std::vector<ColumnSource> leftKeys;
-  std::shared_ptr<const RowIndex> index;  // right rows by their cells of the same keys
+  std::vector<std::size_t> rightKeys;     // the right table's columns of the same keys
+  std::shared_ptr<const RowIndex> index;  // right rows by those cells, once indexed
 };
 
 // A joined table described by the tables it is joined from.
@@ -51,8 +53,9 @@ struct JoinPlan {
   // The column that each key names, the last of several; kept up to date as steps
   // are added, so that a long chain is planned in time proportional to its length.
   std::map<std::string, std::size_t> columnOfKey;
-  // Of each result column, the deepest level known to hold its bytes.
+  // Of each result column, the level it is read from (see JoinStep).
   std::vector<ColumnSource> freshestSource;
+
   // Threads that build each index, and the hash it takes of key cells.
   unsigned indexThreads = 1;
   CellHash cellHash = hashBytes;
@@ -68,5 +71,14 @@ JoinPlan startJoin(const Table& first);
 
 // Joins right onto everything the plan holds so far. Columns are matched by key:
 // each right column whose key a result column already has is compared with the last
-// such column; the others are appended.
+// such column; the others are appended. The step has no index yet.
 void addJoinStep(JoinPlan& plan, const Table& right);
+
+// Of each level, whether the join reads the cells of its rows: a later step takes
+// a key from them. The first table's rows are always read.
+std::vector<bool> levelsWhoseRowsAreRead(const JoinPlan& plan);
+
+// Builds the index of step, once for each table and key columns.
+void indexStep(JoinPlan& plan, std::size_t step);
+// Builds every step's index.
+void indexSteps(JoinPlan& plan);

@@ -73,9 +73,10 @@ class Enumerator {
     for (std::size_t level = 0; level < wanted.size(); ++level) {
       rowsKept_[level] = level == 0 || wanted[level] == LevelPositions::kRows;
     }
-    for (const JoinStep& step : plan.steps) {
-      for (const ColumnSource source : step.leftKeys) {
+    for (std::size_t step = 0; step < plan.steps.size(); ++step) {
+      for (const ColumnSource source : plan.steps[step].leftKeys) {
         rowsKept_[source.level] = true;
+        tracksOrigins_ = tracksOrigins_ || (source.level == 0 && step > 1);
       }
     }
   }
@@ -154,6 +155,7 @@ class Enumerator {
     levels_[level].rows.clear();
     levels_[level].parents.clear();
     levels_[level].renderings.clear();
+    levels_[level].origins.clear();
   }
 
   bool fillFirstLevel() {
@@ -169,6 +171,9 @@ class Enumerator {
 
   // The row position at sourceLevel of entry e of level `from`.
   std::uint32_t rowAt(std::size_t from, std::uint32_t e, std::size_t sourceLevel) const {
+    if (sourceLevel == 0 && from > 0 && tracksOrigins_) {
+      return levels_[0].rows[levels_[from].origins[e]];
+    }
     for (std::size_t level = from; level > sourceLevel; --level) {
       e = levels_[level].parents[e];
     }
@@ -213,6 +218,10 @@ class Enumerator {
       out.rows.insert(out.rows.end(), match.rows, match.rows + take);
     }
     out.parents.insert(out.parents.end(), take, parent);
+    if (tracksOrigins_) {
+      out.origins.insert(out.origins.end(), take,
+                         level == 1 ? parent : levels_[level - 1].origins[parent]);
+    }
     std::uint64_t rendering = match.rendering;
     for (std::size_t k = 0; k < take; ++k) {
       out.renderings.push_back(rendering);
@@ -275,6 +284,7 @@ class Enumerator {
   std::vector<ChunkLevel> levels_;
   std::vector<Resume> resume_;
   std::vector<bool> rowsKept_;
+  bool tracksOrigins_ = false;
   std::vector<std::string_view> key_;
   RowIndex::ProbeRing probes_{};
   std::size_t levelsWithRows_ = 0;

@@ -20,6 +20,9 @@ struct ChunkLevel {
   std::vector<std::uint32_t> rows;
   std::vector<std::uint32_t> parents;     // empty at level 0
   std::vector<std::uint64_t> renderings;  // empty at level 0
+  // The level-0 entry each extends, where keys are read from the first table
+  // many levels down: a walk up the parents would grow with the chain.
+  std::vector<std::uint32_t> origins;
 };
 
 // What a reader of a chunk wants to know of each level.

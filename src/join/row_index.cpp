@@ -1,13 +1,15 @@
 #include "join/row_index.h"
 
-#include "threads/threads.h"
-
 #include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cstring>
 #include <random>
 #include <utility>
+
+#include "tables/cell_array.h"
+#include "tables/table_parsing.h"
+#include "threads/threads.h"
 
 namespace {
 
@@ -62,13 +64,13 @@ std::uint64_t hashOfShortWord(std::uint64_t word) {
 constexpr std::size_t kLongestShortKey = 7;
 // Slots are kept at most this full (in tenths), so that a probe stays short.
 constexpr std::size_t kMostLoad = 8;
-constexpr std::size_t kFewestRowsForRegions = std::size_t{1} << 16;
-constexpr std::size_t kBatchRows = 256;
-// How far ahead of the row whose record is written its cells, and then the text
-// they point to, are fetched: rows are met group by group, in no order of the
-// table's.
-constexpr std::size_t kRecordCellsAhead = 16;
-constexpr std::size_t kRecordTextAhead = 8;
+// A partition holds about this many rows, so that it is built in the cache.
+constexpr std::size_t kRowsAPartition = std::size_t{1} << 13;
+constexpr std::size_t kMostPartitions = std::size_t{1} << 16;
+// The rows are hashed and scattered a stretch at a time, stretches taken in turn
+// by the threads: of the kept rows, and of the text's bytes.
+constexpr std::size_t kRowsAStretch = std::size_t{1} << 16;
+constexpr std::size_t kBytesAStretch = std::size_t{1} << 22;
 
 std::size_t lengthBytes(std::uint64_t length) {
   std::size_t bytes = 1;
@@ -128,335 +130,461 @@ RowIndex::Probe RowIndex::probeFor(Cells key) const {
   return Probe{hash, hash | kHashedWord};
 }
 
-RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads,
-                   CellHash cellHash, CellFormat format)
-    : table_(&table), keyColumns_(std::move(keyColumns)), cellHash_(cellHash), format_(format) {
-  for (std::size_t column = 0; column < table.columns.size(); ++column) {
-    if (std::find(keyColumns_.begin(), keyColumns_.end(), column) == keyColumns_.end()) {
-      otherColumns_.push_back(column);
+namespace {
+
+// Bytes that grow at their end, never cleared: every byte is written before it
+// is read.
+class Bytes {
+ public:
+  Bytes() = default;
+  Bytes(const Bytes&) = delete;
+  Bytes& operator=(const Bytes&) = delete;
+  ~Bytes() { std::free(data_); }
+
+  std::size_t size() const { return size_; }
+  const char* data() const { return data_; }
+  void reserve(std::size_t bytes) {
+    if (bytes > capacity_) {
+      data_ = static_cast<char*>(reallocOrFail(data_, bytes));
+      capacity_ = bytes;
     }
   }
-  const std::size_t rowCount = table.rows.size();
-  // Regions only pay for themselves on tables that take a while.
-  const std::size_t regionCount =
-      rowCount < kFewestRowsForRegions ? 1 : std::bit_ceil(std::max(threads, 1u));
-  regionMask_ = regionCount - 1;
-  regionShift_ = regionCount == 1 ? 63 : 64 - static_cast<unsigned>(std::countr_zero(regionCount));
-  // A row's region rides in the top bits of its group number while there is room.
-  regionBits_ = static_cast<unsigned>(std::countr_zero(regionCount));
-  taggedGroups_ = regionCount == 1 || rowCount < (std::size_t{1} << (32 - regionBits_));
-  if (!build(Grouping::kByWord)) {
-    build(Grouping::kByKey);
-  }
-  building_ = false;
-}
-
-bool RowIndex::build(Grouping grouping) {
-  grouping_ = grouping;
-  regions_ = std::vector<Region>(regionMask_ + 1);
-  groups_ = 0;
-  const std::size_t rowCount = table_->rows.size();
-  const auto regionCount = static_cast<unsigned>(regions_.size());
-  std::vector<std::uint32_t> groupOfRow(rowCount);
-  runOnThreads(regionCount,
-               [this, &groupOfRow](unsigned region) { groupRows(region, groupOfRow); });
-  std::vector<std::uint32_t> bases;
-  std::vector<std::uint64_t> places;
-  std::uint32_t base = 0;
-  std::uint64_t place = 0;
-  for (const Region& region : regions_) {
-    bases.push_back(base);
-    places.push_back(place);
-    base += static_cast<std::uint32_t>(region.rows);
-    place += region.recordBytes;
-    groups_ += region.groups;
-  }
-  rowsByGroup_.resize(rowCount);
-  runOnThreads(regionCount, [&](unsigned region) { placeRows(region, bases[region], groupOfRow); });
-  groupOfRow = std::vector<std::uint32_t>();
-  for (Region& region : regions_) {
-    region.firstRows = std::vector<std::uint32_t>();
-  }
-  // Not cleared: every byte is written before it is read.
-  records_.reset(new char[std::max<std::uint64_t>(place, 1)]);
-  std::atomic<bool> keysDiffer{false};
-  runOnThreads(regionCount, [&](unsigned region) {
-    if (!writeRecords(region, bases[region], places[region])) {
-      keysDiffer = true;
+  // Room for count more bytes; the caller writes them all.
+  char* extend(std::size_t count) {
+    if (size_ + count > capacity_) {
+      reserve(std::max(size_ + count, 2 * capacity_));
     }
-  });
-  return !keysDiffer;
-}
+    char* const at = data_ + size_;
+    size_ += count;
+    return at;
+  }
+  void release() {
+    std::free(std::exchange(data_, nullptr));
+    size_ = 0;
+    capacity_ = 0;
+  }
 
-void RowIndex::groupRows(std::size_t regionNumber, std::vector<std::uint32_t>& groupOfRow) {
-  Region& region = regions_[regionNumber];
-  const std::size_t rowCount = table_->rows.size();
-  // Grown as keys are found, so that the slots follow the number of distinct keys,
-  // not of rows.
-  resize(region, 16);
-  std::vector<std::string_view> key;
-  // This region's rows are gathered a batch at a time and then looked up with
-  // their slots fetched ahead; no other region's memory is touched, as other
-  // threads are building those.
-  std::vector<std::pair<std::uint32_t, Probe>> batch;
-  ProbeRing probes;
-  const auto insertBatch = [&] {
-    probeInOrder(
-        batch.size(), probes, false, [&batch](std::size_t i) { return batch[i].second; },
-        [&](std::size_t i, Probe probe) {
-          const std::uint32_t row = batch[i].first;
-          if (grouping_ == Grouping::kByKey) {
-            gatherKey(row, key);
-          }
-          std::size_t slot = slotOf(region, key, probe);
-          if (region.slots[slot].word == kFree) {
-            if ((region.groups + 1) * 10 > region.slots.size() * kMostLoad) {
-              resize(region, 2 * region.slots.size());
-              slot = slotOf(region, key, probe);
-            }
-            region.slots[slot] = Slot{probe.word, region.groups};
-            region.firstRows.push_back(row);
-            region.hashedWords = region.hashedWords || probe.word >= kHashedWord;
-            region.recordBytes += kMostHeadBytes + (probe.word >= kHashedWord ? keyBytes(row) : 0);
-            ++region.groups;
-          }
-          region.slots[slot].data += std::uint64_t{1} << 32;
-          region.recordBytes += renderingBytes(row);
-          ++region.rows;
-          groupOfRow[row] = groupOf(region.slots[slot]) | regionTag(regionNumber);
-          return true;
-        });
-    batch.clear();
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// The rows one thread scattered into one partition: the entries of the stretches
+// it took, one after another, and where each stretch's begin.
+struct Scattered {
+  struct Stretch {
+    std::size_t number;
+    std::size_t begin;
+    std::size_t end;
   };
-  for (std::size_t row = 0; row < rowCount; ++row) {
-    gatherKey(static_cast<std::uint32_t>(row), key);
-    const Probe probe = probeFor(key);
-    if (&regionOf(probe) != &region) {
-      continue;
-    }
-    batch.emplace_back(static_cast<std::uint32_t>(row), probe);
-    if (batch.size() == kBatchRows) {
-      insertBatch();
-    }
-  }
-  insertBatch();
+  Bytes bytes;
+  std::vector<Stretch> stretches;
+  std::size_t entries = 0;
+};
+
+template <typename T>
+void put(char*& to, T value) {
+  std::memcpy(to, &value, sizeof value);
+  to += sizeof value;
 }
 
-void RowIndex::placeRows(std::size_t regionNumber, std::uint32_t base,
-                         const std::vector<std::uint32_t>& groupOfRow) {
-  Region& region = regions_[regionNumber];
-  // Of each of the region's groups, in the order they appeared, where its next row
-  // goes; each group is filled in table order, and its last place is its end.
-  std::vector<std::uint64_t>& nextPlace = region.groupEnds;
-  nextPlace.assign(region.groups, 0);
-  for (const Slot& slot : region.slots) {
-    if (slot.word != kFree) {
-      nextPlace[groupOf(slot)] = countOf(slot);
-    }
-  }
-  std::uint64_t offset = base;
-  for (std::uint64_t& place : nextPlace) {
-    offset += std::exchange(place, offset);
-  }
-  const std::size_t rowCount = table_->rows.size();
-  const std::uint32_t tag = regionTag(regionNumber);
-  const std::uint32_t groupMask = ~regionTag(regions_.size() - 1);
-  std::vector<std::string_view> key;
-  // The groups of rows ahead, and then where their rows go, are fetched in
-  // advance: both are met in no order.
-  constexpr std::size_t kPlacesAhead = 32;
-  constexpr std::size_t kTargetsAhead = 8;
-  const auto isOwn = [&](std::uint32_t group) { return (group & ~groupMask) == tag; };
-  for (std::size_t row = 0; row < rowCount; ++row) {
-    if (taggedGroups_ && row + kPlacesAhead < rowCount) {
-      const std::uint32_t ahead = groupOfRow[row + kPlacesAhead];
-      if (isOwn(ahead)) {
-        __builtin_prefetch(&nextPlace[ahead & groupMask]);
-      }
-    }
-    if (taggedGroups_ && row + kTargetsAhead < rowCount) {
-      const std::uint32_t ahead = groupOfRow[row + kTargetsAhead];
-      if (isOwn(ahead)) {
-        __builtin_prefetch(&rowsByGroup_[nextPlace[ahead & groupMask]]);
-      }
-    }
-    const std::uint32_t group = groupOfRow[row];
-    if (taggedGroups_ ? !isOwn(group) : !inRegion(row, region, key)) {
-      continue;
-    }
-    rowsByGroup_[nextPlace[group & groupMask]++] = static_cast<std::uint32_t>(row);
-  }
+template <typename T>
+T take(const char*& at) {
+  T value;
+  std::memcpy(&value, at, sizeof value);
+  at += sizeof value;
+  return value;
 }
 
-bool RowIndex::writeRecords(std::size_t regionNumber, std::uint32_t base, std::uint64_t place) {
-  Region& region = regions_[regionNumber];
-  // Keys that are their own word are equal when their words are; others are
-  // compared with their group's first row, unless the grouping already did.
-  const bool checkKeys = grouping_ == Grouping::kByWord && region.hashedWords;
-  const std::uint32_t end = base + static_cast<std::uint32_t>(region.rows);
-  char* to = records_.get() + place;
-  std::uint32_t position = base;
-  // Each group's end is read once, and its place is then taken by that of the
-  // group's record.
-  for (std::uint64_t& groupEnd : region.groupEnds) {
-    const auto stop = static_cast<std::uint32_t>(groupEnd);
-    const std::uint32_t first = rowsByGroup_[position];
-    groupEnd = static_cast<std::uint64_t>(to - records_.get());
-    to = writeLength(to, stop - position);
-    to = writeLength(to, position);
-    if (!keyIsItsWord(first)) {
-      to = writeKey(to, first);
-    }
-    for (; position < stop; ++position) {
-      if (position + kRecordCellsAhead < end) {
-        __builtin_prefetch(table_->rows[rowsByGroup_[position + kRecordCellsAhead]].storage());
+}  // namespace
+
+// Builds an index in two passes. The first hashes every row once and scatters an
+// entry of it into its partition: its key's word, its position when the index
+// keeps positions, its key unless the word is the key, and its rendering, all as
+// its record will hold them. The second builds each partition from its entries in
+// table order: it groups them, lays out the records and then the slots, each at
+// its final size, and gives the entries' memory back for the next partitions.
+class RowIndex::Builder {
+ public:
+  Builder(RowIndex& index, const Table& table, const std::vector<std::size_t>& keyColumns,
+          unsigned threads, CellFormat format)
+      : index_(index),
+        table_(table),
+        keyColumns_(keyColumns),
+        format_(format),
+        requestedThreads_(std::max(threads, 1u)) {
+    for (std::size_t column = 0; column < table.columns.size(); ++column) {
+      if (std::find(keyColumns.begin(), keyColumns.end(), column) == keyColumns.end()) {
+        otherColumns_.push_back(column);
       }
-      if (position + kRecordTextAhead < end) {
-        const Row ahead = table_->rows[rowsByGroup_[position + kRecordTextAhead]];
-        if (ahead.size() != 0) {
-          __builtin_prefetch(ahead[0].data());
+    }
+    rows_ = rowCount(table);
+    const std::size_t partitions =
+        std::min(kMostPartitions, std::bit_ceil(std::max<std::size_t>(rows_ / kRowsAPartition, 1)));
+    const auto bits = static_cast<unsigned>(std::countr_zero(partitions));
+    index.partitionShift_ = bits == 0 ? 63 : 64 - bits;
+    index.partitionMask_ = partitions - 1;
+    index.partitions_.resize(partitions);
+    if (table.rowsLeftInText) {
+      stretchLines_ = LineStretches(table.rowLines, kBytesAStretch);
+      stretches_ = stretchLines_.count();
+    } else {
+      stretches_ = (rows_ + kRowsAStretch - 1) / kRowsAStretch;
+    }
+    threads_ = static_cast<unsigned>(
+        std::clamp<std::size_t>(std::min<std::size_t>(threads, stretches_), 1, 64));
+    scattered_.resize(threads_);
+    for (std::vector<Scattered>& own : scattered_) {
+      own = std::vector<Scattered>(partitions);
+    }
+  }
+
+  void build() {
+    std::atomic<std::size_t> nextStretch{0};
+    runOnThreads(threads_, [&](unsigned thread) {
+      RowList again(table_.columns.size(), table_.rowLines.data());
+      std::vector<std::string_view> key;
+      reserveScattered(scattered_[thread]);
+      for (std::size_t s = nextStretch++; s < stretches_; s = nextStretch++) {
+        scatterStretch(s, scattered_[thread], again, key);
+      }
+    });
+    std::atomic<std::size_t> nextPartition{0};
+    std::atomic<std::size_t> groups{0};
+    const std::size_t partitions = index_.partitions_.size();
+    runOnThreads(static_cast<unsigned>(std::min<std::size_t>(requestedThreads_, partitions)),
+                 [&](unsigned) {
+                   Grouping grouping;
+                   for (std::size_t p = nextPartition++; p < partitions; p = nextPartition++) {
+                     groups += buildPartition(p, grouping);
+                   }
+                 });
+    index_.groups_ = groups;
+  }
+
+ private:
+  // A group of equal keys while a partition is built.
+  struct Group {
+    std::uint64_t word;
+    const char* key;  // the key's bytes in its first entry, when not its word
+    std::uint32_t keyBytes;
+    std::uint32_t count;
+    std::uint64_t renderingBytes;
+    std::uint64_t record;  // its place
+    std::uint64_t next;    // where its next rendering goes in the partition's records
+    std::uint64_t nextPosition;
+  };
+  // One thread's memory for building partitions, used for each in turn.
+  struct Grouping {
+    std::vector<std::uint32_t> table;  // group numbers by hash, kNoGroup where free
+    std::vector<Group> groups;
+    std::vector<std::uint32_t> groupOfEntry;
+    std::vector<Scattered::Stretch> order;
+    std::vector<const Scattered*> owners;
+  };
+  static constexpr std::uint32_t kNoGroup = 0xFFFFFFFF;
+
+  // Room, sized once from the table's size, for what the thread will scatter.
+  void reserveScattered(std::vector<Scattered>& own) const {
+    const std::size_t bytes = table_.rowsLeftInText ? table_.rowLines.size() + 24 * rows_
+                                                    : (16 + 8 * table_.columns.size()) * rows_;
+    const std::size_t share = bytes / (threads_ * own.size());
+    for (Scattered& scattered : own) {
+      scattered.bytes.reserve(share + share / 4 + 64);
+    }
+  }
+
+  void scatterStretch(std::size_t number, std::vector<Scattered>& own, RowList& again,
+                      std::vector<std::string_view>& key) {
+    const RowList* rows = &table_.rows;
+    std::size_t first = number * kRowsAStretch;
+    std::size_t end = std::min(rows_, first + kRowsAStretch);
+    if (table_.rowsLeftInText) {
+      readRowsAgain(stretchLines_.stretch(number), again);
+      rows = &again;
+      first = 0;
+      end = again.size();
+    }
+    for (std::size_t r = first; r < end; ++r) {
+      const Row row = (*rows)[r];
+      key.clear();
+      for (std::size_t column : keyColumns_) {
+        key.push_back(row[column]);
+      }
+      const Probe probe = index_.probeFor(key);
+      Scattered& into = own[(probe.hash >> index_.partitionShift_) & index_.partitionMask_];
+      if (into.stretches.empty() || into.stretches.back().number != number) {
+        into.stretches.push_back({number, into.bytes.size(), into.bytes.size()});
+      }
+      scatterRow(into, row, probe.word, static_cast<std::uint32_t>(r));
+      into.stretches.back().end = into.bytes.size();
+      ++into.entries;
+    }
+  }
+
+  void scatterRow(Scattered& into, const Row& row, std::uint64_t word, std::uint32_t position) {
+    const bool withKey = word >= kHashedWord;
+    std::size_t length = otherColumns_.empty() ? 0 : otherColumns_.size() - 1;
+    for (std::size_t column : otherColumns_) {
+      length += formattedLength(row[column], format_);
+    }
+    std::size_t bytes = sizeof word + lengthBytes(length) + length;
+    if (index_.positions_) {
+      bytes += sizeof position;
+    }
+    if (withKey) {
+      for (std::size_t column : keyColumns_) {
+        bytes += lengthBytes(row[column].size()) + row[column].size();
+      }
+    }
+    char* to = into.bytes.extend(bytes);
+    put(to, word);
+    if (index_.positions_) {
+      put(to, position);
+    }
+    if (withKey) {
+      for (std::size_t column : keyColumns_) {
+        to = writeLength(to, row[column].size());
+        to = writeBytes(to, row[column]);
+      }
+    }
+    to = writeLength(to, length);
+    for (std::size_t i = 0; i < otherColumns_.size(); ++i) {
+      if (i != 0) {
+        *to++ = ',';
+      }
+      to = writeFormatted(to, row[otherColumns_[i]], format_);
+    }
+  }
+
+  // An entry read back: where its key and its rendering (with its length) lie.
+  struct Entry {
+    std::uint64_t word;
+    std::uint32_t position;
+    const char* key;
+    std::uint32_t keyBytes;
+    const char* rendering;
+    std::uint32_t renderingBytes;
+  };
+  Entry readEntry(const char*& at) const {
+    Entry entry{};
+    entry.word = take<std::uint64_t>(at);
+    if (index_.positions_) {
+      entry.position = take<std::uint32_t>(at);
+    }
+    entry.key = at;
+    if (entry.word >= kHashedWord) {
+      for (std::size_t k = 0; k < keyColumns_.size(); ++k) {
+        at += readLength(at);
+      }
+    }
+    entry.keyBytes = static_cast<std::uint32_t>(at - entry.key);
+    entry.rendering = at;
+    at += readLength(at);
+    entry.renderingBytes = static_cast<std::uint32_t>(at - entry.rendering);
+    return entry;
+  }
+
+  // Calls visit(entry) for each entry of partition p, in table order.
+  template <typename Visit>
+  void forEachEntry(const Grouping& grouping, Visit&& visit) const {
+    for (const Scattered::Stretch& stretch : grouping.order) {
+      const char* at = grouping.owners[&stretch - grouping.order.data()]->bytes.data();
+      const char* const end = at + stretch.end;
+      at += stretch.begin;
+      while (at != end) {
+        visit(readEntry(at));
+      }
+    }
+  }
+
+  static std::uint64_t slotHash(std::uint64_t word) {
+    return word >= kHashedWord ? word : hashOfShortWord(word);
+  }
+
+  // Builds partition p; returns its number of groups.
+  std::size_t buildPartition(std::size_t p, Grouping& grouping) {
+    // The stretches in table order: each thread took its own in increasing order.
+    grouping.order.clear();
+    grouping.owners.clear();
+    std::size_t entries = 0;
+    for (const std::vector<Scattered>& own : scattered_) {
+      entries += own[p].entries;
+      for (const Scattered::Stretch& stretch : own[p].stretches) {
+        grouping.order.push_back(stretch);
+        grouping.owners.push_back(&own[p]);
+      }
+    }
+    sortByStretch(grouping);
+    groupEntries(grouping, entries);
+    Partition& partition = index_.partitions_[p];
+    layOutRecords(partition, p, grouping, entries);
+    placeSlots(partition, grouping.groups);
+    for (std::vector<Scattered>& own : scattered_) {
+      own[p].bytes.release();
+      own[p].stretches = {};
+    }
+    return grouping.groups.size();
+  }
+
+  static void sortByStretch(Grouping& grouping) {
+    std::vector<std::size_t> order(grouping.order.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      order[i] = i;
+    }
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return grouping.order[a].number < grouping.order[b].number;
+    });
+    std::vector<Scattered::Stretch> stretches;
+    std::vector<const Scattered*> owners;
+    for (std::size_t i : order) {
+      stretches.push_back(grouping.order[i]);
+      owners.push_back(grouping.owners[i]);
+    }
+    grouping.order = std::move(stretches);
+    grouping.owners = std::move(owners);
+  }
+
+  void groupEntries(Grouping& grouping, std::size_t entries) const {
+    const std::size_t tableSize = std::bit_ceil(2 * entries + 2);
+    grouping.table.assign(tableSize, kNoGroup);
+    grouping.groups.clear();
+    grouping.groupOfEntry.clear();
+    const std::size_t mask = tableSize - 1;
+    forEachEntry(grouping, [&](const Entry& entry) {
+      std::size_t at = slotHash(entry.word) & mask;
+      for (;; at = (at + 1) & mask) {
+        const std::uint32_t number = grouping.table[at];
+        if (number == kNoGroup) {
+          grouping.table[at] = static_cast<std::uint32_t>(grouping.groups.size());
+          grouping.groups.push_back(Group{entry.word, entry.key, entry.keyBytes, 0, 0, 0, 0, 0});
+          break;
+        }
+        const Group& group = grouping.groups[number];
+        if (group.word == entry.word &&
+            (entry.word < kHashedWord ||
+             (group.keyBytes == entry.keyBytes &&
+              std::memcmp(group.key, entry.key, entry.keyBytes) == 0))) {
+          break;
         }
       }
-      const std::uint32_t row = rowsByGroup_[position];
-      if (checkKeys && row != first && !rowsShareKey(row, first)) {
-        return false;
+      const std::uint32_t number = grouping.table[at];
+      Group& group = grouping.groups[number];
+      ++group.count;
+      group.renderingBytes += entry.renderingBytes;
+      grouping.groupOfEntry.push_back(number);
+    });
+  }
+
+  void layOutRecords(Partition& partition, std::size_t p, Grouping& grouping,
+                     std::size_t entries) const {
+    std::uint64_t bytes = 0;
+    std::uint64_t position = 0;
+    for (Group& group : grouping.groups) {
+      group.next = bytes;
+      group.nextPosition = position;
+      bytes += lengthBytes(group.count) + (index_.positions_ ? lengthBytes(position) : 0) +
+               (group.word >= kHashedWord ? group.keyBytes : 0) + group.renderingBytes;
+      position += group.count;
+    }
+    partition.records.reset(new char[std::max<std::uint64_t>(bytes, 1)]);
+    char* const records = partition.records.get();
+    if (index_.positions_) {
+      partition.positions.reset(new std::uint32_t[std::max<std::size_t>(entries, 1)]);
+    }
+    const std::uint64_t partitionPlace = static_cast<std::uint64_t>(p) << kOffsetBits;
+    for (Group& group : grouping.groups) {
+      group.record = partitionPlace | group.next;
+      char* to = records + group.next;
+      to = writeLength(to, group.count);
+      if (index_.positions_) {
+        to = writeLength(to, group.nextPosition);
       }
-      to = writeRendering(to, row);
-    }
-  }
-  for (Slot& slot : region.slots) {
-    if (slot.word != kFree) {
-      slot.data = region.groupEnds[groupOf(slot)];
-    }
-  }
-  region.groupEnds = std::vector<std::uint64_t>();
-  return true;
-}
-
-bool RowIndex::keyIsItsWord(std::uint32_t row) const {
-  return keyColumns_.size() == 1 && table_->rows[row][keyColumns_[0]].size() <= kLongestShortKey;
-}
-
-std::size_t RowIndex::keyBytes(std::uint32_t row) const {
-  const Row cells = table_->rows[row];
-  std::size_t bytes = 0;
-  for (std::size_t column : keyColumns_) {
-    bytes += lengthBytes(cells[column].size()) + cells[column].size();
-  }
-  return bytes;
-}
-
-std::size_t RowIndex::renderingLength(std::uint32_t row) const {
-  const Row cells = table_->rows[row];
-  std::size_t length = otherColumns_.empty() ? 0 : otherColumns_.size() - 1;
-  for (std::size_t column : otherColumns_) {
-    length += formattedLength(cells[column], format_);
-  }
-  return length;
-}
-
-std::size_t RowIndex::renderingBytes(std::uint32_t row) const {
-  const std::size_t length = renderingLength(row);
-  return lengthBytes(length) + length;
-}
-
-char* RowIndex::writeKey(char* to, std::uint32_t row) const {
-  const Row cells = table_->rows[row];
-  for (std::size_t column : keyColumns_) {
-    to = writeLength(to, cells[column].size());
-    to = writeBytes(to, cells[column]);
-  }
-  return to;
-}
-
-char* RowIndex::writeRendering(char* to, std::uint32_t row) const {
-  const Row cells = table_->rows[row];
-  to = writeLength(to, renderingLength(row));
-  for (std::size_t i = 0; i < otherColumns_.size(); ++i) {
-    if (i != 0) {
-      *to++ = ',';
-    }
-    to = writeFormatted(to, cells[otherColumns_[i]], format_);
-  }
-  return to;
-}
-
-std::uint32_t RowIndex::regionTag(std::size_t regionNumber) const {
-  if (!taggedGroups_ || regionBits_ == 0) {
-    return 0;
-  }
-  return static_cast<std::uint32_t>(regionNumber) << (32 - regionBits_);
-}
-
-bool RowIndex::inRegion(std::size_t row, const Region& region,
-                        std::vector<std::string_view>& key) const {
-  gatherKey(static_cast<std::uint32_t>(row), key);
-  return &regionOf(probeFor(key)) == &region;
-}
-
-void RowIndex::resize(Region& region, std::size_t slotCount) {
-  std::vector<Slot> old = std::exchange(region.slots, std::vector<Slot>(slotCount, Slot{kFree, 0}));
-  region.mask = slotCount - 1;
-  for (const Slot& slot : old) {
-    if (slot.word == kFree) {
-      continue;
-    }
-    const std::uint64_t hash = slot.word >= kHashedWord ? slot.word : hashOfShortWord(slot.word);
-    std::size_t at = hash & region.mask;
-    while (region.slots[at].word != kFree) {
-      at = (at + 1) & region.mask;
-    }
-    region.slots[at] = slot;
-  }
-}
-
-std::size_t RowIndex::slotOf(const Region& region, Cells key, Probe probe) const {
-  for (std::size_t slot = probe.hash & region.mask;; slot = (slot + 1) & region.mask) {
-    const Slot& candidate = region.slots[slot];
-    if (candidate.word == kFree) {
-      return slot;
-    }
-    if (candidate.word != probe.word) {
-      continue;
-    }
-    if (probe.word < kHashedWord) {
-      return slot;
-    }
-    if (!building_) {
-      if (recordHasKey(candidate.data, key)) {
-        return slot;
+      if (group.word >= kHashedWord) {
+        to = writeBytes(to, std::string_view(group.key, group.keyBytes));
       }
-      continue;
+      group.next = static_cast<std::uint64_t>(to - records);
     }
-    if (grouping_ == Grouping::kByWord || rowHasKey(region.firstRows[groupOf(candidate)], key)) {
-      return slot;
+    std::size_t e = 0;
+    forEachEntry(grouping, [&](const Entry& entry) {
+      Group& group = grouping.groups[grouping.groupOfEntry[e++]];
+      std::memcpy(records + group.next, entry.rendering, entry.renderingBytes);
+      group.next += entry.renderingBytes;
+      if (index_.positions_) {
+        partition.positions[group.nextPosition++] = entry.position;
+      }
+    });
+  }
+
+  static void placeSlots(Partition& partition, const std::vector<Group>& groups) {
+    const std::size_t slotCount = std::bit_ceil(groups.size() * 10 / kMostLoad + 1);
+    partition.slots.assign(slotCount, Slot{kFree, 0});
+    partition.mask = slotCount - 1;
+    for (const Group& group : groups) {
+      std::size_t at = slotHash(group.word) & partition.mask;
+      while (partition.slots[at].word != kFree) {
+        at = (at + 1) & partition.mask;
+      }
+      partition.slots[at] = Slot{group.word, group.record};
     }
   }
+
+  RowIndex& index_;
+  const Table& table_;
+  const std::vector<std::size_t>& keyColumns_;
+  std::vector<std::size_t> otherColumns_;
+  CellFormat format_;
+  std::size_t rows_ = 0;
+  LineStretches stretchLines_;
+  std::size_t stretches_ = 0;
+  unsigned requestedThreads_;
+  unsigned threads_ = 1;                           // that scatter
+  std::vector<std::vector<Scattered>> scattered_;  // by thread, then partition
+};
+
+RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads,
+                   CellHash cellHash, CellFormat format)
+    : keyColumnCount_(keyColumns.size()), cellHash_(cellHash), positions_(!table.rowsLeftInText) {
+  Builder(*this, table, keyColumns, threads, format).build();
 }
+
+RowIndex::~RowIndex() = default;
 
 RowIndex::Match RowIndex::find(Cells key, Probe probe) const {
-  const Region& region = regionOf(probe);
-  const Slot& group = region.slots[slotOf(region, key, probe)];
-  if (group.word == kFree) {
-    return {};
-  }
-  const char* at = records_.get() + group.data;
-  Match match;
-  match.count = static_cast<std::uint32_t>(readLength(at));
-  match.rows = rowsByGroup_.data() + readLength(at);
-  if (probe.word >= kHashedWord) {
-    for (std::size_t k = 0; k < keyColumns_.size(); ++k) {
-      at += readLength(at);
+  const Partition& partition = partitionOf(probe);
+  for (std::size_t slot = probe.hash & partition.mask;; slot = (slot + 1) & partition.mask) {
+    const Slot& candidate = partition.slots[slot];
+    if (candidate.word == kFree) {
+      return {};
     }
+    if (candidate.word != probe.word ||
+        (probe.word >= kHashedWord && !recordHasKey(candidate.place, key))) {
+      continue;
+    }
+    const char* start = recordAt(candidate.place);
+    const char* at = start;
+    Match match;
+    match.count = static_cast<std::uint32_t>(readLength(at));
+    if (positions_) {
+      match.rows = partition.positions.get() + readLength(at);
+    }
+    if (probe.word >= kHashedWord) {
+      for (std::size_t k = 0; k < keyColumnCount_; ++k) {
+        at += readLength(at);
+      }
+    }
+    match.rendering = candidate.place + static_cast<std::uint64_t>(at - start);
+    return match;
   }
-  match.rendering = static_cast<std::uint64_t>(at - records_.get());
-  return match;
 }
 
-bool RowIndex::recordHasKey(std::uint64_t record, Cells key) const {
-  const char* at = records_.get() + record;
+bool RowIndex::recordHasKey(std::uint64_t place, Cells key) const {
+  const char* at = recordAt(place);
   readLength(at);
-  readLength(at);
+  if (positions_) {
+    readLength(at);
+  }
   for (std::string_view cell : key) {
     const std::uint64_t length = readLength(at);
     if (length != cell.size() || (length != 0 && std::memcmp(at, cell.data(), cell.size()) != 0)) {
@@ -468,8 +596,8 @@ bool RowIndex::recordHasKey(std::uint64_t record, Cells key) const {
 }
 
 const RowIndex::Slot* RowIndex::likelySlot(Probe probe) const {
-  const Region& region = regionOf(probe);
-  const Slot& slot = region.slots[probe.hash & region.mask];
+  const Partition& partition = partitionOf(probe);
+  const Slot& slot = partition.slots[probe.hash & partition.mask];
   if (slot.word != probe.word) {
     return nullptr;
   }
@@ -477,77 +605,21 @@ const RowIndex::Slot* RowIndex::likelySlot(Probe probe) const {
 }
 
 void RowIndex::prefetchGroup(Probe probe) const {
-  if (building_ && grouping_ == Grouping::kByWord) {
-    return;  // nothing but the slot is read
-  }
   const Slot* group = likelySlot(probe);
   if (group == nullptr) {
     return;
   }
-  if (building_) {
-    __builtin_prefetch(&regionOf(probe).firstRows[groupOf(*group)]);
-    return;
-  }
-  const char* record = records_.get() + group->data;
+  const char* record = recordAt(group->place);
   __builtin_prefetch(record);
   __builtin_prefetch(record + 64);
 }
 
-void RowIndex::prefetchFirstRow(Probe probe, bool rowsWanted) const {
-  if (building_ && grouping_ == Grouping::kByWord) {
-    return;  // nothing but the slot is read
-  }
+void RowIndex::prefetchFirstRow(Probe probe) const {
   const Slot* group = likelySlot(probe);
-  if (group == nullptr) {
+  if (group == nullptr || !positions_) {
     return;
   }
-  if (building_) {
-    __builtin_prefetch(table_->rows[regionOf(probe).firstRows[groupOf(*group)]].storage());
-    return;
-  }
-  if (rowsWanted) {
-    const char* at = records_.get() + group->data;
-    readLength(at);
-    __builtin_prefetch(&rowsByGroup_[readLength(at)]);
-  }
-}
-
-void RowIndex::prefetchKeyText(Probe probe) const {
-  if (!building_ || grouping_ == Grouping::kByWord || keyColumns_.empty()) {
-    return;  // a built index compares keys in its records
-  }
-  const Slot* group = likelySlot(probe);
-  if (group != nullptr && probe.word >= kHashedWord) {
-    const Row first = table_->rows[regionOf(probe).firstRows[groupOf(*group)]];
-    __builtin_prefetch(first[keyColumns_.front()].data());
-  }
-}
-
-void RowIndex::gatherKey(std::uint32_t row, std::vector<std::string_view>& key) const {
-  const Row cells = table_->rows[row];
-  key.clear();
-  for (std::size_t column : keyColumns_) {
-    key.push_back(cells[column]);
-  }
-}
-
-bool RowIndex::rowsShareKey(std::uint32_t row, std::uint32_t other) const {
-  const Row cells = table_->rows[row];
-  const Row otherCells = table_->rows[other];
-  for (std::size_t column : keyColumns_) {
-    if (cells[column] != otherCells[column]) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool RowIndex::rowHasKey(std::uint32_t row, Cells key) const {
-  const Row cells = table_->rows[row];
-  for (std::size_t i = 0; i < keyColumns_.size(); ++i) {
-    if (cells[keyColumns_[i]] != key[i]) {
-      return false;
-    }
-  }
-  return true;
+  const char* at = recordAt(group->place);
+  readLength(at);
+  __builtin_prefetch(&partitionOf(probe).positions[readLength(at)]);
 }

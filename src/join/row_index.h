@@ -5,7 +5,9 @@
 // cells, then each row of the group rendered as a joined row takes it (its other
 // cells, in column order, with a comma between two). A lookup thus reads its slot
 // and one record, in which the key is confirmed and the rows to write lie next to
-// it, whatever the width of the key and wherever the table's text lies.
+// it, whatever the width of the key and wherever the table's text lies. The index
+// needs the table's cells only while it is built, and not even them for a table
+// left in its text.
 #pragma once
 
 #include <array>
@@ -33,11 +35,14 @@ class RowIndex {
  public:
   // Indexes every row of table by its cells in keyColumns (in that order). With no
   // key column all rows share the one empty key. The table holds at most
-  // kMaxTableRows rows, which the parser enforces. The slots are split into regions
-  // by the top bits of the keys' hashes, each built by a thread of its own. Rows
-  // are rendered with their cells in format.
+  // kMaxTableRows rows, which the parser enforces; its rows are read from its cells
+  // when it keeps them, else from its text. The rows are hashed once, on the given
+  // number of threads, and scattered by the top bits of their hashes into
+  // partitions, each then built on its own while it sits in the cache. Rows are
+  // rendered with their cells in format. Once built, an index never changes.
   RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads = 1,
            CellHash cellHash = hashBytes, CellFormat format = CellFormat::kNotation);
+  ~RowIndex();
 
   // What a lookup needs of a key: its hash, and the word a slot holds for it. A key
   // of one cell of at most seven bytes is its own word; any other key's word is its
@@ -49,13 +54,16 @@ class RowIndex {
   };
   Probe probeFor(Cells key) const;
 
-  // The rows of one key, in table order: their positions, and the place of the
-  // first one's rendering; the others' follow it, each found by nextRendering.
+  // The rows of one key, in table order: their positions (only for a table that
+  // keeps its rows; else none), and the place of the first one's rendering; the
+  // others' follow it, each found by nextRendering.
   struct Match {
     const std::uint32_t* rows = nullptr;
     std::uint32_t count = 0;
     std::uint64_t rendering = 0;
-    std::span<const std::uint32_t> positions() const { return {rows, count}; }
+    std::span<const std::uint32_t> positions() const {
+      return rows == nullptr ? std::span<const std::uint32_t>() : std::span(rows, count);
+    }
   };
   Match find(Cells key, Probe probe) const;
   // The number of distinct keys.
@@ -63,14 +71,16 @@ class RowIndex {
 
   // A row's rendering: the cells outside the key, as a joined row holds them.
   std::string_view rendering(std::uint64_t place) const {
-    const char* at = records_.get() + place;
+    const char* at = recordAt(place);
     const std::uint64_t length = readLength(at);
     return {at, static_cast<std::size_t>(length)};
   }
   // Where the rendering of the next row of the same group starts.
   std::uint64_t nextRendering(std::uint64_t place) const {
-    const std::string_view bytes = rendering(place);
-    return static_cast<std::uint64_t>(bytes.data() + bytes.size() - records_.get());
+    const char* start = recordAt(place);
+    const char* at = start;
+    const std::uint64_t length = readLength(at);
+    return place + static_cast<std::uint64_t>(at - start) + length;
   }
 
   // The probes of the lookups a caller is about to make, kept while their memory
@@ -86,7 +96,7 @@ class RowIndex {
   template <typename ProbeOf, typename Process>
   bool probeInOrder(std::size_t count, ProbeRing& probes, bool rowsWanted, ProbeOf&& probeOf,
                     Process&& process) const {
-    constexpr std::size_t kStage = kProbesAhead / 4;
+    constexpr std::size_t kStage = kProbesAhead / 3;
     static_assert(std::tuple_size_v<ProbeRing> > kProbesAhead);
     for (std::size_t i = 0; i < count + kProbesAhead; ++i) {
       if (i < count) {
@@ -96,11 +106,8 @@ class RowIndex {
       if (i >= kStage && i - kStage < count) {
         prefetchGroup(probes[(i - kStage) % probes.size()]);
       }
-      if (i >= 2 * kStage && i - 2 * kStage < count) {
-        prefetchFirstRow(probes[(i - 2 * kStage) % probes.size()], rowsWanted);
-      }
-      if (i >= 3 * kStage && i - 3 * kStage < count) {
-        prefetchKeyText(probes[(i - 3 * kStage) % probes.size()]);
+      if (rowsWanted && i >= 2 * kStage && i - 2 * kStage < count) {
+        prefetchFirstRow(probes[(i - 2 * kStage) % probes.size()]);
       }
       if (i < kProbesAhead) {
         continue;
@@ -126,98 +133,52 @@ class RowIndex {
   }
 
  private:
+  class Builder;
+
   // A group of rows sharing a key, kept in the slot its key hashes to (or the next
-  // free one). While the index is built, data holds the group's number and, above
-  // it, its row count; then the place of its record.
+  // free one), with the place of its record.
   struct Slot {
     std::uint64_t word;  // kFree when the slot is unused
-    std::uint64_t data;
+    std::uint64_t place;
   };
   static constexpr std::uint64_t kFree = 0;
   static constexpr std::uint64_t kHashedWord = std::uint64_t{1} << 63;
-  static std::uint32_t groupOf(const Slot& slot) { return static_cast<std::uint32_t>(slot.data); }
-  static std::uint32_t countOf(const Slot& slot) {
-    return static_cast<std::uint32_t>(slot.data >> 32);
-  }
-  // A record starts with its group's row count and the position of its first row
-  // in rowsByGroup_, as lengths are written; then come the key, unless the slot's
-  // word is the key, and the renderings.
-  static constexpr std::size_t kMostHeadBytes = 10;
 
-  // The slots of the keys whose hashes share their top bits.
-  struct Region {
+  // The keys whose hashes share their top bits: their slots, and their records,
+  // one a group: its row count, the position of its first row in positions (when
+  // the index has them), its key unless the slot's word is the key, then the
+  // renderings of its rows.
+  struct Partition {
     std::vector<Slot> slots;
     std::size_t mask = 0;
-    std::size_t groups = 0;
-    std::size_t rows = 0;
-    std::size_t recordBytes = 0;
-    bool hashedWords = false;              // whether a group's word is a hash
-    std::vector<std::uint32_t> firstRows;  // of each group, while building
-    std::vector<std::uint64_t> groupEnds;  // in rowsByGroup_, then of records, while building
+    std::unique_ptr<char[]> records;
+    std::unique_ptr<std::uint32_t[]> positions;  // row positions, grouped, in table order
   };
+  // A place is a partition's number above kOffsetBits, and an offset in its records.
+  static constexpr unsigned kOffsetBits = 40;
+  static constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << kOffsetBits) - 1;
 
-  // Groups are first told apart by their words alone, so that building never reads
-  // the text of a row found far back; writing the records, which reads every row
-  // group by group, then compares each with its group's first. Two keys that share
-  // a full hash fail it, and only then is the index built again comparing keys at
-  // every insertion.
-  enum class Grouping { kByWord, kByKey };
-  // False when two keys in one group differ (only when grouped by word).
-  bool build(Grouping grouping);
-  const Region& regionOf(Probe probe) const {
-    return regions_[(probe.hash >> regionShift_) & regionMask_];
+  const char* recordAt(std::uint64_t place) const {
+    return partitions_[place >> kOffsetBits].records.get() + (place & kOffsetMask);
+  }
+  const Partition& partitionOf(Probe probe) const {
+    return partitions_[(probe.hash >> partitionShift_) & partitionMask_];
   }
   void prefetchSlot(Probe probe) const {
-    const Region& region = regionOf(probe);
-    __builtin_prefetch(&region.slots[probe.hash & region.mask]);
+    const Partition& partition = partitionOf(probe);
+    __builtin_prefetch(&partition.slots[probe.hash & partition.mask]);
   }
   void prefetchGroup(Probe probe) const;
-  void prefetchFirstRow(Probe probe, bool rowsWanted) const;
-  void prefetchKeyText(Probe probe) const;
-
-  // The slot of region that holds key, or the free slot where it belongs.
-  std::size_t slotOf(const Region& region, Cells key, Probe probe) const;
-  // Gives region this many slots, moving the groups found so far.
-  static void resize(Region& region, std::size_t slotCount);
-  // Finds or creates the group of every row whose key hashes into region.
-  void groupRows(std::size_t regionNumber, std::vector<std::uint32_t>& groupOfRow);
-  // Puts those rows in their groups' places; base is where the region's rows start.
-  void placeRows(std::size_t regionNumber, std::uint32_t base,
-                 const std::vector<std::uint32_t>& groupOfRow);
-  // Writes the region's records from place on; false when a row's key differs from
-  // that of its group's first row.
-  bool writeRecords(std::size_t regionNumber, std::uint32_t base, std::uint64_t place);
-  // The bits that mark a group number as the region's, when they fit.
-  std::uint32_t regionTag(std::size_t regionNumber) const;
-  bool inRegion(std::size_t row, const Region& region, std::vector<std::string_view>& key) const;
+  void prefetchFirstRow(Probe probe) const;
   // The slot the key hashes to, when it holds a group of the same word.
   const Slot* likelySlot(Probe probe) const;
-  void gatherKey(std::uint32_t row, std::vector<std::string_view>& key) const;
-  bool rowHasKey(std::uint32_t row, Cells key) const;
-  bool rowsShareKey(std::uint32_t row, std::uint32_t other) const;
-  bool recordHasKey(std::uint64_t record, Cells key) const;
-  // The bytes a row takes in the records: its key when it opens a group, and its
-  // rendering.
-  bool keyIsItsWord(std::uint32_t row) const;
-  std::size_t keyBytes(std::uint32_t row) const;
-  std::size_t renderingLength(std::uint32_t row) const;
-  std::size_t renderingBytes(std::uint32_t row) const;
-  char* writeKey(char* to, std::uint32_t row) const;
-  char* writeRendering(char* to, std::uint32_t row) const;
+  bool recordHasKey(std::uint64_t place, Cells key) const;
 
-  const Table* table_;
-  std::vector<std::size_t> keyColumns_;
-  std::vector<std::size_t> otherColumns_;  // those a rendering holds, in order
+  std::size_t keyColumnCount_;
   CellHash cellHash_;
-  CellFormat format_;
-  bool building_ = true;
-  Grouping grouping_ = Grouping::kByWord;
-  unsigned regionShift_ = 63;
-  std::size_t regionMask_ = 0;
-  unsigned regionBits_ = 0;
-  bool taggedGroups_ = true;
-  std::vector<Region> regions_;
-  std::vector<std::uint32_t> rowsByGroup_;  // row positions, grouped, in table order
-  std::unique_ptr<char[]> records_;
+  bool positions_;
+  unsigned partitionShift_ = 63;
+  std::size_t partitionMask_ = 0;
+  std::vector<Partition> partitions_;
   std::size_t groups_ = 0;
 };

@@ -2,6 +2,8 @@
 
 #include "tables/table_parsing.h"
 
+#include <algorithm>
+
 #include "text/split.h"
 #include "text/string_helpers.h"
 
@@ -44,4 +46,22 @@ void readRowsAgain(std::string_view lines, RowList& rows) {
     }
     rows.push_back(fields);
   }
+}
+
+std::size_t LineStretches::start(std::size_t number) const {
+  const std::size_t at = number * bytes_;
+  if (at == 0 || at >= lines_.size()) {
+    return std::min(at, lines_.size());
+  }
+  if (lines_[at - 1] == '\n') {
+    return at;
+  }
+  const std::size_t lineEnd = lines_.find('\n', at);
+  return lineEnd == std::string_view::npos ? lines_.size() : lineEnd + 1;
+}
+
+void keepRows(Table& table) {
+  table.rows = RowList(table.columns.size(), table.rowLines.data());
+  readRowsAgain(table.rowLines, table.rows);
+  table.rowsLeftInText = false;
 }

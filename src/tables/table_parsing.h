@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -21,6 +21,28 @@ bool readHeader(LineReader& lines, std::vector<std::string>& joinList, std::ostr
 // Parses lines that were read once already, every one a row, into rows (emptied
 // first; its memory is kept for the next lines).
 void readRowsAgain(std::string_view lines, RowList& rows);
+
+// A table's row lines cut at line ends into stretches of about a given size, so
+// that threads can take them in turn; each stretch's borders are found on its own.
+class LineStretches {
+ public:
+  LineStretches() = default;
+  LineStretches(std::string_view lines, std::size_t bytes)
+      : lines_(lines), bytes_(bytes == 0 ? 1 : bytes) {}
+
+  std::size_t count() const { return (lines_.size() + bytes_ - 1) / bytes_; }
+  // A line longer than a stretch leaves the others it covers empty.
+  std::string_view stretch(std::size_t number) const {
+    const std::size_t begin = start(number);
+    return lines_.substr(begin, start(number + 1) - begin);
+  }
+
+ private:
+  std::size_t start(std::size_t number) const;
+
+  std::string_view lines_;
+  std::size_t bytes_ = 1;
+};
 
 // Appends one table made from a trimmed descriptor line such as "T(id int, name)".
 // The table is appended even when the line is refused; nothing is written.
@@ -60,9 +82,12 @@ struct TablesOutcome {
 // cut at line ends into pieces that are parsed on several threads and then put
 // together; the outcome, and the diagnostic lines of a refused data line, which
 // are written to console, are those of one pass from the start: the first failure
-// in the file ends the reading. The tables named leftInText are checked but their
-// rows are left in the text (see Table).
+// in the file ends the reading. The tables whose names leftInText accepts are
+// checked but their rows are left in the text (see Table).
+using TableNameTest = std::function<bool(std::string_view name)>;
 TablesOutcome readTables(std::string_view text, std::size_t start, std::vector<Table>& tables,
                          std::ostream& console, Parallelism parallelism,
-                         std::size_t maxRows = kMaxTableRows,
-                         std::optional<std::string_view> leftInText = std::nullopt);
+                         std::size_t maxRows = kMaxTableRows, const TableNameTest& leftInText = {});
+
+// Reads the rows of a table left in the text again, to hold them.
+void keepRows(Table& table);

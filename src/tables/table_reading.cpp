@@ -63,7 +63,7 @@ struct Piece {
 class PieceParser {
  public:
   PieceParser(std::string_view text, std::size_t start, std::size_t maxRows,
-              std::optional<std::string_view> leftInText, std::atomic<std::size_t>& firstFailed)
+              const TableNameTest& leftInText, std::atomic<std::size_t>& firstFailed)
       : text_(text),
         start_(start),
         maxRows_(maxRows),
@@ -94,7 +94,7 @@ class PieceParser {
         }
         table = &piece.tables.back();
         table->rows = RowList(table->columns.size(), text_.data());
-        if (table->name == leftInText_) {
+        if (leftInText_ && leftInText_(table->name)) {
           table->rowsLeftInText = true;
           table->rowLines = text_.substr(lines.position(), 0);
         }
@@ -153,7 +153,7 @@ class PieceParser {
   std::string_view text_;
   std::size_t start_;
   std::size_t maxRows_;
-  std::optional<std::string_view> leftInText_;
+  const TableNameTest& leftInText_;
   std::atomic<std::size_t>& firstFailed_;
   std::vector<std::string_view> fields_;
   std::size_t linesSinceCheck_ = 0;
@@ -380,7 +380,7 @@ class Assembler {
 
 TablesOutcome readTables(std::string_view text, std::size_t start, std::vector<Table>& tables,
                          std::ostream& console, Parallelism parallelism, std::size_t maxRows,
-                         std::optional<std::string_view> leftInText) {
+                         const TableNameTest& leftInText) {
   std::vector<Piece> pieces = cutIntoPieces(text, start, parallelism);
   std::atomic<std::size_t> nextPiece{0};
   std::atomic<std::size_t> firstFailed{kNone};

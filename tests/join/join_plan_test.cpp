@@ -56,6 +56,7 @@ TEST(JoinPlanTest, SinkCanStopTheRows) {
   const Table right = b.make("R", {"b"}, {{"x"}, {"y"}});
   JoinPlan plan = startJoin(left);
   addJoinStep(plan, right);
+  indexSteps(plan);
   std::vector<Strings> seen;
   EXPECT_FALSE(forEachJoinedRow(plan, [&seen](Cells row) {
     seen.emplace_back(row.begin(), row.end());
@@ -143,6 +144,7 @@ TEST(JoinPlanTest, ChainMatchesLeftToRightFold) {
     for (int i = 1; i < 3; ++i) {
       folded = referenceJoin(folded, plain[i]);
       addJoinStep(plan, tables[i]);
+      indexSteps(plan);
       if (i == 1) {
         const Table pair = joinTables(tables[0], tables[1]);
         ASSERT_EQ(pair.columns, folded.columns);
@@ -264,6 +266,7 @@ TEST(JoinPlanTest, ChainsAgreeWithReferenceUnderAnyHash) {
       for (std::size_t t = 1; t < count; ++t) {
         addJoinStep(plan, tables[t]);
       }
+      indexSteps(plan);
       ASSERT_EQ(writtenResult(plan, Parallelism{2, 0, 1}), renderResult(expected));
       std::vector<Strings> streamed;
       forEachJoinedRow(plan, [&streamed](Cells row) {
@@ -309,6 +312,7 @@ TEST(JoinPlanTest, LargeGroupsMetAgainAgreeWithReference) {
     JoinPlan plan = startJoin(tables[0]);
     plan.name = "result";
     addJoinStep(plan, tables[1]);
+    indexSteps(plan);
     // In one stretch, chunk borders fall inside groups; in stretches of 7 rows, a
     // group is met again by another thread.
     EXPECT_EQ(writtenResult(plan, Parallelism{1, 0, 0}), renderResult(expected));

@@ -32,6 +32,7 @@ bool forEachJoinedRow(const JoinPlan& plan, const std::function<bool(Cells)>& si
 Table joinTables(const Table& left, const Table& right) {
   JoinPlan plan = startJoin(left);
   addJoinStep(plan, right);
+  indexSteps(plan);
   Table result = makeTable("", plan.columns);
   forEachJoinedRow(plan, [&result](Cells row) {
     result.rows.push_back(row);
