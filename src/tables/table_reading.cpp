@@ -274,7 +274,7 @@ class Assembler {
   // Rows of a piece to parse into a table's reserved cells: taken together, on
   // every thread, once all are placed.
   struct Stretch {
-    RowList* rows;
+    std::size_t table;  // in tables_, which may move until the parse
     std::uint64_t* to;
     std::string_view lines;
     bool complete = false;
@@ -315,24 +315,25 @@ class Assembler {
       const std::size_t begin = piece.stretchStarts[i];
       const std::size_t end =
           i + 1 < piece.stretchStarts.size() ? piece.stretchStarts[i + 1] : piece.continuedEnd;
-      stretches_.push_back(
-          Stretch{&table.rows, to + i * kRowsAStretch * width, text_.substr(begin, end - begin)});
+      stretches_.push_back(Stretch{static_cast<std::size_t>(&table - tables_.data()),
+                                   to + i * kRowsAStretch * width,
+                                   text_.substr(begin, end - begin)});
     }
     return true;
   }
 
   // False when a cell had to be kept aside and anywhere was not given.
-  static bool parseStretch(const Stretch& stretch, std::vector<std::string_view>& fields,
-                           bool anywhere) {
+  bool parseStretch(const Stretch& stretch, std::vector<std::string_view>& fields, bool anywhere) {
     std::uint64_t* to = stretch.to;
+    RowList& rows = tables_[stretch.table].rows;
     LineReader lines(stretch.lines);
     std::string_view line;
     while (lines.next(line)) {
       readFields(line, fields);
       for (const std::string_view field : fields) {
         if (anywhere) {
-          stretch.rows->store(to, field);
-        } else if (!stretch.rows->tryStore(to, field)) {
+          rows.store(to, field);
+        } else if (!rows.tryStore(to, field)) {
           return false;
         }
         ++to;
