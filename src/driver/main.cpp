@@ -22,9 +22,12 @@ namespace {
 // Fresh memory is what a run pays most for: a page the process touches for the first
 // time costs far more than the bytes it holds. Measured on 10^6-row joins: the
 // allocator's huge pages and keeping freed memory for reuse take a third of the time
-// and four fifths of the page faults. The allocator reads these settings only as a
-// process starts, so the process starts again with them, once; settings a user gave
-// are kept.
+// and four fifths of the page faults. One arena for all threads lets memory one
+// thread frees serve another's next allocation: an index's partitions are built
+// from what every thread scattered, and memory freed in one arena and allocated
+// anew in another would count twice (10^7-row joins then need a third more). The
+// allocator reads these settings only as a process starts, so the process starts
+// again with them, once; settings a user gave are kept.
 void startAgainWithAllocatorSettings(char** argv) {
   const char* given = std::getenv("GLIBC_TUNABLES");
   const std::string tunables = given == nullptr ? "" : given;
@@ -33,7 +36,7 @@ void startAgainWithAllocatorSettings(char** argv) {
   }
   const std::string settings = (tunables.empty() ? "" : tunables + ":") +
                                "glibc.malloc.hugetlb=1:glibc.malloc.mmap_threshold=33554432:"
-                               "glibc.malloc.trim_threshold=4294967296";
+                               "glibc.malloc.trim_threshold=4294967296:glibc.malloc.arena_max=1";
   if (setenv("GLIBC_TUNABLES", settings.c_str(), 1) == 0) {
     execv("/proc/self/exe", argv);
   }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <new>
 #include <random>
 #include <utility>
 
@@ -152,7 +153,8 @@ class Bytes {
   // Room for count more bytes; the caller writes them all.
   char* extend(std::size_t count) {
     if (size_ + count > capacity_) {
-      reserve(std::max(size_ + count, 2 * capacity_));
+      // Sized well at first, so grown by a little: its memory counts twice meanwhile.
+      reserve(std::max(size_ + count, capacity_ + capacity_ / 4 + 64));
     }
     char* const at = data_ + size_;
     size_ += count;
@@ -271,7 +273,7 @@ class RowIndex::Builder {
     std::uint32_t keyBytes;
     std::uint32_t count;
     std::uint64_t renderingBytes;
-    std::uint64_t record;  // its place
+    std::uint64_t record;  // its place in the partition's records
     std::uint64_t next;    // where its next rendering goes in the partition's records
     std::uint64_t nextPosition;
   };
@@ -285,13 +287,18 @@ class RowIndex::Builder {
   };
   static constexpr std::uint32_t kNoGroup = 0xFFFFFFFF;
 
-  // Room, sized once from the table's size, for what the thread will scatter.
+  // Room, sized once from the table's size, for what the thread will scatter: an
+  // entry takes about its line's bytes (the cells without the spaces around them,
+  // with a length each instead of a separator) and its word and position. The
+  // hash spreads the rows evenly; a partition that gets more grows a little.
   void reserveScattered(std::vector<Scattered>& own) const {
-    const std::size_t bytes = table_.rowsLeftInText ? table_.rowLines.size() + 24 * rows_
-                                                    : (16 + 8 * table_.columns.size()) * rows_;
+    const std::size_t perRow = sizeof(std::uint64_t) + (index_.positions_ ? 4 : 0);
+    const std::size_t bytes = table_.rowsLeftInText
+                                  ? table_.rowLines.size() + perRow * rows_
+                                  : (perRow + 2 + 8 * table_.columns.size()) * rows_;
     const std::size_t share = bytes / (threads_ * own.size());
     for (Scattered& scattered : own) {
-      scattered.bytes.reserve(share + share / 4 + 64);
+      scattered.bytes.reserve(share + share / 16 + 64);
     }
   }
 
@@ -419,7 +426,7 @@ class RowIndex::Builder {
     sortByStretch(grouping);
     groupEntries(grouping, entries);
     Partition& partition = index_.partitions_[p];
-    layOutRecords(partition, p, grouping, entries);
+    layOutRecords(partition, grouping, entries);
     placeSlots(partition, grouping.groups);
     for (std::vector<Scattered>& own : scattered_) {
       own[p].bytes.release();
@@ -477,25 +484,27 @@ class RowIndex::Builder {
     });
   }
 
-  void layOutRecords(Partition& partition, std::size_t p, Grouping& grouping,
-                     std::size_t entries) const {
+  void layOutRecords(Partition& partition, Grouping& grouping, std::size_t entries) const {
     std::uint64_t bytes = 0;
     std::uint64_t position = 0;
     for (Group& group : grouping.groups) {
       group.next = bytes;
       group.nextPosition = position;
       bytes += lengthBytes(group.count) + (index_.positions_ ? lengthBytes(position) : 0) +
-               (group.word >= kHashedWord ? group.keyBytes : 0) + group.renderingBytes;
+               (group.word >= kHashedWord ? group.keyBytes : sizeof group.word) +
+               group.renderingBytes;
       position += group.count;
+    }
+    if (bytes > kSlotOffsetMask) {
+      throw std::bad_alloc();  // a slot can't tell where such records lie
     }
     partition.records.reset(new char[std::max<std::uint64_t>(bytes, 1)]);
     char* const records = partition.records.get();
     if (index_.positions_) {
       partition.positions.reset(new std::uint32_t[std::max<std::size_t>(entries, 1)]);
     }
-    const std::uint64_t partitionPlace = static_cast<std::uint64_t>(p) << kOffsetBits;
     for (Group& group : grouping.groups) {
-      group.record = partitionPlace | group.next;
+      group.record = group.next;
       char* to = records + group.next;
       to = writeLength(to, group.count);
       if (index_.positions_) {
@@ -503,6 +512,8 @@ class RowIndex::Builder {
       }
       if (group.word >= kHashedWord) {
         to = writeBytes(to, std::string_view(group.key, group.keyBytes));
+      } else {
+        put(to, group.word);
       }
       group.next = static_cast<std::uint64_t>(to - records);
     }
@@ -519,14 +530,15 @@ class RowIndex::Builder {
 
   static void placeSlots(Partition& partition, const std::vector<Group>& groups) {
     const std::size_t slotCount = std::bit_ceil(groups.size() * 10 / kMostLoad + 1);
-    partition.slots.assign(slotCount, Slot{kFree, 0});
+    partition.slots.assign(slotCount, kFree);
     partition.mask = slotCount - 1;
     for (const Group& group : groups) {
-      std::size_t at = slotHash(group.word) & partition.mask;
-      while (partition.slots[at].word != kFree) {
+      const std::uint64_t hash = slotHash(group.word);
+      std::size_t at = hash & partition.mask;
+      while (partition.slots[at] != kFree) {
         at = (at + 1) & partition.mask;
       }
-      partition.slots[at] = Slot{group.word, group.record};
+      partition.slots[at] = fingerprint(hash) | group.record;
     }
   }
 
@@ -552,38 +564,42 @@ RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsi
 RowIndex::~RowIndex() = default;
 
 RowIndex::Match RowIndex::find(Cells key, Probe probe) const {
-  const Partition& partition = partitionOf(probe);
+  const std::size_t number = (probe.hash >> partitionShift_) & partitionMask_;
+  const Partition& partition = partitions_[number];
   for (std::size_t slot = probe.hash & partition.mask;; slot = (slot + 1) & partition.mask) {
-    const Slot& candidate = partition.slots[slot];
-    if (candidate.word == kFree) {
+    const Slot candidate = partition.slots[slot];
+    if (candidate == kFree) {
       return {};
     }
-    if (candidate.word != probe.word ||
-        (probe.word >= kHashedWord && !recordHasKey(candidate.place, key))) {
+    if (!holds(candidate, probe)) {
       continue;
     }
-    const char* start = recordAt(candidate.place);
-    const char* at = start;
+    const char* const record = partition.records.get() + (candidate & kSlotOffsetMask);
+    const char* at = record;
     Match match;
     match.count = static_cast<std::uint32_t>(readLength(at));
     if (positions_) {
       match.rows = partition.positions.get() + readLength(at);
     }
+    if (!recordHasKey(at, key, probe)) {
+      continue;
+    }
     if (probe.word >= kHashedWord) {
       for (std::size_t k = 0; k < keyColumnCount_; ++k) {
         at += readLength(at);
       }
+    } else {
+      at += sizeof probe.word;
     }
-    match.rendering = candidate.place + static_cast<std::uint64_t>(at - start);
+    match.rendering = (static_cast<std::uint64_t>(number) << kOffsetBits) |
+                      static_cast<std::uint64_t>(at - partition.records.get());
     return match;
   }
 }
 
-bool RowIndex::recordHasKey(std::uint64_t place, Cells key) const {
-  const char* at = recordAt(place);
-  readLength(at);
-  if (positions_) {
-    readLength(at);
+bool RowIndex::recordHasKey(const char* at, Cells key, Probe probe) const {
+  if (probe.word < kHashedWord) {
+    return std::memcmp(at, &probe.word, sizeof probe.word) == 0;
   }
   for (std::string_view cell : key) {
     const std::uint64_t length = readLength(at);
@@ -595,31 +611,28 @@ bool RowIndex::recordHasKey(std::uint64_t place, Cells key) const {
   return true;
 }
 
-const RowIndex::Slot* RowIndex::likelySlot(Probe probe) const {
+RowIndex::Slot RowIndex::likelySlot(Probe probe) const {
   const Partition& partition = partitionOf(probe);
-  const Slot& slot = partition.slots[probe.hash & partition.mask];
-  if (slot.word != probe.word) {
-    return nullptr;
-  }
-  return &slot;
+  const Slot slot = partition.slots[probe.hash & partition.mask];
+  return holds(slot, probe) ? slot : kFree;
 }
 
 void RowIndex::prefetchGroup(Probe probe) const {
-  const Slot* group = likelySlot(probe);
-  if (group == nullptr) {
+  const Slot group = likelySlot(probe);
+  if (group == kFree) {
     return;
   }
-  const char* record = recordAt(group->place);
+  const char* record = partitionOf(probe).records.get() + (group & kSlotOffsetMask);
   __builtin_prefetch(record);
   __builtin_prefetch(record + 64);
 }
 
 void RowIndex::prefetchFirstRow(Probe probe) const {
-  const Slot* group = likelySlot(probe);
-  if (group == nullptr || !positions_) {
+  const Slot group = likelySlot(probe);
+  if (group == kFree || !positions_) {
     return;
   }
-  const char* at = recordAt(group->place);
+  const char* at = partitionOf(probe).records.get() + (group & kSlotOffsetMask);
   readLength(at);
   __builtin_prefetch(&partitionOf(probe).positions[readLength(at)]);
 }

@@ -135,19 +135,26 @@ class RowIndex {
  private:
   class Builder;
 
-  // A group of rows sharing a key, kept in the slot its key hashes to (or the next
-  // free one), with the place of its record.
-  struct Slot {
-    std::uint64_t word;  // kFree when the slot is unused
-    std::uint64_t place;
-  };
-  static constexpr std::uint64_t kFree = 0;
+  // A group of rows sharing a key is found by a slot, the one its key hashes to
+  // or the next free one: a fingerprint of the key's hash above kOffsetBits, the
+  // place of its record in its partition's below; 0 when the slot is unused.
+  using Slot = std::uint64_t;
+  static constexpr Slot kFree = 0;
+  static constexpr unsigned kSlotOffsetBits = 35;
   static constexpr std::uint64_t kHashedWord = std::uint64_t{1} << 63;
+  static Slot fingerprint(std::uint64_t hash) {
+    const std::uint64_t bits = (hash >> 20) & ((std::uint64_t{1} << (64 - kSlotOffsetBits)) - 1);
+    return (bits == 0 ? 1 : bits) << kSlotOffsetBits;
+  }
+  static bool holds(Slot slot, Probe probe) {
+    return (slot & ~kSlotOffsetMask) == fingerprint(probe.hash);
+  }
+  static constexpr std::uint64_t kSlotOffsetMask = (std::uint64_t{1} << kSlotOffsetBits) - 1;
 
   // The keys whose hashes share their top bits: their slots, and their records,
   // one a group: its row count, the position of its first row in positions (when
-  // the index has them), its key unless the slot's word is the key, then the
-  // renderings of its rows.
+  // the index has them), its key (the word itself when the word is the key), then
+  // the renderings of its rows.
   struct Partition {
     std::vector<Slot> slots;
     std::size_t mask = 0;
@@ -170,9 +177,11 @@ class RowIndex {
   }
   void prefetchGroup(Probe probe) const;
   void prefetchFirstRow(Probe probe) const;
-  // The slot the key hashes to, when it holds a group of the same word.
-  const Slot* likelySlot(Probe probe) const;
-  bool recordHasKey(std::uint64_t place, Cells key) const;
+  // The slot the key hashes to, when it holds a group of the same fingerprint;
+  // else kFree.
+  Slot likelySlot(Probe probe) const;
+  // Whether the record at place, in its partition's records, is that of key.
+  bool recordHasKey(const char* record, Cells key, Probe probe) const;
 
   std::size_t keyColumnCount_;
   CellHash cellHash_;
