@@ -98,6 +98,7 @@ class RowList {
 
   std::size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
+  std::size_t width() const { return width_; }
 
   Row operator[](std::size_t i) const { return Row(this, cells_.data() + i * width_, width_); }
   Iterator begin() const { return Iterator(this, 0); }

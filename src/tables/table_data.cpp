@@ -44,6 +44,9 @@ void readRowsAgain(std::string_view lines, RowList& rows) {
     for (std::string_view& field : fields) {
       field = trimmedView(field);
     }
+    // Only a text that changed since it was checked has a line of another width;
+    // the run goes on with what it reads, in rows of the table's width.
+    fields.resize(rows.width());
     rows.push_back(fields);
   }
 }

@@ -19,7 +19,8 @@
 bool readHeader(LineReader& lines, std::vector<std::string>& joinList, std::ostream& console);
 
 // Parses lines that were read once already, every one a row, into rows (emptied
-// first; its memory is kept for the next lines).
+// first; its memory is kept for the next lines). A line of another width (the
+// text changed since) gives a row cut or filled with empty cells to rows' width.
 void readRowsAgain(std::string_view lines, RowList& rows);
 
 // A table's row lines cut at line ends into stretches of about a given size, so

@@ -173,41 +173,68 @@ std::uint64_t hashOfLength(std::string_view cell) {
   return cell.size();
 }
 
-// Large tables are indexed in regions, one thread each; every key must find its
-// rows, in table order, whether the hashes keep keys apart or not.
+// The renderings of a match, in order.
+std::vector<std::string> renderingsOf(const RowIndex& index, RowIndex::Match match) {
+  std::vector<std::string> renderings;
+  for (std::uint64_t place = match.rendering; renderings.size() < match.count;
+       place = index.nextRendering(place)) {
+    renderings.emplace_back(index.rendering(place));
+  }
+  return renderings;
+}
+
+// Large tables are indexed in many partitions, on several threads; every key must
+// find its rows, in table order, whether the hashes keep keys apart or not, and
+// whether the table keeps its rows or is read from its text.
 TEST(RowIndexTest, FindsWhatAMapFinds) {
   std::vector<Strings> rows;
+  std::string lines;
   std::map<std::string, std::vector<std::uint32_t>> expected;
   const auto keyText = [](int key) {
     return key % 3 == 0 ? "long key " + std::to_string(key) : std::to_string(key);
   };
   for (int i = 0; i < 100000; ++i) {
     const std::string key = keyText((i * 7919) % 30011);
-    rows.push_back({key});
+    rows.push_back({key, std::to_string(i)});
+    lines.append(key).append(" , ").append(std::to_string(i)).append("\n");
     expected[key].push_back(static_cast<std::uint32_t>(i));
   }
   TableBuilder builder;
-  const Table table = builder.make("T", {"k"}, rows);
+  const Table table = builder.make("T", {"k", "v"}, rows);
+  Table leftInText = makeTable("T", {"k", "v"});
+  leftInText.rowsLeftInText = true;
+  leftInText.rowLines = lines;
+  leftInText.rowsInText = rows.size();
   const struct {
     const char* what;
     CellHash hash;
     unsigned threads;
-  } cases[] = {{"one piece", hashBytes, 1},
-               {"regions", hashBytes, 4},
-               {"colliding hashes in regions", hashOfLastByte, 2}};
+  } cases[] = {{"one thread", hashBytes, 1},
+               {"threads", hashBytes, 4},
+               {"colliding hashes on threads", hashOfLastByte, 2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const RowIndex index(table, {0}, c.threads, c.hash);
+    const RowIndex fromText(leftInText, {0}, c.threads, c.hash);
     EXPECT_EQ(index.groupCount(), expected.size());
+    EXPECT_EQ(fromText.groupCount(), expected.size());
     for (int key = 0; key < 30100; ++key) {
       const std::string text = keyText(key);
       const std::string_view cell = text;
       const Cells probe(&cell, 1);
-      const auto found = index.find(probe, index.probeFor(probe)).positions();
+      const RowIndex::Match match = index.find(probe, index.probeFor(probe));
+      const auto found = match.positions();
       const auto entry = expected.find(text);
       const std::vector<std::uint32_t> none;
       const std::vector<std::uint32_t>& want = entry == expected.end() ? none : entry->second;
       ASSERT_TRUE(std::equal(found.begin(), found.end(), want.begin(), want.end())) << key;
+      std::vector<std::string> renderings;
+      for (const std::uint32_t row : want) {
+        renderings.push_back(std::to_string(row));
+      }
+      ASSERT_EQ(renderingsOf(index, match), renderings) << key;
+      ASSERT_EQ(renderingsOf(fromText, fromText.find(probe, fromText.probeFor(probe))), renderings)
+          << key;
     }
   }
 }

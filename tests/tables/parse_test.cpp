@@ -211,6 +211,21 @@ TEST(ReadTableDataTest, RowsLeftInTextReadAgainAsKept) {
   }
 }
 
+// Lines read again after the text changed under the run (a cut file reads as zero
+// bytes) keep the table's width, so that no row reaches past its cells.
+TEST(ReadTableDataTest, RowsReadAgainKeepTheirWidthInAChangedText) {
+  const char bytes[] = "1, 2, 3\n4\n5, 6, 7, 8\n\0\0\0";
+  const std::string text(bytes, sizeof bytes - 1);
+  RowList rows(2, text.data());
+  readRowsAgain(text, rows);
+  ASSERT_EQ(rows.size(), 4u);
+  const std::vector<std::vector<std::string_view>> expected = {
+      {"1", "2"}, {"4", ""}, {"5", "6"}, {std::string_view("\0\0\0", 3), ""}};
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    EXPECT_EQ(std::vector<std::string_view>(rows[r].begin(), rows[r].end()), expected[r]) << r;
+  }
+}
+
 TEST(RunTest, TablesBetweenBlankLinesAndDuplicateNames) {
   const std::string tables = "\n \n  A(x)  \n1\n\n\n   \nB(y)\n2\n \nA(z)\n3\n\nC(w)";
   EXPECT_EQ(resultOf(tables, "A"), "\n\nresult(x)\n1\n");
