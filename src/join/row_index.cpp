@@ -564,8 +564,7 @@ RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsi
 RowIndex::~RowIndex() = default;
 
 RowIndex::Match RowIndex::find(Cells key, Probe probe) const {
-  const std::size_t number = (probe.hash >> partitionShift_) & partitionMask_;
-  const Partition& partition = partitions_[number];
+  const Partition& partition = partitionOf(probe);
   for (std::size_t slot = probe.hash & partition.mask;; slot = (slot + 1) & partition.mask) {
     const Slot candidate = partition.slots[slot];
     if (candidate == kFree) {
@@ -591,8 +590,7 @@ RowIndex::Match RowIndex::find(Cells key, Probe probe) const {
     } else {
       at += sizeof probe.word;
     }
-    match.rendering = (static_cast<std::uint64_t>(number) << kOffsetBits) |
-                      static_cast<std::uint64_t>(at - partition.records.get());
+    match.rendering = reinterpret_cast<std::uint64_t>(at);
     return match;
   }
 }

@@ -69,18 +69,18 @@ class RowIndex {
   // The number of distinct keys.
   std::size_t groupCount() const { return groups_; }
 
-  // A row's rendering: the cells outside the key, as a joined row holds them.
-  std::string_view rendering(std::uint64_t place) const {
-    const char* at = recordAt(place);
+  // A row's rendering: the cells outside the key, as a joined row holds them. Its
+  // place is its address in the index's records, so that reading it takes no
+  // lookup of its own.
+  static std::string_view rendering(std::uint64_t place) {
+    const char* at = reinterpret_cast<const char*>(place);
     const std::uint64_t length = readLength(at);
     return {at, static_cast<std::size_t>(length)};
   }
   // Where the rendering of the next row of the same group starts.
-  std::uint64_t nextRendering(std::uint64_t place) const {
-    const char* start = recordAt(place);
-    const char* at = start;
-    const std::uint64_t length = readLength(at);
-    return place + static_cast<std::uint64_t>(at - start) + length;
+  static std::uint64_t nextRendering(std::uint64_t place) {
+    const std::string_view bytes = rendering(place);
+    return reinterpret_cast<std::uint64_t>(bytes.data() + bytes.size());
   }
 
   // The probes of the lookups a caller is about to make, kept while their memory
@@ -136,7 +136,7 @@ class RowIndex {
   class Builder;
 
   // A group of rows sharing a key is found by a slot, the one its key hashes to
-  // or the next free one: a fingerprint of the key's hash above kOffsetBits, the
+  // or the next free one: a fingerprint of the key's hash above kSlotOffsetBits, the
   // place of its record in its partition's below; 0 when the slot is unused.
   using Slot = std::uint64_t;
   static constexpr Slot kFree = 0;
@@ -161,13 +161,6 @@ class RowIndex {
     std::unique_ptr<char[]> records;
     std::unique_ptr<std::uint32_t[]> positions;  // row positions, grouped, in table order
   };
-  // A place is a partition's number above kOffsetBits, and an offset in its records.
-  static constexpr unsigned kOffsetBits = 40;
-  static constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << kOffsetBits) - 1;
-
-  const char* recordAt(std::uint64_t place) const {
-    return partitions_[place >> kOffsetBits].records.get() + (place & kOffsetMask);
-  }
   const Partition& partitionOf(Probe probe) const {
     return partitions_[(probe.hash >> partitionShift_) & partitionMask_];
   }

@@ -139,7 +139,7 @@ class RowLayout {
     std::vector<double> repeats(plan.tables.size(), 1);
     for (std::size_t level = plan.steps.size(); level-- > 0;) {
       const RowIndex& index = *plan.steps[level].index;
-      const double rows = static_cast<double>(plan.tables[level + 1]->rows.size());
+      const double rows = static_cast<double>(rowCount(*plan.tables[level + 1]));
       const double groups = static_cast<double>(std::max<std::size_t>(1, index.groupCount()));
       repeats[level] = repeats[level + 1] * std::max(1.0, rows / groups);
     }
