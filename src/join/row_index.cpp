@@ -236,6 +236,7 @@ class RowIndex::Builder {
     }
     threads_ = static_cast<unsigned>(
         std::clamp<std::size_t>(std::min<std::size_t>(threads, stretches_), 1, 64));
+    share_ = scatteredShare();
     scattered_.resize(threads_);
     for (std::vector<Scattered>& own : scattered_) {
       own = std::vector<Scattered>(partitions);
@@ -247,7 +248,6 @@ class RowIndex::Builder {
     runOnThreads(threads_, [&](unsigned thread) {
       RowList again(table_.columns.size(), table_.rowLines.data());
       std::vector<std::string_view> key;
-      reserveScattered(scattered_[thread]);
       for (std::size_t s = nextStretch++; s < stretches_; s = nextStretch++) {
         scatterStretch(s, scattered_[thread], again, key);
       }
@@ -281,25 +281,23 @@ class RowIndex::Builder {
   struct Grouping {
     std::vector<std::uint32_t> table;  // group numbers by hash, kNoGroup where free
     std::vector<Group> groups;
-    std::vector<std::uint32_t> groupOfEntry;
     std::vector<Scattered::Stretch> order;
     std::vector<const Scattered*> owners;
   };
   static constexpr std::uint32_t kNoGroup = 0xFFFFFFFF;
 
-  // Room, sized once from the table's size, for what the thread will scatter: an
-  // entry takes about its line's bytes (the cells without the spaces around them,
-  // with a length each instead of a separator) and its word and position. The
-  // hash spreads the rows evenly; a partition that gets more grows a little.
-  void reserveScattered(std::vector<Scattered>& own) const {
+  // The room each partition of a thread is given when its first entry comes, sized
+  // once from the table's size: an entry takes about its line's bytes (the cells
+  // without the spaces around them, with a length each instead of a separator) and
+  // its word and position. The hash spreads the rows evenly; a partition that gets
+  // more grows a little, and one that gets none (few keys) takes no memory.
+  std::size_t scatteredShare() const {
     const std::size_t perRow = sizeof(std::uint64_t) + (index_.positions_ ? 4 : 0);
     const std::size_t bytes = table_.rowsLeftInText
                                   ? table_.rowLines.size() + perRow * rows_
                                   : (perRow + 2 + 8 * table_.columns.size()) * rows_;
-    const std::size_t share = bytes / (threads_ * own.size());
-    for (Scattered& scattered : own) {
-      scattered.bytes.reserve(share + share / 16 + 64);
-    }
+    const std::size_t share = bytes / (threads_ * index_.partitions_.size());
+    return share + share / 16 + 64;
   }
 
   void scatterStretch(std::size_t number, std::vector<Scattered>& own, RowList& again,
@@ -321,6 +319,9 @@ class RowIndex::Builder {
       }
       const Probe probe = index_.probeFor(key);
       Scattered& into = own[(probe.hash >> index_.partitionShift_) & index_.partitionMask_];
+      if (into.stretches.empty()) {
+        into.bytes.reserve(share_);
+      }
       if (into.stretches.empty() || into.stretches.back().number != number) {
         into.stretches.push_back({number, into.bytes.size(), into.bytes.size()});
       }
@@ -453,34 +454,55 @@ class RowIndex::Builder {
     grouping.owners = std::move(owners);
   }
 
+  // The group of entry, found among those grouped so far, or kNoGroup.
+  static std::uint32_t groupOf(const Grouping& grouping, const Entry& entry, std::size_t& at) {
+    const std::size_t mask = grouping.table.size() - 1;
+    for (at = slotHash(entry.word) & mask;; at = (at + 1) & mask) {
+      const std::uint32_t number = grouping.table[at];
+      if (number == kNoGroup) {
+        return kNoGroup;
+      }
+      const Group& group = grouping.groups[number];
+      if (group.word == entry.word &&
+          (entry.word < kHashedWord || (group.keyBytes == entry.keyBytes &&
+                                        std::memcmp(group.key, entry.key, entry.keyBytes) == 0))) {
+        return number;
+      }
+    }
+  }
+
+  // Gives the groups a table twice as large, when they fill half of it: it grows
+  // with the groups, not with the rows, of which one key may have millions.
+  static void growTable(Grouping& grouping) {
+    grouping.table.assign(2 * grouping.table.size(), kNoGroup);
+    const std::size_t mask = grouping.table.size() - 1;
+    for (std::size_t number = 0; number < grouping.groups.size(); ++number) {
+      std::size_t at = slotHash(grouping.groups[number].word) & mask;
+      while (grouping.table[at] != kNoGroup) {
+        at = (at + 1) & mask;
+      }
+      grouping.table[at] = static_cast<std::uint32_t>(number);
+    }
+  }
+
   void groupEntries(Grouping& grouping, std::size_t entries) const {
-    const std::size_t tableSize = std::bit_ceil(2 * entries + 2);
-    grouping.table.assign(tableSize, kNoGroup);
+    constexpr std::size_t kMostFirstGroups = std::size_t{1} << 14;
+    grouping.table.assign(std::bit_ceil(2 * std::min(entries, kMostFirstGroups) + 2), kNoGroup);
     grouping.groups.clear();
-    grouping.groupOfEntry.clear();
-    const std::size_t mask = tableSize - 1;
     forEachEntry(grouping, [&](const Entry& entry) {
-      std::size_t at = slotHash(entry.word) & mask;
-      for (;; at = (at + 1) & mask) {
-        const std::uint32_t number = grouping.table[at];
-        if (number == kNoGroup) {
-          grouping.table[at] = static_cast<std::uint32_t>(grouping.groups.size());
-          grouping.groups.push_back(Group{entry.word, entry.key, entry.keyBytes, 0, 0, 0, 0, 0});
-          break;
-        }
-        const Group& group = grouping.groups[number];
-        if (group.word == entry.word &&
-            (entry.word < kHashedWord ||
-             (group.keyBytes == entry.keyBytes &&
-              std::memcmp(group.key, entry.key, entry.keyBytes) == 0))) {
-          break;
+      std::size_t at = 0;
+      std::uint32_t number = groupOf(grouping, entry, at);
+      if (number == kNoGroup) {
+        number = static_cast<std::uint32_t>(grouping.groups.size());
+        grouping.table[at] = number;
+        grouping.groups.push_back(Group{entry.word, entry.key, entry.keyBytes, 0, 0, 0, 0, 0});
+        if (2 * grouping.groups.size() > grouping.table.size()) {
+          growTable(grouping);
         }
       }
-      const std::uint32_t number = grouping.table[at];
       Group& group = grouping.groups[number];
       ++group.count;
       group.renderingBytes += entry.renderingBytes;
-      grouping.groupOfEntry.push_back(number);
     });
   }
 
@@ -517,9 +539,11 @@ class RowIndex::Builder {
       }
       group.next = static_cast<std::uint64_t>(to - records);
     }
-    std::size_t e = 0;
+    // Each entry's group is looked up again rather than remembered: the table is
+    // in the cache, and a partition of one key's millions of rows needs no more.
     forEachEntry(grouping, [&](const Entry& entry) {
-      Group& group = grouping.groups[grouping.groupOfEntry[e++]];
+      std::size_t at = 0;
+      Group& group = grouping.groups[groupOf(grouping, entry, at)];
       std::memcpy(records + group.next, entry.rendering, entry.renderingBytes);
       group.next += entry.renderingBytes;
       if (index_.positions_) {
@@ -551,7 +575,8 @@ class RowIndex::Builder {
   LineStretches stretchLines_;
   std::size_t stretches_ = 0;
   unsigned requestedThreads_;
-  unsigned threads_ = 1;                           // that scatter
+  unsigned threads_ = 1;  // that scatter
+  std::size_t share_ = 0;
   std::vector<std::vector<Scattered>> scattered_;  // by thread, then partition
 };
 
