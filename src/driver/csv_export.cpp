@@ -19,6 +19,7 @@
 #include "output/join_sql.h"
 #include "output/placed_file.h"
 #include "tables/file_lines.h"
+#include "tables/table_parsing.h"
 #include "text/split.h"
 #include "text/string_helpers.h"
 
@@ -56,15 +57,14 @@ class CsvExport {
     if (!readHeader(header, joinList, console_)) {
       return fail(kHeaderFailed);
     }
-    bool afterBlank = true;
+    LineKinds kinds;
     while (lines.next(line)) {
       const std::string_view trimmed = trimmedView(line);
-      if (trimmed.empty()) {
-        afterBlank = true;
+      const LineKinds::Kind kind = kinds.next(trimmed);
+      if (kind == LineKinds::kBlank) {
         continue;
       }
-      if (afterBlank) {
-        afterBlank = false;
+      if (kind == LineKinds::kDescriptor) {
         const int opened = openTable(trimmed);
         if (opened != kTablesRead) {
           return fail(opened);
@@ -158,7 +158,7 @@ class CsvExport {
   }
 
   bool writeRow(std::string_view line) {
-    splitInto(line, ',', fields_);
+    readFields(line, fields_);
     if (fields_.size() != table_->columns.size()) {
       // Read again as a run reads it, for the same diagnostics.
       LineReader refused(line);
@@ -168,9 +168,6 @@ class CsvExport {
     }
     if (out_ == nullptr) {
       return true;
-    }
-    for (std::string_view& field : fields_) {
-      field = trimmedView(field);
     }
     appendCsvRecord(buffer_, fields_);
     if (buffer_.size() >= kFlushBytes) {

@@ -40,10 +40,7 @@ void readRowsAgain(std::string_view lines, RowList& rows) {
   LineReader reader(lines);
   std::string_view line;
   while (reader.next(line)) {
-    splitInto(trimmedView(line), ',', fields);
-    for (std::string_view& field : fields) {
-      field = trimmedView(field);
-    }
+    readFields(line, fields);
     // Only a text that changed since it was checked has a line of another width;
     // the run goes on with what it reads, in rows of the table's width.
     fields.resize(rows.width());
@@ -67,4 +64,11 @@ void keepRows(Table& table) {
   table.rows = RowList(table.columns.size(), table.rowLines.data());
   readRowsAgain(table.rowLines, table.rows);
   table.rowsLeftInText = false;
+}
+
+void readFields(std::string_view line, std::vector<std::string_view>& fields) {
+  splitInto(trimmedView(line), ',', fields);
+  for (std::string_view& field : fields) {
+    field = trimmedView(field);
+  }
 }

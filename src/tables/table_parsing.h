@@ -18,6 +18,33 @@
 // On failure writes "Incorrect header" (no line end) and leaves joinList empty.
 bool readHeader(LineReader& lines, std::vector<std::string>& joinList, std::ostream& console);
 
+// What a line of the notation is. Whether a line opens a table depends only on
+// the line before it: a non-blank line after a blank one (or after the header) is a
+// descriptor, any other non-blank line a row of the table open above it. Both
+// readers of the notation, a run's and the export's, tell lines apart with this.
+class LineKinds {
+ public:
+  enum Kind { kBlank, kDescriptor, kRow };
+  // afterBlank: whether the line before the first one given is blank or the header.
+  explicit LineKinds(bool afterBlank = true) : afterBlank_(afterBlank) {}
+  // The kind of the next line, trimmed.
+  Kind next(std::string_view trimmed) {
+    if (trimmed.empty()) {
+      afterBlank_ = true;
+      return kBlank;
+    }
+    const bool descriptor = afterBlank_;
+    afterBlank_ = false;
+    return descriptor ? kDescriptor : kRow;
+  }
+
+ private:
+  bool afterBlank_;
+};
+
+// Cuts a data line into its fields, each trimmed.
+void readFields(std::string_view line, std::vector<std::string_view>& fields);
+
 // Parses lines that were read once already, every one a row, into rows (emptied
 // first; its memory is kept for the next lines). A line of another width (the
 // text changed since) gives a row cut or filled with empty cells to rows' width.

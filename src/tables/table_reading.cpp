@@ -72,7 +72,7 @@ class PieceParser {
 
   void parse(Piece& piece, std::size_t number) {
     LineReader lines(text_.substr(0, piece.end), piece.begin);
-    bool afterBlank = piece.begin == start_ || blankLineBefore(text_, piece.begin);
+    LineKinds kinds(piece.begin == start_ || blankLineBefore(text_, piece.begin));
     Table* table = nullptr;
     std::string_view line;
     for (std::size_t position = lines.position(); lines.next(line); position = lines.position()) {
@@ -81,13 +81,12 @@ class PieceParser {
         return;  // an earlier piece ends the reading before this one matters
       }
       const std::string_view trimmed = trimmedView(line);
-      if (trimmed.empty()) {
-        afterBlank = true;
+      const LineKinds::Kind kind = kinds.next(trimmed);
+      if (kind == LineKinds::kBlank) {
         table = nullptr;
         continue;
       }
-      if (afterBlank) {
-        afterBlank = false;
+      if (kind == LineKinds::kDescriptor) {
         if (!parseTableDescriptor(std::string(trimmed), piece.tables)) {
           fail(piece, number, Failure{Failure::kDescriptor, position, kNone});
           return;
@@ -203,14 +202,6 @@ void reserveFinalSizes(std::vector<Piece>& pieces) {
     }
   }
   reserve();
-}
-
-// Cuts a data line into its trimmed fields.
-void readFields(std::string_view line, std::vector<std::string_view>& fields) {
-  splitInto(trimmedView(line), ',', fields);
-  for (std::string_view& field : fields) {
-    field = trimmedView(field);
-  }
 }
 
 class Assembler {
