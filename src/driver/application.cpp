@@ -66,7 +66,10 @@ int Application::run(int argc, const char* const* argv) {
   for (const std::string& file : line->files) {
     names.push_back(file.c_str());
   }
-  const int status = finishOutput(runStages(static_cast<int>(names.size()), names.data()));
+  const int ran = runStages(static_cast<int>(names.size()), names.data());
+  // The tables joined are read again from the input, which may have changed since.
+  hintIfInputChanged();
+  const int status = finishOutput(ran);
   if (stats) {
     reportStats();
   }
@@ -139,11 +142,7 @@ int Application::runStages(int argc, const char* const* argv) {
     console << "Can't write output file!\n" << std::flush;
     return kOutputWriteFailed;
   }
-  if (inputText.changedSinceMapped()) {
-    diagnostics << "prg: hint: the input file changed during the run; the run uses the text as "
-                   "it read it\n"
-                << std::flush;
-  }
+  hintIfInputChanged();
   console << parsing.str() << std::flush;
   if (parsed == kTablesRead) {
     said << "Parsing the input file complete.\n" << std::flush;
@@ -162,6 +161,15 @@ int Application::runStages(int argc, const char* const* argv) {
   warnOfRepeats(tables, diagnostics);
   tableLookup = TableLookup(tables);
   return joinChain();
+}
+
+void Application::hintIfInputChanged() {
+  if (!inputChangeTold && inputText.changedSinceMapped()) {
+    inputChangeTold = true;
+    diagnostics << "prg: hint: the input file changed during the run; the run uses the text as "
+                   "it read it\n"
+                << std::flush;
+  }
 }
 
 bool Application::readHeader(std::ostream& messages) {

@@ -104,6 +104,8 @@ class Application {
   const Table* findTable(const std::string& name) const;
   // Joins the tables of joinList from left to right and appends the result.
   int joinChain();
+  // Says once, on standard error, that the input changed while it was read.
+  void hintIfInputChanged();
   // Reads again, to hold them, the rows of the tables left in the text whose cells
   // the join reads.
   void keepRowsTheJoinReads(const JoinPlan& plan);
@@ -125,6 +127,7 @@ class Application {
   InputText inputText;
   OutputFile output;
   bool outputOpened = false;
+  bool inputChangeTold = false;
   std::vector<std::string> joinList;
   std::vector<Table> tables;
   TableLookup tableLookup;

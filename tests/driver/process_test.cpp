@@ -516,4 +516,31 @@ TEST(ProcessTest, InputCutWhileReadIsUsedAsRead) {
                                                       "err.txt", "in.txt", "out.txt", "seen.txt"}));
 }
 
+// Cut once the tables were checked, the input is read again where the join reads
+// it (the second table's index, from its text): the run neither dies nor leaves a
+// part of a file, says the input changed, and its output starts with the copy it
+// wrote before the cut.
+TEST(ProcessTest, InputCutAfterItWasCheckedEndsTheRunWhole) {
+  if (!kOwnAllocator) {
+    return;  // the sanitizer's runtime must be loaded before anything preloaded
+  }
+  const std::string input = product(400);
+  Folder folder;
+  folder.write("in.txt", input);
+  folder.write("out.txt", "before");
+  const Folder::Outcome cut =
+      folder.runShell("PRG_CUT_AT_ASKING=2 LD_PRELOAD=" + std::string(PRG_SHRINKING_INPUT) + " " +
+                      Folder::program() + " in.txt out.txt > console.txt 2> err.txt");
+  ASSERT_EQ(folder.read("in.txt").value_or("").size(), input.size() / 2);
+  EXPECT_EQ(cut.status, 0);
+  const std::string hint =
+      "prg: hint: the input file changed during the run; the run uses the text as it read it\n";
+  const std::string errors = folder.read("err.txt").value_or("");
+  EXPECT_NE(errors.find(hint), std::string::npos) << errors;
+  EXPECT_EQ(errors.find(hint), errors.rfind(hint)) << errors;
+  EXPECT_EQ(folder.read("out.txt").value_or("").substr(0, input.size()), input);
+  EXPECT_EQ(folder.names(),
+            (std::vector<std::string>{"console.txt", "err.txt", "in.txt", "out.txt"}));
+}
+
 }  // namespace
