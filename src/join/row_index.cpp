@@ -202,11 +202,11 @@ T take(const char*& at) {
 }  // namespace
 
 // Builds an index in two passes. The first hashes every row once and scatters an
-// entry of it into its partition: its key's word, its position when the index
-// keeps positions, its key unless the word is the key, and its rendering, all as
-// its record will hold them. The second builds each partition from its entries in
-// table order: it groups them, lays out the records and then the slots, each at
-// its final size, and gives the entries' memory back for the next partitions.
+// entry of it into its partition by the hash: its position when the index keeps
+// positions, its key and its rendering, as its record will hold them. The second
+// builds each partition from its entries in table order: it groups them, lays out
+// the records and then the slots, each at its final size, and gives the entries'
+// memory back for the next partitions.
 class RowIndex::Builder {
  public:
   Builder(RowIndex& index, const Table& table, const std::vector<std::size_t>& keyColumns,
@@ -289,10 +289,10 @@ class RowIndex::Builder {
   // The room each partition of a thread is given when its first entry comes, sized
   // once from the table's size: an entry takes about its line's bytes (the cells
   // without the spaces around them, with a length each instead of a separator) and
-  // its word and position. The hash spreads the rows evenly; a partition that gets
+  // its position. The hash spreads the rows evenly; a partition that gets
   // more grows a little, and one that gets none (few keys) takes no memory.
   std::size_t scatteredShare() const {
-    const std::size_t perRow = sizeof(std::uint64_t) + (index_.positions_ ? 4 : 0);
+    const std::size_t perRow = keyColumns_.size() + (index_.positions_ ? 4 : 0);
     const std::size_t bytes = table_.rowsLeftInText
                                   ? table_.rowLines.size() + perRow * rows_
                                   : (perRow + 2 + 8 * table_.columns.size()) * rows_;
@@ -325,37 +325,31 @@ class RowIndex::Builder {
       if (into.stretches.empty() || into.stretches.back().number != number) {
         into.stretches.push_back({number, into.bytes.size(), into.bytes.size()});
       }
-      scatterRow(into, row, probe.word, static_cast<std::uint32_t>(r));
+      scatterRow(into, row, static_cast<std::uint32_t>(r));
       into.stretches.back().end = into.bytes.size();
       ++into.entries;
     }
   }
 
-  void scatterRow(Scattered& into, const Row& row, std::uint64_t word, std::uint32_t position) {
-    const bool withKey = word >= kHashedWord;
+  void scatterRow(Scattered& into, const Row& row, std::uint32_t position) {
     std::size_t length = otherColumns_.empty() ? 0 : otherColumns_.size() - 1;
     for (std::size_t column : otherColumns_) {
       length += formattedLength(row[column], format_);
     }
-    std::size_t bytes = sizeof word + lengthBytes(length) + length;
+    std::size_t bytes = lengthBytes(length) + length;
     if (index_.positions_) {
       bytes += sizeof position;
     }
-    if (withKey) {
-      for (std::size_t column : keyColumns_) {
-        bytes += lengthBytes(row[column].size()) + row[column].size();
-      }
+    for (std::size_t column : keyColumns_) {
+      bytes += lengthBytes(row[column].size()) + row[column].size();
     }
     char* to = into.bytes.extend(bytes);
-    put(to, word);
     if (index_.positions_) {
       put(to, position);
     }
-    if (withKey) {
-      for (std::size_t column : keyColumns_) {
-        to = writeLength(to, row[column].size());
-        to = writeBytes(to, row[column]);
-      }
+    for (std::size_t column : keyColumns_) {
+      to = writeLength(to, row[column].size());
+      to = writeBytes(to, row[column]);
     }
     to = writeLength(to, length);
     for (std::size_t i = 0; i < otherColumns_.size(); ++i) {
@@ -375,19 +369,21 @@ class RowIndex::Builder {
     const char* rendering;
     std::uint32_t renderingBytes;
   };
-  Entry readEntry(const char*& at) const {
+  // The key's word is worked out again from its cells, in the cache, rather than
+  // scattered with them: eight bytes a row less of memory touched the first time.
+  Entry readEntry(const char*& at, std::vector<std::string_view>& cells) const {
     Entry entry{};
-    entry.word = take<std::uint64_t>(at);
     if (index_.positions_) {
       entry.position = take<std::uint32_t>(at);
     }
     entry.key = at;
-    if (entry.word >= kHashedWord) {
-      for (std::size_t k = 0; k < keyColumns_.size(); ++k) {
-        at += readLength(at);
-      }
+    for (std::string_view& cell : cells) {
+      const std::uint64_t length = readLength(at);
+      cell = std::string_view(at, length);
+      at += length;
     }
     entry.keyBytes = static_cast<std::uint32_t>(at - entry.key);
+    entry.word = index_.probeFor(cells).word;
     entry.rendering = at;
     at += readLength(at);
     entry.renderingBytes = static_cast<std::uint32_t>(at - entry.rendering);
@@ -397,12 +393,13 @@ class RowIndex::Builder {
   // Calls visit(entry) for each entry of partition p, in table order.
   template <typename Visit>
   void forEachEntry(const Grouping& grouping, Visit&& visit) const {
+    std::vector<std::string_view> cells(keyColumns_.size());
     for (const Scattered::Stretch& stretch : grouping.order) {
       const char* at = grouping.owners[&stretch - grouping.order.data()]->bytes.data();
       const char* const end = at + stretch.end;
       at += stretch.begin;
       while (at != end) {
-        visit(readEntry(at));
+        visit(readEntry(at, cells));
       }
     }
   }
