@@ -281,8 +281,13 @@ class RowIndex::Builder {
   struct Grouping {
     std::vector<std::uint32_t> table;  // group numbers by hash, kNoGroup where free
     std::vector<Group> groups;
-    std::vector<Scattered::Stretch> order;
-    std::vector<const Scattered*> owners;
+    // The partition's entries of each stretch, in table order.
+    struct Stretch {
+      std::size_t number;
+      const char* begin;
+      const char* end;
+    };
+    std::vector<Stretch> stretches;
   };
   static constexpr std::uint32_t kNoGroup = 0xFFFFFFFF;
 
@@ -394,11 +399,8 @@ class RowIndex::Builder {
   template <typename Visit>
   void forEachEntry(const Grouping& grouping, Visit&& visit) const {
     std::vector<std::string_view> cells(keyColumns_.size());
-    for (const Scattered::Stretch& stretch : grouping.order) {
-      const char* at = grouping.owners[&stretch - grouping.order.data()]->bytes.data();
-      const char* const end = at + stretch.end;
-      at += stretch.begin;
-      while (at != end) {
+    for (const Grouping::Stretch& stretch : grouping.stretches) {
+      for (const char* at = stretch.begin; at != stretch.end;) {
         visit(readEntry(at, cells));
       }
     }
@@ -410,18 +412,18 @@ class RowIndex::Builder {
 
   // Builds partition p; returns its number of groups.
   std::size_t buildPartition(std::size_t p, Grouping& grouping) {
-    // The stretches in table order: each thread took its own in increasing order.
-    grouping.order.clear();
-    grouping.owners.clear();
+    grouping.stretches.clear();
     std::size_t entries = 0;
     for (const std::vector<Scattered>& own : scattered_) {
       entries += own[p].entries;
+      const char* const bytes = own[p].bytes.data();
       for (const Scattered::Stretch& stretch : own[p].stretches) {
-        grouping.order.push_back(stretch);
-        grouping.owners.push_back(&own[p]);
+        grouping.stretches.push_back({stretch.number, bytes + stretch.begin, bytes + stretch.end});
       }
     }
-    sortByStretch(grouping);
+    std::sort(
+        grouping.stretches.begin(), grouping.stretches.end(),
+        [](const Grouping::Stretch& a, const Grouping::Stretch& b) { return a.number < b.number; });
     groupEntries(grouping, entries);
     Partition& partition = index_.partitions_[p];
     layOutRecords(partition, grouping, entries);
@@ -431,24 +433,6 @@ class RowIndex::Builder {
       own[p].stretches = {};
     }
     return grouping.groups.size();
-  }
-
-  static void sortByStretch(Grouping& grouping) {
-    std::vector<std::size_t> order(grouping.order.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-      order[i] = i;
-    }
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      return grouping.order[a].number < grouping.order[b].number;
-    });
-    std::vector<Scattered::Stretch> stretches;
-    std::vector<const Scattered*> owners;
-    for (std::size_t i : order) {
-      stretches.push_back(grouping.order[i]);
-      owners.push_back(grouping.owners[i]);
-    }
-    grouping.order = std::move(stretches);
-    grouping.owners = std::move(owners);
   }
 
   // The group of entry, found among those grouped so far, or kNoGroup.

@@ -36,6 +36,12 @@ bool blankLineBefore(std::string_view text, std::size_t position) {
   return trimmedView(line).empty();
 }
 
+// lines, a stretch of text, extended to end there.
+std::string_view extendedTo(std::string_view text, std::string_view lines, std::size_t end) {
+  const auto begin = static_cast<std::size_t>(lines.data() - text.data());
+  return text.substr(begin, end - begin);
+}
+
 struct Failure {
   enum Kind { kNoFailure, kDescriptor, kFieldCount, kTooManyRows };
   Kind kind = kNoFailure;
@@ -126,7 +132,7 @@ class PieceParser {
       }
       if (table->rowsLeftInText) {
         ++table->rowsInText;
-        table->rowLines = extendedTo(table->rowLines, lines.position());
+        table->rowLines = extendedTo(text_, table->rowLines, lines.position());
         continue;
       }
       for (std::string_view& field : fields_) {
@@ -137,11 +143,6 @@ class PieceParser {
   }
 
  private:
-  std::string_view extendedTo(std::string_view lines, std::size_t end) const {
-    const auto begin = static_cast<std::size_t>(lines.data() - text_.data());
-    return text_.substr(begin, end - begin);
-  }
-
   void fail(Piece& piece, std::size_t number, Failure failure) {
     piece.failure = failure;
     std::size_t known = firstFailed_.load();
@@ -289,8 +290,7 @@ class Assembler {
       return failData(table, refused, outcome);
     }
     if (table.rowsLeftInText) {
-      const auto begin = static_cast<std::size_t>(table.rowLines.data() - text_.data());
-      table.rowLines = text_.substr(begin, piece.continuedEnd - begin);
+      table.rowLines = extendedTo(text_, table.rowLines, piece.continuedEnd);
       table.rowsInText += piece.continuedRows;
       return true;
     }

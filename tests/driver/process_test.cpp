@@ -486,6 +486,19 @@ TEST(ProcessTest, EveryNameHoldsTheOldFileOrAWholeOne) {
   }
 }
 
+const char kInputChanged[] =
+    "prg: hint: the input file changed during the run; the run uses the text as it read it\n";
+
+// A run on in.txt, holding input, into out.txt, holding "before", with in.txt cut to
+// half its size the cutAt-th time the run looks at it.
+Folder::Outcome runOnCutInput(Folder& folder, const std::string& input, int cutAt) {
+  folder.write("in.txt", input);
+  folder.write("out.txt", "before");
+  return folder.runShell("PRG_CUT_AT_ASKING=" + std::to_string(cutAt) +
+                         " LD_PRELOAD=" + std::string(PRG_SHRINKING_INPUT) + " " +
+                         Folder::program() + " in.txt out.txt > console.txt 2> err.txt");
+}
+
 // An input cut while it is read: the run neither dies nor loses the old output; it
 // goes on with the text as it read it, the part cut off as zero bytes, says so,
 // and gives what a run on that text gives.
@@ -495,11 +508,7 @@ TEST(ProcessTest, InputCutWhileReadIsUsedAsRead) {
   }
   const std::string input = product(400);
   Folder folder;
-  folder.write("in.txt", input);
-  folder.write("out.txt", "before");
-  const Folder::Outcome cut =
-      folder.runShell("LD_PRELOAD=" + std::string(PRG_SHRINKING_INPUT) + " " + Folder::program() +
-                      " in.txt out.txt > console.txt 2> err.txt");
+  const Folder::Outcome cut = runOnCutInput(folder, input, 1);
   const std::optional<std::string> left = folder.read("in.txt");
   ASSERT_TRUE(left.has_value());
   ASSERT_EQ(left->size(), input.size() / 2);
@@ -508,10 +517,7 @@ TEST(ProcessTest, InputCutWhileReadIsUsedAsRead) {
       folder.runShell(Folder::program() + " seen.txt again.txt > /dev/null 2> again-err.txt");
   EXPECT_EQ(cut.status, again.status);
   EXPECT_TRUE(folder.read("out.txt") == folder.read("again.txt"));
-  EXPECT_EQ(folder.read("err.txt"),
-            "prg: hint: the input file changed during the run; the run uses the text as it read "
-            "it\n" +
-                folder.read("again-err.txt").value_or("?"));
+  EXPECT_EQ(folder.read("err.txt"), kInputChanged + folder.read("again-err.txt").value_or("?"));
   EXPECT_EQ(folder.names(), (std::vector<std::string>{"again-err.txt", "again.txt", "console.txt",
                                                       "err.txt", "in.txt", "out.txt", "seen.txt"}));
 }
@@ -526,15 +532,10 @@ TEST(ProcessTest, InputCutAfterItWasCheckedEndsTheRunWhole) {
   }
   const std::string input = product(400);
   Folder folder;
-  folder.write("in.txt", input);
-  folder.write("out.txt", "before");
-  const Folder::Outcome cut =
-      folder.runShell("PRG_CUT_AT_ASKING=2 LD_PRELOAD=" + std::string(PRG_SHRINKING_INPUT) + " " +
-                      Folder::program() + " in.txt out.txt > console.txt 2> err.txt");
+  const Folder::Outcome cut = runOnCutInput(folder, input, 2);
   ASSERT_EQ(folder.read("in.txt").value_or("").size(), input.size() / 2);
   EXPECT_EQ(cut.status, 0);
-  const std::string hint =
-      "prg: hint: the input file changed during the run; the run uses the text as it read it\n";
+  const std::string hint = kInputChanged;
   const std::string errors = folder.read("err.txt").value_or("");
   EXPECT_NE(errors.find(hint), std::string::npos) << errors;
   EXPECT_EQ(errors.find(hint), errors.rfind(hint)) << errors;
