@@ -2,10 +2,14 @@
 // memory) is made safe before the run starts.
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <iostream>
 #include <new>
@@ -15,32 +19,47 @@
 
 #include "driver/application.h"
 #include "driver/run_ending.h"
+#include "tables/cell_array.h"
 #include "tables/input_text.h"
 
 namespace {
 
+// The heap grows in steps this large, so that each step's huge pages are asked
+// for before they are touched (see askForHugePages); a step is address space
+// only, touched as it is used, but a small limit on it gets smaller steps.
+int heapStep() {
+  rlim_t step = rlim_t{64} << 20;
+  for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit limit {};
+    if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+      step = std::min(step, limit.rlim_cur / 16);
+    }
+  }
+  return static_cast<int>(step);
+}
+
 // Fresh memory is what a run pays most for: a page the process touches for the first
-// time costs far more than the bytes it holds. Measured on 10^6-row joins: the
-// allocator's huge pages and keeping freed memory for reuse take a third of the time
-// and four fifths of the page faults. One arena for all threads lets memory one
-// thread frees serve another's next allocation: an index's partitions are built
-// from what every thread scattered, and memory freed in one arena and allocated
-// anew in another would count twice (10^7-row joins then need a third more). The
-// allocator reads these settings only as a process starts, so the process starts
-// again with them, once; settings a user gave are kept.
-void startAgainWithAllocatorSettings(char** argv) {
+// time costs far more than the bytes it holds. Freed memory is kept for reuse
+// rather than handed back, blocks below 32 MiB come from the heap, and one arena
+// serves all threads, so that memory one thread frees serves another's next
+// allocation: an index's partitions are built from what every thread scattered, and
+// memory freed in one arena and allocated anew in another would count twice
+// (10^7-row joins then need a third more). Set as the process starts, and no
+// restart is needed for them; settings a user gave are kept.
+void tuneAllocator() {
   const char* given = std::getenv("GLIBC_TUNABLES");
   const std::string tunables = given == nullptr ? "" : given;
-  if (tunables.find("glibc.malloc.hugetlb") != std::string::npos) {
-    return;
-  }
-  const std::string settings = (tunables.empty() ? "" : tunables + ":") +
-                               "glibc.malloc.hugetlb=1:glibc.malloc.mmap_threshold=33554432:"
-                               "glibc.malloc.trim_threshold=4294967296:glibc.malloc.arena_max=1";
-  if (setenv("GLIBC_TUNABLES", settings.c_str(), 1) == 0) {
-    execv("/proc/self/exe", argv);
-  }
-  // Without /proc the run goes on with the allocator as it is.
+  const auto unless = [&tunables](const char* tunable, const char* variable, int option,
+                                  int value) {
+    if (tunables.find(tunable) == std::string::npos && std::getenv(variable) == nullptr) {
+      mallopt(option, value);
+    }
+  };
+  unless("glibc.malloc.arena_max", "MALLOC_ARENA_MAX", M_ARENA_MAX, 1);
+  unless("glibc.malloc.mmap_threshold", "MALLOC_MMAP_THRESHOLD_", M_MMAP_THRESHOLD, 32 << 20);
+  unless("glibc.malloc.trim_threshold", "MALLOC_TRIM_THRESHOLD_", M_TRIM_THRESHOLD, INT_MAX);
+  unless("glibc.malloc.top_pad", "MALLOC_TOP_PAD_", M_TOP_PAD, heapStep());
+  askForHugePages();
 }
 
 // A closed standard descriptor would be the number the next file gets, and the
@@ -104,14 +123,22 @@ void endOnInterruption() {
 
 // A mapped input whose file another program cuts would end the run with SIGBUS;
 // the cut part reads as zero bytes instead, and the run says that its input changed.
+// A part the file still holds but the system failed to read ends the run as a read
+// error.
 void readOnWhereTheInputIsCut() {
   struct sigaction action {};
   action.sa_flags = SA_SIGINFO | SA_NODEFER;
   action.sa_sigaction = [](int, siginfo_t* info, void*) {
-    if (!coverCutInputPage(info->si_addr)) {
-      signal(SIGBUS, SIG_DFL);
-      raise(SIGBUS);
+    switch (faultInMappedInput(info->si_addr)) {
+      case InputFault::kCut:
+        return;
+      case InputFault::kReadError:
+        endOnInputReadError();
+      case InputFault::kElsewhere:
+        break;
     }
+    signal(SIGBUS, SIG_DFL);
+    raise(SIGBUS);
   };
   sigaction(SIGBUS, &action, nullptr);
 }
@@ -119,7 +146,7 @@ void readOnWhereTheInputIsCut() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  startAgainWithAllocatorSettings(argv);
+  tuneAllocator();
   fillClosedStandardDescriptors();
   ignoreSignalsThatWritesRaise();
   std::set_new_handler(endWithoutMemory);
@@ -128,20 +155,23 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     ProgressLine progress(STDERR_FILENO);  // erased as the run ends
+    watchConsole(&progress);
     RunSettings settings;
     settings.progress = &progress;
     settings.consoleSharesTerminal = isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1;
     // Both may share the terminal with the progress line.
-    ProgressAwareBuffer messages(progress, *std::cout.rdbuf());
-    ProgressAwareBuffer diagnostics(progress, *std::cerr.rdbuf());
+    DescriptorBuffer standardOutput(STDOUT_FILENO);
+    DescriptorBuffer standardError(STDERR_FILENO);
+    ProgressAwareBuffer messages(progress, standardOutput);
+    ProgressAwareBuffer diagnostics(progress, standardError);
     std::ostream console(&messages);
     std::ostream errors(&diagnostics);
     // Never destroyed: the process ends right after the run, see below.
     Application& application = *new Application(console, errors, filesOnDisk(), settings);
     status = application.run(argc, argv);
+    watchConsole(nullptr);
   }
   // The output has its name; the run ends here rather than after freeing every
   // table, which could take a while and which the system does anyway.
-  std::cout.flush();
   std::_Exit(status);
 }

@@ -140,7 +140,7 @@ bool readInputFile(const std::string& path, InputText& inputText, std::ostream& 
       ::close(descriptor);
     }
   }
-  switch (inputText.readFrom(file.get(), size, inputMemoryLimit(true))) {
+  switch (inputText.readFrom(fileno(file.get()), size, inputMemoryLimit(true))) {
     case InputText::Read::kTooLarge:
       endWithoutMemory();
     case InputText::Read::kFailed: {

@@ -91,12 +91,25 @@ void ProgressLine::passMessage(std::string_view bytes, std::streambuf& target) {
   target.sputn(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   target.pubsync();
   // Drawn in the middle of a line, the progress would tear the message apart.
-  messageLineOpen_ = bytes.back() != '\n';
+  messageLineOpen_.store(bytes.back() != '\n', std::memory_order_relaxed);
 }
 
 void ProgressLine::flushMessages(std::streambuf& target) {
   const std::lock_guard lock(mutex_);
   target.pubsync();
+}
+
+int DescriptorBuffer::overflow(int byte) {
+  if (byte == traits_type::eof()) {
+    return traits_type::not_eof(byte);
+  }
+  const char one = traits_type::to_char_type(byte);
+  return writeWhenReady(descriptor_, std::string_view(&one, 1)) == 1 ? byte : traits_type::eof();
+}
+
+std::streamsize DescriptorBuffer::xsputn(const char* bytes, std::streamsize count) {
+  return static_cast<std::streamsize>(
+      writeWhenReady(descriptor_, std::string_view(bytes, static_cast<std::size_t>(count))));
 }
 
 int ProgressAwareBuffer::overflow(int byte) {
@@ -129,7 +142,7 @@ void ProgressLine::loop() {
 }
 
 void ProgressLine::draw() {
-  if (messageLineOpen_) {
+  if (messageLineOpen_.load(std::memory_order_relaxed)) {
     return;
   }
   const auto stage = static_cast<Stage>(stage_.load(std::memory_order_relaxed));

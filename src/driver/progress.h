@@ -40,6 +40,9 @@ class ProgressLine {
   // Hands bytes of a message to target, with the line cleared first.
   void passMessage(std::string_view bytes, std::streambuf& target);
   void flushMessages(std::streambuf& target);
+  // Whether the last message ended in the middle of a line. From any thread, and
+  // from a signal handler.
+  bool messageLineOpen() const { return messageLineOpen_.load(std::memory_order_relaxed); }
 
  private:
   void loop();
@@ -55,11 +58,25 @@ class ProgressLine {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point writingSince_{};
   bool drawn_ = false;
-  bool messageLineOpen_ = false;
+  std::atomic<bool> messageLineOpen_{false};
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;
   std::thread thread_;
+};
+
+// A console stream's bytes straight to a descriptor, with no buffer of its own:
+// every message reaches it as it is written, even one set not to block.
+class DescriptorBuffer : public std::streambuf {
+ public:
+  explicit DescriptorBuffer(int descriptor) : descriptor_(descriptor) {}
+
+ protected:
+  int overflow(int byte) override;
+  std::streamsize xsputn(const char* bytes, std::streamsize count) override;
+
+ private:
+  int descriptor_;
 };
 
 // The buffer of a console stream whose bytes pass by a progress line.

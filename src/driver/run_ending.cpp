@@ -8,20 +8,37 @@
 #include <cstring>
 
 #include "driver/application.h"
+#include "driver/progress.h"
 #include "output/output_file.h"
 #include "output/placed_file.h"
 
 namespace {
 std::atomic<OutputFile*> watched{nullptr};
+std::atomic<const ProgressLine*> console{nullptr};
 std::atomic<int> messages{STDOUT_FILENO};
+
+// Waits for the owner of the ending, which exits once its files are as they must be.
+[[noreturn]] void leaveTheEndingToItsOwner() {
+  for (;;) {
+    pause();
+  }
+}
+
+void say(int descriptor, std::string_view text) {
+  writeWhenReady(descriptor, text);
+}
 }  // namespace
 
 void sayMessagesOnStandardError() {
   messages.store(STDERR_FILENO);
-}  // namespace
+}
 
 void watchOutput(OutputFile* output) {
   watched.store(output);
+}
+
+void watchConsole(const ProgressLine* line) {
+  console.store(line);
 }
 
 void endOnSignal(int signal) {
@@ -35,12 +52,27 @@ void endOnSignal(int signal) {
   _exit(128 + signal);
 }
 
+void endOnInputReadError() {
+  if (!claimEnding(0)) {
+    leaveTheEndingToItsOwner();
+  }
+  if (OutputFile* output = watched.load()) {
+    output->abandonOnSignal();
+  }
+  removeTemporaryFiles();
+  const ProgressLine* line = console.load();
+  // After "Joining the tables: " and its dots, say, the message starts a line.
+  if (line != nullptr && line->messageLineOpen()) {
+    say(messages.load(), "\n");
+  }
+  say(messages.load(), "Can't read input file!\n");
+  say(STDERR_FILENO, "prg: hint: the system failed to read a part of the input file\n");
+  _exit(kFilesFailed);
+}
+
 void endWithoutMemory() {
   if (!claimEnding(0)) {
-    // The owner of the ending exits once its files are left as they must be.
-    for (;;) {
-      pause();
-    }
+    leaveTheEndingToItsOwner();
   }
   if (OutputFile* output = watched.load()) {
     output->abandonKeepingCopy();
@@ -49,6 +81,6 @@ void endWithoutMemory() {
   static const char kMessage[] = "Not enough memory!\n";
   std::fflush(stdout);
   std::fflush(stderr);
-  [[maybe_unused]] const ssize_t shown = ::write(messages.load(), kMessage, std::strlen(kMessage));
+  say(messages.load(), kMessage);
   std::_Exit(kOutOfMemory);
 }

@@ -506,6 +506,7 @@ class RowIndex::Builder {
     if (index_.positions_) {
       partition.positions.reset(new std::uint32_t[std::max<std::size_t>(entries, 1)]);
     }
+    adviseHugePagesOnHeap();
     for (Group& group : grouping.groups) {
       group.record = group.next;
       char* to = records + group.next;

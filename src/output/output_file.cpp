@@ -1,5 +1,7 @@
 #include "output/output_file.h"
 
+#include "tables/cell_array.h"
+
 #include <unistd.h>
 
 #include <chrono>
@@ -130,7 +132,9 @@ OutputBuffer OutputFile::takeBuffer() {
       return buffer;
     }
   }
-  return OutputBuffer(std::make_unique_for_overwrite<char[]>(OutputBuffer::kCapacity));
+  OutputBuffer fresh(std::make_unique_for_overwrite<char[]>(OutputBuffer::kCapacity));
+  adviseHugePagesOnHeap();
+  return fresh;
 }
 
 void OutputFile::recycle(std::unique_ptr<char[]> bytes) {

@@ -1,6 +1,7 @@
 #include "output/placed_file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -256,18 +257,24 @@ bool PlacedFile::complete() {
   return synced && closed;
 }
 
-std::size_t PlacedFile::write(std::string_view bytes) {
+std::size_t writeWhenReady(int descriptor, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const std::string_view rest = bytes.substr(done);
-    ssize_t written = descriptor_ == -1 ? -1 : ::write(descriptor_, rest.data(), rest.size());
+    ssize_t written = ::write(descriptor, rest.data(), rest.size());
     if (written < 0 && errno == EFAULT) {
       // Bytes of a mapped input whose file was cut: read here, the cut part
-      // becomes the zero bytes the run reads there too.
-      char bounce[1 << 16];
+      // becomes the zero bytes the run reads there too. A page at a time, so that
+      // a thread's stack, however small, holds it.
+      char bounce[4096];
       const std::size_t count = std::min(rest.size(), sizeof bounce);
       std::memcpy(bounce, rest.data(), count);
-      written = ::write(descriptor_, bounce, count);
+      written = ::write(descriptor, bounce, count);
+    }
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd ready{descriptor, POLLOUT, 0};
+      ::poll(&ready, 1, -1);
+      continue;
     }
     if (written < 0 && errno == EINTR) {
       continue;
@@ -278,6 +285,10 @@ std::size_t PlacedFile::write(std::string_view bytes) {
     done += static_cast<std::size_t>(written);
   }
   return done;
+}
+
+std::size_t PlacedFile::write(std::string_view bytes) {
+  return descriptor_ == -1 ? 0 : writeWhenReady(descriptor_, bytes);
 }
 
 bool PlacedFile::place() {

@@ -59,6 +59,11 @@ class PlacedFile {
   std::string folder_;                  // its folder, synced after the renaming
 };
 
+// Writes bytes to descriptor, as many calls as it takes: a descriptor set not to
+// block (O_NONBLOCK) is waited for, an interrupted write is made again. How many
+// bytes it took, fewer only when a write failed. Async-signal-safe.
+std::size_t writeWhenReady(int descriptor, std::string_view bytes);
+
 // A name written in place whatever it leads to: it names a descriptor the process
 // already has.
 bool namesADescriptor(std::string_view path);

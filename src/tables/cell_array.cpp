@@ -1,6 +1,10 @@
 #include "tables/cell_array.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -30,10 +34,49 @@ CellArray::~CellArray() {
   std::free(data_);
 }
 
+namespace {
+
+constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+// Blocks from this size get memory of their own, outside the heap.
+constexpr std::size_t kOwnMemoryFrom = std::size_t{32} << 20;
+
+// The heap below this is asked for huge pages already; 0 until askForHugePages.
+std::atomic<std::uintptr_t> heapAdvised{0};
+
+void adviseHugePages(std::uintptr_t begin, std::uintptr_t end) {
+  begin = (begin + kHugePage - 1) & ~(kHugePage - 1);
+  end &= ~(kHugePage - 1);
+  if (begin < end) {
+    ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  }
+}
+
+}  // namespace
+
+void askForHugePages() {
+  heapAdvised.store(reinterpret_cast<std::uintptr_t>(::sbrk(0)));
+}
+
+void adviseHugePagesOnHeap() {
+  std::uintptr_t advised = heapAdvised.load(std::memory_order_relaxed);
+  if (advised == 0) {
+    return;
+  }
+  const auto top = reinterpret_cast<std::uintptr_t>(::sbrk(0));
+  if (top >= advised + kHugePage && heapAdvised.compare_exchange_strong(advised, top)) {
+    adviseHugePages(advised, top);
+  }
+}
+
 void* reallocOrFail(void* block, std::size_t bytes) {
   for (;;) {
     // A failed realloc leaves block as it was, to be tried again.
     if (void* grown = std::realloc(block, bytes)) {
+      if (bytes >= kOwnMemoryFrom && heapAdvised.load(std::memory_order_relaxed) != 0) {
+        const auto begin = reinterpret_cast<std::uintptr_t>(grown);
+        adviseHugePages(begin, begin + bytes);
+      }
+      adviseHugePagesOnHeap();
       return grown;
     }
     const std::new_handler handler = std::get_new_handler();

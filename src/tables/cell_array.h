@@ -9,8 +9,18 @@
 
 // realloc that does what operator new does when memory runs out: the new handler
 // gets its chance to end the run, and without one the allocation fails as
-// bad_alloc. A large block's pages are moved, not copied.
+// bad_alloc. A large block's pages are moved, not copied. Its pages not yet
+// touched are asked to be huge ones (see askForHugePages).
 void* reallocOrFail(void* block, std::size_t bytes);
+
+// From now on the memory of large blocks, and of the heap the allocator grows,
+// is asked to come in huge pages where the system gives them only when asked:
+// the first touch of a fresh page is what a run pays most for, and a huge page
+// is touched once for 512 small ones. Called once, as the process starts.
+void askForHugePages();
+// Asks for huge pages over the heap grown since the last time; a caller that has
+// just allocated much memory calls it before it touches the memory.
+void adviseHugePagesOnHeap();
 
 class CellArray {
  public:

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "tables/input_text.h"
+
 namespace {
 constexpr std::size_t kBlock = std::size_t{1} << 20;
 }
@@ -18,13 +20,15 @@ bool FileLines::fill() {
   if (block_.size() < kept + kBlock) {
     block_.resize(kept + kBlock);
   }
-  const std::size_t got = std::fread(block_.data() + end_, 1, block_.size() - end_, file_);
-  end_ += got;
-  if (got == 0) {
+  const std::ptrdiff_t got =
+      readWhenReady(fileno(file_), block_.data() + end_, block_.size() - end_);
+  if (got <= 0) {
     atEnd_ = true;
-    failed_ = std::ferror(file_) != 0;
+    failed_ = got < 0;
+    return false;
   }
-  return got != 0;
+  end_ += static_cast<std::size_t>(got);
+  return true;
 }
 
 bool FileLines::next(std::string_view& line) {

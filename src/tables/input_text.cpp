@@ -1,11 +1,13 @@
 #include "tables/input_text.h"
 
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -18,22 +20,35 @@ constexpr std::size_t kReadBlock = std::size_t{1} << 20;
 // The mapped input, for the SIGBUS handler.
 std::atomic<std::uintptr_t> mappedBegin{0};
 std::atomic<std::uintptr_t> mappedEnd{0};
-std::atomic<bool> pageCovered{false};
+std::atomic<int> mappedDescriptor{-1};
+std::atomic<bool> changedUnderRun{false};
 }  // namespace
 
-bool coverCutInputPage(const void* address) {
+void noteInputChangedUnderRun() {
+  changedUnderRun.store(true, std::memory_order_relaxed);
+}
+
+InputFault faultInMappedInput(const void* address) {
   const auto at = reinterpret_cast<std::uintptr_t>(address);
-  if (at < mappedBegin.load() || at >= mappedEnd.load()) {
-    return false;
+  const std::uintptr_t begin = mappedBegin.load();
+  if (at < begin || at >= mappedEnd.load()) {
+    return InputFault::kElsewhere;
+  }
+  // A page the file still holds, yet could not be read, is a failed disk, not a
+  // cut: reading it as zero bytes would pass them off as the input.
+  struct stat now {};
+  if (::fstat(mappedDescriptor.load(), &now) != 0 ||
+      static_cast<std::uintmax_t>(now.st_size) > at - begin) {
+    return InputFault::kReadError;
   }
   const auto pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   void* page = reinterpret_cast<void*>(at & ~(pageSize - 1));
   if (mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) ==
       MAP_FAILED) {
-    return false;
+    return InputFault::kElsewhere;
   }
-  pageCovered.store(true);
-  return true;
+  noteInputChangedUnderRun();
+  return InputFault::kCut;
 }
 
 bool fileChangedSince(int descriptor, const struct stat& seen) {
@@ -57,13 +72,15 @@ bool InputText::map(int descriptor, const struct stat& seen) {
   size_ = size;
   descriptor_ = descriptor;
   seen_ = seen;
+  mappedDescriptor.store(descriptor);
   mappedBegin.store(reinterpret_cast<std::uintptr_t>(mapped));
   mappedEnd.store(reinterpret_cast<std::uintptr_t>(mapped) + size);
   return true;
 }
 
 bool InputText::changedSinceMapped() const {
-  return mapped_ != nullptr && (pageCovered.load() || fileChangedSince(descriptor_, seen_));
+  return mapped_ != nullptr &&
+         (changedUnderRun.load(std::memory_order_relaxed) || fileChangedSince(descriptor_, seen_));
 }
 
 InputText::~InputText() {
@@ -82,7 +99,22 @@ void InputText::grow(std::size_t capacity) {
   capacity_ = capacity;
 }
 
-InputText::Read InputText::readFrom(std::FILE* file, std::size_t expectedSize, std::size_t limit) {
+std::ptrdiff_t readWhenReady(int descriptor, char* into, std::size_t count) {
+  for (;;) {
+    const ssize_t got = ::read(descriptor, into, count);
+    if (got >= 0) {
+      return got;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      pollfd ready{descriptor, POLLIN, 0};
+      ::poll(&ready, 1, -1);
+    } else if (errno != EINTR) {
+      return -1;
+    }
+  }
+}
+
+InputText::Read InputText::readFrom(int descriptor, std::size_t expectedSize, std::size_t limit) {
   size_ = 0;
   if (expectedSize > limit) {
     return Read::kTooLarge;
@@ -97,12 +129,14 @@ InputText::Read InputText::readFrom(std::FILE* file, std::size_t expectedSize, s
       }
       grow(std::min(std::max(kReadBlock, capacity_ * 2), limit + 1));
     }
-    const std::size_t room = capacity_ - size_;
-    const std::size_t got = std::fread(bytes_.get() + size_, 1, room, file);
-    size_ += got;
-    if (got < room) {
-      return std::ferror(file) == 0 ? Read::kWhole : Read::kFailed;
+    const std::ptrdiff_t got = readWhenReady(descriptor, bytes_.get() + size_, capacity_ - size_);
+    if (got < 0) {
+      return Read::kFailed;
     }
+    if (got == 0) {
+      return Read::kWhole;
+    }
+    size_ += static_cast<std::size_t>(got);
   }
 }
 

@@ -10,16 +10,22 @@
 #include <memory>
 #include <string_view>
 
+// read(2) that waits for a descriptor set not to block (O_NONBLOCK) to have bytes,
+// and reads again when a signal interrupted it: the bytes read, 0 at the end, -1
+// with errno on a failure.
+std::ptrdiff_t readWhenReady(int descriptor, char* into, std::size_t count);
+
 class InputText {
  public:
   enum class Read { kWhole, kFailed, kTooLarge };
-  // Reads file to its end in large blocks; expectedSize is a hint (0: unknown).
-  // Stops with kTooLarge before the text would hold more than limit bytes, so that
-  // a pipe or a device that never ends can't take all the memory there is.
-  Read readFrom(std::FILE* file, std::size_t expectedSize, std::size_t limit);
+  // Reads descriptor to its end in large blocks; expectedSize is a hint (0:
+  // unknown). Stops with kTooLarge before the text would hold more than limit
+  // bytes, so that a pipe or a device that never ends can't take all the memory
+  // there is.
+  Read readFrom(int descriptor, std::size_t expectedSize, std::size_t limit);
   // Maps a regular file of size bytes read-only: its pages stay the system's file
   // cache, so a text of any size costs the process no memory of its own. A part cut
-  // off the file while it is mapped reads as zero bytes (see coverCutInputPage).
+  // off the file while it is mapped reads as zero bytes (see faultInMappedInput).
   // Takes the descriptor; seen is what the file was when its size was taken. False
   // when the file can't be mapped.
   bool map(int descriptor, const struct stat& seen);
@@ -30,7 +36,8 @@ class InputText {
     return mapped_ != nullptr ? std::string_view(mapped_, size_)
                               : std::string_view(bytes_.get(), size_);
   }
-  // A mapped file that has changed since it was mapped: cut, grown or written.
+  // A mapped file that has changed since it was mapped: cut, grown or written, or
+  // found other by a read again.
   bool changedSinceMapped() const;
 
  private:
@@ -53,9 +60,21 @@ class InputText {
 // written or replaced.
 bool fileChangedSince(int descriptor, const struct stat& seen);
 
-// For SIGBUS: when address lies in a mapped input whose file was cut, puts a page of
-// zero bytes there, so that the run reads on, and returns true. Async-signal-safe.
-bool coverCutInputPage(const void* address);
+// Says that a read of the input found it other than an earlier read did (other
+// lines, other fields): it changed under the run, whatever its file's times say.
+// From any thread.
+void noteInputChangedUnderRun();
+
+// What a SIGBUS at an address means for the run.
+enum class InputFault {
+  kElsewhere,  // not in the mapped input
+  kCut,        // past the end of its file, which was cut: covered by zero bytes
+  kReadError,  // inside its file: the system failed to read it
+};
+// For SIGBUS: when address lies in a mapped input past the end of its file (cut
+// while mapped), puts a page of zero bytes there, so that the run reads on.
+// Async-signal-safe.
+InputFault faultInMappedInput(const void* address);
 
 // Lines of a text, in order, each without its line end. A "\r" right before the
 // "\n", or at the very end of the text, belongs to the line end.

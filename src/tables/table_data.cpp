@@ -34,18 +34,25 @@ bool readTableData(LineReader& lines, Table& table, std::ostream& console, std::
   return true;
 }
 
-void readRowsAgain(std::string_view lines, RowList& rows) {
+bool readRowsAgain(std::string_view lines, RowList& rows, std::size_t most) {
   rows.clear();
   std::vector<std::string_view> fields;
   LineReader reader(lines);
   std::string_view line;
+  bool asChecked = true;
   while (reader.next(line)) {
-    readFields(line, fields);
-    // Only a text that changed since it was checked has a line of another width;
-    // the run goes on with what it reads, in rows of the table's width.
-    fields.resize(rows.width());
+    if (rows.size() == most) {
+      asChecked = false;
+      break;
+    }
+    // The run goes on with what it reads, in rows of the table's width.
+    asChecked = readFieldsOfWidth(line, rows.width(), fields) && asChecked;
     rows.push_back(fields);
   }
+  if (!asChecked) {
+    noteInputChangedUnderRun();
+  }
+  return asChecked;
 }
 
 std::size_t LineStretches::start(std::size_t number) const {
@@ -62,7 +69,8 @@ std::size_t LineStretches::start(std::size_t number) const {
 
 void keepRows(Table& table) {
   table.rows = RowList(table.columns.size(), table.rowLines.data());
-  readRowsAgain(table.rowLines, table.rows);
+  // No more rows than were checked: row positions must stay below the limit.
+  readRowsAgain(table.rowLines, table.rows, table.rowsInText);
   table.rowsLeftInText = false;
 }
 
@@ -71,4 +79,15 @@ void readFields(std::string_view line, std::vector<std::string_view>& fields) {
   for (std::string_view& field : fields) {
     field = trimmedView(field);
   }
+}
+
+bool readFieldsOfWidth(std::string_view line, std::size_t width,
+                       std::vector<std::string_view>& fields) {
+  readFields(line, fields);
+  if (fields.size() == width) {
+    return true;
+  }
+  // Empty cells that lie in the text, so that they are stored as any other cell.
+  fields.resize(width, line.substr(line.size()));
+  return false;
 }

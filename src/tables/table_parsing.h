@@ -44,11 +44,17 @@ class LineKinds {
 
 // Cuts a data line into its fields, each trimmed.
 void readFields(std::string_view line, std::vector<std::string_view>& fields);
+// The same for a line that was checked to hold width fields: a line of another
+// width (the text changed since) gives fields cut or filled with empty cells to
+// width, and false.
+bool readFieldsOfWidth(std::string_view line, std::size_t width,
+                       std::vector<std::string_view>& fields);
 
 // Parses lines that were read once already, every one a row, into rows (emptied
-// first; its memory is kept for the next lines). A line of another width (the
-// text changed since) gives a row cut or filled with empty cells to rows' width.
-void readRowsAgain(std::string_view lines, RowList& rows);
+// first; its memory is kept for the next lines), at most most of them. False, and
+// the input noted as changed (see noteInputChangedUnderRun), when the lines are not
+// what the check found: a line of another width, or more lines than most.
+bool readRowsAgain(std::string_view lines, RowList& rows, std::size_t most = kMaxTableRows);
 
 // A table's row lines cut at line ends into stretches of about a given size, so
 // that threads can take them in turn; each stretch's borders are found on its own.

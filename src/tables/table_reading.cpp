@@ -267,7 +267,8 @@ class Assembler {
   // every thread, once all are placed.
   struct Stretch {
     std::size_t table;  // in tables_, which may move until the parse
-    std::uint64_t* to;
+    std::uint64_t* to;  // room for rows rows
+    std::size_t rows;
     std::string_view lines;
     bool complete = false;
   };
@@ -308,19 +309,27 @@ class Assembler {
           i + 1 < piece.stretchStarts.size() ? piece.stretchStarts[i + 1] : piece.continuedEnd;
       stretches_.push_back(Stretch{static_cast<std::size_t>(&table - tables_.data()),
                                    to + i * kRowsAStretch * width,
+                                   std::min(kRowsAStretch, piece.continuedRows - i * kRowsAStretch),
                                    text_.substr(begin, end - begin)});
     }
     return true;
   }
 
-  // False when a cell had to be kept aside and anywhere was not given.
+  // False when a cell had to be kept aside and anywhere was not given. The text
+  // may have changed since it was checked: exactly the rows counted then are
+  // stored, each of the table's width, whatever the lines now hold.
   bool parseStretch(const Stretch& stretch, std::vector<std::string_view>& fields, bool anywhere) {
     std::uint64_t* to = stretch.to;
     RowList& rows = tables_[stretch.table].rows;
     LineReader lines(stretch.lines);
-    std::string_view line;
-    while (lines.next(line)) {
-      readFields(line, fields);
+    std::string_view line = stretch.lines.substr(stretch.lines.size());
+    bool asChecked = true;
+    for (std::size_t row = 0; row < stretch.rows; ++row) {
+      if (!lines.next(line)) {
+        asChecked = false;
+        line = line.substr(line.size());
+      }
+      asChecked = readFieldsOfWidth(line, rows.width(), fields) && asChecked;
       for (const std::string_view field : fields) {
         if (anywhere) {
           rows.store(to, field);
@@ -329,6 +338,9 @@ class Assembler {
         }
         ++to;
       }
+    }
+    if (!asChecked || lines.next(line)) {
+      noteInputChangedUnderRun();
     }
     return true;
   }
