@@ -231,6 +231,9 @@ int Application::joinChain() {
     }
     if (i == 0) {
       result = startJoin(*table);
+      // A header may name a table a million times: its steps get their memory once.
+      result.tables.reserve(joinList.size());
+      result.steps.reserve(joinList.size() - 1);
       result.indexThreads = settings.parallelism.threads;
       result.cellFormat = resultOnly ? CellFormat::kCsv : CellFormat::kNotation;
       stepWarnings.add(*table);

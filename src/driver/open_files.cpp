@@ -15,6 +15,7 @@
 
 #include "driver/run_ending.h"
 #include "text/string_helpers.h"
+#include "threads/threads.h"
 
 namespace {
 
@@ -96,13 +97,7 @@ std::size_t inputMemoryLimit(bool countProcessLimits) {
       lower(kibibytes * 1024);
     }
   }
-  for (const char* limitFile :
-       {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"}) {
-    std::uintmax_t bytes = 0;
-    if (std::ifstream limit(limitFile); limit >> bytes) {
-      lower(bytes);
-    }
-  }
+  lower(controlGroupMemoryLimit());
   for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
     if (!countProcessLimits) {
       break;

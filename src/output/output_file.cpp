@@ -4,8 +4,18 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <system_error>
+
+namespace {
+
+// An interruption has taken the ending over and ends the process.
+[[noreturn]] void leaveTheProcessToItsEnding() {
+  for (;;) {
+    ::pause();
+  }
+}
+
+}  // namespace
 
 OutputFile::OutputFile() = default;
 
@@ -93,9 +103,10 @@ void OutputFile::abandonOnSignal() {
 void OutputFile::abandonKeepingCopy() {
   int open = kOpen;
   if (!ending_.compare_exchange_strong(open, kAbandoned)) {
-    // Finishing allocates nothing, so it is another thread's, and it ends soon.
-    while (ending_.load() == kFinishing) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Finishing allocates nothing, so it is another thread's, and it ends unless
+    // it waits for a pipe nobody reads.
+    if (!waitGivingWayToInterruptions([this] { return ending_.load() != kFinishing; })) {
+      leaveTheProcessToItsEnding();
     }
     return;
   }
@@ -104,8 +115,10 @@ void OutputFile::abandonKeepingCopy() {
   }
   // The copy may still be on its way; writing it takes no memory, and the name
   // should get it.
-  while (writer_.joinable() && copy_.data() != nullptr && !copyWritten() && !hasFailed()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (!waitGivingWayToInterruptions([this] {
+        return !writer_.joinable() || copy_.data() == nullptr || copyWritten() || hasFailed();
+      })) {
+    leaveTheProcessToItsEnding();
   }
   // Held until the process ends: nothing is written after the copy is cut back.
   // A write in progress on a regular file ends by itself; one to a pipe may not,

@@ -29,6 +29,9 @@ std::atomic<TemporaryName*> temporaries{nullptr};
 enum State : int { kRunning, kRenaming, kEnding };
 std::atomic<int> state{kRunning};
 std::atomic<int> heldSignal{0};
+// Whether the owner of the ending waits and an interruption may take over.
+enum Waiting : int { kNotWaiting, kOpenToInterruptions, kTakenOver };
+std::atomic<int> waiting{kNotWaiting};
 
 // Longer names are cut for the temporary one, which must fit where the name fits.
 constexpr std::size_t kNameKept = 64;
@@ -47,6 +50,23 @@ void pause1ms() {
   const timespec millisecond{0, 1000000};
   nanosleep(&millisecond, nullptr);
 }
+
+}  // namespace
+
+void ending_detail::openToInterruptions() {
+  waiting.store(kOpenToInterruptions);
+}
+
+bool ending_detail::closeToInterruptions() {
+  int open = kOpenToInterruptions;
+  return waiting.compare_exchange_strong(open, kNotWaiting);
+}
+
+void ending_detail::pauseAMillisecond() {
+  pause1ms();
+}
+
+namespace {
 
 bool beginRenaming() {
   for (;;) {
@@ -352,7 +372,8 @@ bool claimEnding(int signal) {
       return true;
     }
     if (expected == kEnding) {
-      return false;
+      int open = kOpenToInterruptions;
+      return signal != 0 && waiting.compare_exchange_strong(open, kTakenOver);
     }
     if (signal == 0) {
       pause1ms();  // memory is not needed to rename; the ending waits for it

@@ -83,3 +83,24 @@ void removeTemporaryFiles();
 // held and ends the process with 128 + signal right after the renaming.
 bool claimEnding(int signal);  // signal 0: a failed allocation
 bool endingClaimed();
+// For the owner of the ending while it waits for what may never come (a write to
+// a pipe nobody reads): an interruption meanwhile takes the ending over, and ends
+// the process as its own. untilDone is asked again every millisecond; false when an
+// interruption took over, and the caller then must leave the process to it.
+template <typename Done>
+bool waitGivingWayToInterruptions(Done&& untilDone);
+
+namespace ending_detail {
+void openToInterruptions();
+bool closeToInterruptions();  // false: one took the ending over
+void pauseAMillisecond();
+}  // namespace ending_detail
+
+template <typename Done>
+bool waitGivingWayToInterruptions(Done&& untilDone) {
+  ending_detail::openToInterruptions();
+  while (!untilDone()) {
+    ending_detail::pauseAMillisecond();
+  }
+  return ending_detail::closeToInterruptions();
+}

@@ -1,5 +1,6 @@
 #include "tables/cell_array.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -73,8 +74,14 @@ void* reallocOrFail(void* block, std::size_t bytes) {
     // A failed realloc leaves block as it was, to be tried again.
     if (void* grown = std::realloc(block, bytes)) {
       if (bytes >= kOwnMemoryFrom && heapAdvised.load(std::memory_order_relaxed) != 0) {
-        const auto begin = reinterpret_cast<std::uintptr_t>(grown);
-        adviseHugePages(begin, begin + bytes);
+        // The whole mapping, to its pages at either end: one of other settings
+        // beside it would keep it from growing where it lies.
+        const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+        const auto begin = reinterpret_cast<std::uintptr_t>(grown) & ~(page - 1);
+        const std::uintptr_t end =
+            (reinterpret_cast<std::uintptr_t>(grown) + malloc_usable_size(grown) + page - 1) &
+            ~(page - 1);
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
       }
       adviseHugePagesOnHeap();
       return grown;

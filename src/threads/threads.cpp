@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -21,22 +22,90 @@ unsigned coresAllowed() {
   return std::thread::hardware_concurrency();
 }
 
-// The quota of the process's own control group (version 2), whose path follows
-// "0::" in /proc/self/cgroup.
+// The lowest quota of the process's control groups (version 2).
 unsigned coresOfOwnQuota() {
-  std::ifstream groups("/proc/self/cgroup");
-  std::string group;
-  std::string line;
-  while (std::getline(groups, line)) {
-    if (line.rfind("0::", 0) == 0) {
-      group = line.substr(3);
+  unsigned cores = 0;
+  for (const std::string& cpuMax : controlGroupValues("cpu.max")) {
+    const unsigned quota = coresOfQuota(cpuMax);
+    if (quota != 0 && (cores == 0 || quota < cores)) {
+      cores = quota;
     }
   }
-  std::ifstream file("/sys/fs/cgroup" + (group == "/" ? std::string() : group) + "/cpu.max");
-  return std::getline(file, line) ? coresOfQuota(line) : 0;
+  return cores;
+}
+
+// The first line of a file, or nothing.
+std::optional<std::string> firstLine(const std::string& path) {
+  std::ifstream file(path);
+  std::string line;
+  if (!std::getline(file, line)) {
+    return std::nullopt;
+  }
+  return line;
+}
+
+// The first lines of file in folder and in every folder above it, up to top.
+void collectUpwards(const std::string& top, std::string group, const std::string& file,
+                    std::vector<std::string>& values) {
+  for (;;) {
+    if (std::optional<std::string> value = firstLine(top + group + "/" + file)) {
+      values.push_back(std::move(*value));
+    }
+    const std::size_t slash = group.rfind('/');
+    if (group.empty() || slash == std::string::npos) {
+      return;
+    }
+    group.resize(slash);
+  }
 }
 
 }  // namespace
+
+std::vector<std::string> controlGroupValues(const std::string& file,
+                                            const std::string& v1Controller,
+                                            const std::string& v1File,
+                                            const ControlGroupPlaces& places) {
+  std::vector<std::string> values;
+  std::ifstream groups(places.groupsOfProcess);
+  // Each line is "number:controllers:path"; version 2's is "0::path".
+  for (std::string line; std::getline(groups, line);) {
+    const std::size_t first = line.find(':');
+    const std::size_t second = first == std::string::npos ? first : line.find(':', first + 1);
+    if (second == std::string::npos) {
+      continue;
+    }
+    const std::string controllers = line.substr(first + 1, second - first - 1);
+    std::string group = line.substr(second + 1);
+    if (group == "/") {
+      group.clear();
+    }
+    if (controllers.empty()) {
+      for (const char* mount : {"", "/unified"}) {
+        collectUpwards(places.mounted + mount, group, file, values);
+      }
+      continue;
+    }
+    const std::string listed = "," + controllers + ",";
+    if (!v1Controller.empty() && listed.find("," + v1Controller + ",") != std::string::npos) {
+      collectUpwards(places.mounted + "/" + controllers, group, v1File, values);
+    }
+  }
+  return values;
+}
+
+std::uintmax_t controlGroupMemoryLimit(const ControlGroupPlaces& places) {
+  std::uintmax_t lowest = UINTMAX_MAX;
+  for (const std::string& value :
+       controlGroupValues("memory.max", "memory", "memory.limit_in_bytes", places)) {
+    std::uintmax_t bytes = 0;
+    const char* const end = value.data() + value.size();
+    const auto [after, error] = std::from_chars(value.data(), end, bytes);
+    if (error == std::errc() && after == end) {
+      lowest = std::min(lowest, bytes);
+    }
+  }
+  return lowest;
+}
 
 unsigned coresOfQuota(std::string_view cpuMax) {
   unsigned long long quota = 0;

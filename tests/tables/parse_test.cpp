@@ -212,17 +212,33 @@ TEST(ReadTableDataTest, RowsLeftInTextReadAgainAsKept) {
 }
 
 // Lines read again after the text changed under the run (a cut file reads as zero
-// bytes) keep the table's width, so that no row reaches past its cells.
+// bytes, another program rewrites it) keep the table's width and no more rows than
+// were checked, so that no row reaches past its cells; the reading says whether
+// the lines were those checked.
 TEST(ReadTableDataTest, RowsReadAgainKeepTheirWidthInAChangedText) {
-  const char bytes[] = "1, 2, 3\n4\n5, 6, 7, 8\n\0\0\0";
-  const std::string text(bytes, sizeof bytes - 1);
-  RowList rows(2, text.data());
-  readRowsAgain(text, rows);
-  ASSERT_EQ(rows.size(), 4u);
-  const std::vector<std::vector<std::string_view>> expected = {
-      {"1", "2"}, {"4", ""}, {"5", "6"}, {std::string_view("\0\0\0", 3), ""}};
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    EXPECT_EQ(std::vector<std::string_view>(rows[r].begin(), rows[r].end()), expected[r]) << r;
+  using Rows = std::vector<std::vector<std::string_view>>;
+  const struct {
+    std::string text;
+    std::size_t most;
+    Rows rows;
+    bool asChecked;
+  } cases[] = {
+      {"1, 2\n3, 4\n", kMaxTableRows, {{"1", "2"}, {"3", "4"}}, true},
+      {std::string("1, 2, 3\n4\n5, 6, 7, 8\n\0\0\0", 24),
+       kMaxTableRows,
+       {{"1", "2"}, {"4", ""}, {"5", "6"}, {std::string_view("\0\0\0", 3), ""}},
+       false},
+      {"1, 2\n3\n4\n5, 6\n", 2, {{"1", "2"}, {"3", ""}}, false},
+      {"1, 2\n3, 4\n", 2, {{"1", "2"}, {"3", "4"}}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    RowList rows(2, c.text.data());
+    EXPECT_EQ(readRowsAgain(c.text, rows, c.most), c.asChecked);
+    ASSERT_EQ(rows.size(), c.rows.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      EXPECT_EQ(std::vector<std::string_view>(rows[r].begin(), rows[r].end()), c.rows[r]) << r;
+    }
   }
 }
 

@@ -1,0 +1,281 @@
+// The system acting against a run: another program rewriting the input, descriptors
+// set not to block, a control group's memory limit, a tiny stack, a pipe nobody
+// reads, a run through the dynamic loader. Each must end with a status of the
+// program, never a signal it did not get, and nothing left beside the output.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/folder.h"
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kPlainBuild = false;
+#else
+constexpr bool kPlainBuild = true;
+#endif
+
+const char kInputChanged[] =
+    "prg: hint: the input file changed during the run; the run uses the text as it read it\n";
+
+// A table of rows rows with ", " between its cells.
+std::string table(const std::string& name, int rows, int step = 1) {
+  std::string text = name + "(id, v)\n";
+  for (int i = 0; i < rows * step; i += step) {
+    text.append(std::to_string(i)).append(", v ").append(std::to_string(i % 977)).append("\n");
+  }
+  return text;
+}
+
+// Rewritten in place just before each of the run's thread starts, with other bytes
+// of the same size, the input is read again only as far as its check reserved: the
+// run ends with a status of its own, says the input changed when it did, and
+// leaves nothing beside the output.
+TEST(HostileSystemTest, InputRewrittenUnderTheRun) {
+  const std::string input = "join(A, B, A)\n\n" + table("A", 400000) + "\n" + table("B", 50000, 7);
+  Folder folder;
+  for (const char* kind : {"commas", "lines"}) {
+    for (int thread = 2; thread <= 8; ++thread) {
+      SCOPED_TRACE(std::string(kind) + " before thread " + std::to_string(thread));
+      folder.write("in.txt", input);
+      folder.write("out.txt", "before");
+      const Folder::Outcome outcome = folder.runShell(
+          "timeout -s KILL 60 env PRG_REWRITE_AT_THREAD=" + std::to_string(thread) +
+          " PRG_REWRITE_KIND=" + kind + " " + Folder::preloading(PRG_REWRITING_INPUT) +
+          Folder::program() + " in.txt out.txt > /dev/null 2> err.txt; echo $?");
+      const int status = std::stoi(outcome.console);
+      EXPECT_GE(status, 0);
+      EXPECT_LE(status, 8);
+      const std::string errors = folder.read("err.txt").value_or("");
+      if (folder.read("in.txt") != input) {
+        EXPECT_NE(errors.find(kInputChanged), std::string::npos) << errors;
+      }
+      EXPECT_EQ(folder.names(), (std::vector<std::string>{"err.txt", "in.txt", "out.txt"}));
+    }
+  }
+}
+
+// A child process of the test with the given descriptor as its standard input,
+// output or error, running the tool in folder.
+pid_t startInFolder(const Folder& folder, int standard, int descriptor,
+                    std::vector<std::string> arguments) {
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(descriptor, standard);
+    if (chdir(folder.path().c_str()) != 0) {
+      _exit(126);
+    }
+    const int quiet = open("/dev/null", O_WRONLY);
+    for (const int other : {STDOUT_FILENO, STDERR_FILENO}) {
+      if (other != standard) {
+        dup2(quiet, other);
+      }
+    }
+    // The pipe's other end stays the test's alone, so that closing it ends the pipe.
+    for (int other = STDERR_FILENO + 1; other < 1024; ++other) {
+      close(other);
+    }
+    std::vector<char*> argv = {const_cast<char*>("prg")};
+    for (std::string& argument : arguments) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    execv(PRG_BINARY, argv.data());
+    _exit(127);
+  }
+  return child;
+}
+
+int statusOf(pid_t child) {
+  int raw = 0;
+  waitpid(child, &raw, 0);
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+std::string readAll(int descriptor) {
+  std::string bytes;
+  char block[1 << 16];
+  for (ssize_t got; (got = read(descriptor, block, sizeof block)) != 0;) {
+    if (got > 0) {
+      bytes.append(block, static_cast<std::size_t>(got));
+    }
+  }
+  return bytes;
+}
+
+// A pipe set not to block, on the tool's side, as a shell may hand one over: an
+// input whose writer is late, an output and a console whose reader is slow. The
+// tool waits for each and gives the bytes of a run on plain files.
+TEST(HostileSystemTest, DescriptorsSetNotToBlockAreWaitedFor) {
+  const std::string input = "join(A, B)\n\n" + table("A", 100000) + "\n" + table("B", 100000);
+  Folder folder;
+  folder.write("in.txt", input);
+  ASSERT_EQ(folder.runShell(Folder::program() + " in.txt plain.txt > console.txt").status, 0);
+  const std::string plain = folder.read("plain.txt").value_or("?");
+  const std::string console = folder.read("console.txt").value_or("?");
+  const auto late = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
+  {
+    SCOPED_TRACE("an input whose writer is late");
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
+    const pid_t child = startInFolder(folder, STDIN_FILENO, ends[0], {"-", "out.txt"});
+    close(ends[0]);
+    late();
+    fcntl(ends[1], F_SETFL, 0);
+    ASSERT_EQ(write(ends[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    close(ends[1]);
+    EXPECT_EQ(statusOf(child), 0);
+    EXPECT_TRUE(folder.read("out.txt") == plain);
+  }
+  {
+    SCOPED_TRACE("an output whose reader is slow");
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
+    const pid_t child = startInFolder(folder, STDOUT_FILENO, ends[1], {"in.txt", "-"});
+    close(ends[1]);
+    late();
+    fcntl(ends[0], F_SETFL, 0);
+    const std::string piped = readAll(ends[0]);
+    close(ends[0]);
+    EXPECT_EQ(statusOf(child), 0);
+    EXPECT_TRUE(piped == plain) << piped.size() << " bytes of " << plain.size();
+  }
+  {
+    SCOPED_TRACE("a console whose pipe is full");
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
+    const std::string filler(1 << 20, 'f');
+    const ssize_t filled = write(ends[1], filler.data(), filler.size());
+    ASSERT_GT(filled, 0);
+    const pid_t child = startInFolder(folder, STDOUT_FILENO, ends[1], {"in.txt", "out.txt"});
+    close(ends[1]);
+    late();
+    fcntl(ends[0], F_SETFL, 0);
+    const std::string piped = readAll(ends[0]);
+    close(ends[0]);
+    EXPECT_EQ(statusOf(child), 0);
+    EXPECT_EQ(piped.substr(static_cast<std::size_t>(filled)),
+              "Usage: prg [inputfile] [outputfile]\nOpening input file: in.txt\nOpening output "
+              "file: out.txt\n" +
+                  console.substr(console.find("Parsing")));
+    EXPECT_TRUE(folder.read("out.txt") == plain);
+  }
+}
+
+// A control group of the process's own, below the one it was started in, made by
+// the test (as root, on a hierarchy it may write); empty when none can be made.
+std::string makeChildMemoryGroup(const std::string& name, const std::string& limit) {
+  std::ifstream groups("/proc/self/cgroup");
+  for (std::string line; std::getline(groups, line);) {
+    const std::size_t second = line.find(':', line.find(':') + 1);
+    const std::string controllers = line.substr(line.find(':') + 1, second - line.find(':') - 1);
+    const std::string path = line.substr(second + 1);
+    const std::string folder = controllers.empty()       ? "/sys/fs/cgroup" + path
+                               : controllers == "memory" ? "/sys/fs/cgroup/memory" + path
+                                                         : "";
+    if (folder.empty()) {
+      continue;
+    }
+    const std::string group = folder + (path == "/" ? "" : "/") + name;
+    const std::string file = controllers.empty() ? "/memory.max" : "/memory.limit_in_bytes";
+    if (mkdir(group.c_str(), 0755) == 0 || errno == EEXIST) {
+      if (std::ofstream(group + file) << limit) {
+        return group;
+      }
+      rmdir(group.c_str());
+    }
+  }
+  return "";
+}
+
+// In a child control group limited to 300 MB, an input that never ends meets the
+// run's own bound, not the kernel's out-of-memory killer.
+TEST(HostileSystemTest, ChildControlGroupsMemoryLimitBindsTheInput) {
+  if (!kPlainBuild) {
+    GTEST_SKIP() << "a sanitizer's allocator answers for memory itself";
+  }
+  const std::string group = makeChildMemoryGroup("prg-test-" + std::to_string(getpid()), "300M");
+  if (group.empty()) {
+    GTEST_SKIP() << "no control group could be made here (it needs root and a writable "
+                    "memory hierarchy)";
+  }
+  Folder folder;
+  folder.write("out.txt", "before");
+  const Folder::Outcome outcome =
+      folder.runShell("sh -c 'echo $$ > " + group + "/cgroup.procs && exec " + Folder::program() +
+                      " /dev/zero out.txt 2>/dev/null'");
+  rmdir(group.c_str());
+  EXPECT_EQ(outcome.status, 8);
+  EXPECT_EQ(outcome.console,
+            "Usage: prg [inputfile] [outputfile]\nOpening input file: /dev/zero\nNot enough "
+            "memory!\n");
+  EXPECT_TRUE(folder.read("out.txt") == std::string("before"));
+  EXPECT_EQ(folder.names(), (std::vector<std::string>{"out.txt"}));
+}
+
+// A 64 KiB stack, from which threads' stacks are sized too, takes a whole run.
+TEST(HostileSystemTest, TinyStack) {
+  if (!kPlainBuild) {
+    GTEST_SKIP() << "a sanitizer's frames are larger than a plain build's";
+  }
+  const std::string input = "join(A, B)\n\n" + table("A", 200000) + "\n" + table("B", 200000, 3);
+  Folder folder;
+  folder.write("in.txt", input);
+  const Folder::Outcome plain = folder.runShell(Folder::program() + " in.txt plain.txt");
+  const Folder::Outcome small =
+      folder.runShell("ulimit -s 64 && " + Folder::program() + " in.txt out.txt 2>&1");
+  EXPECT_EQ(small.status, 0);
+  EXPECT_EQ(small.console, plain.console.substr(0, plain.console.find("plain.txt")) + "out.txt" +
+                               plain.console.substr(plain.console.find("plain.txt") + 9));
+  EXPECT_TRUE(folder.read("out.txt") == folder.read("plain.txt"));
+  EXPECT_EQ(folder.names(), (std::vector<std::string>{"in.txt", "out.txt", "plain.txt"}));
+}
+
+// Out of memory while its copy waits for a pipe nobody reads, the run still gives
+// way to SIGTERM.
+TEST(HostileSystemTest, InterruptionEndsAnEndingBlockedOnAPipe) {
+  if (!kPlainBuild) {
+    GTEST_SKIP() << "an address-space limit leaves a sanitizer's runtime no room";
+  }
+  std::string input = "join(A, A)\n\nA(id, name, more)\n";
+  for (int i = 0; i < 600000; ++i) {
+    input.append(std::to_string(i)).append(", name ").append(std::to_string(i % 977));
+    input.append(", some more text\n");
+  }
+  Folder folder;
+  folder.write("in.txt", input);
+  const Folder::Outcome outcome = folder.runShell(
+      "mkfifo out.fifo && (sleep 30 < out.fifo &) && (ulimit -v 61440; exec " + Folder::program() +
+      " in.txt out.fifo > /dev/null 2>&1) & pid=$!; sleep 3; kill -TERM $pid; for i in $(seq "
+      "100); do kill -0 $pid 2> /dev/null || break; sleep 0.1; done; kill -0 $pid 2> /dev/null "
+      "&& echo hung && kill -KILL $pid; wait $pid; echo $?; pkill -f 'sleep 30'");
+  EXPECT_EQ(outcome.console, "143\n");
+  EXPECT_EQ(folder.names(), (std::vector<std::string>{"in.txt", "out.fifo"}));
+}
+
+// No restart of the process: run through the dynamic loader, the tool is what
+// runs, and under its own name.
+TEST(HostileSystemTest, RunThroughTheLoaderUnderItsOwnName) {
+  Folder folder;
+  const std::string input = "join(A, B)\n\nA(id, x)\n1, a\n\nB(id, y)\n1, b\n";
+  folder.write("in.txt", input);
+  const Folder::Outcome outcome = folder.runShell(
+      "\"$(readlink -f /lib64/ld-linux-x86-64.so.2)\" " + Folder::program() +
+      " in.txt out.txt > /dev/null; echo $?; (sleep 1; cat in.txt) | " + Folder::program() +
+      " - piped.txt > /dev/null & sleep 0.5; cat /proc/$(pgrep -n -f 'piped.txt')/comm; wait");
+  EXPECT_EQ(outcome.console, "0\nprg\n");
+  const std::string output = input + "\n\nresult(id, x, y)\n1,a,b\n";
+  EXPECT_EQ(folder.read("out.txt"), output);
+  EXPECT_EQ(folder.read("piped.txt"), output);
+}
+
+}  // namespace
