@@ -1,10 +1,10 @@
 #include "output/output_file.h"
 
-#include "tables/cell_array.h"
-
 #include <unistd.h>
 
 #include <system_error>
+
+#include "tables/cell_array.h"
 
 namespace {
 

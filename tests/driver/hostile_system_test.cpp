@@ -113,6 +113,28 @@ std::string readAll(int descriptor) {
   return bytes;
 }
 
+// A run whose standard output is a pipe set not to block, first filled with up to
+// filler bytes, that the test reads only 0.3 s later: its status, and the bytes it
+// wrote there.
+Folder::Outcome runIntoALateReader(const Folder& folder, std::vector<std::string> arguments,
+                                   std::size_t filler) {
+  int ends[2];
+  if (pipe2(ends, O_NONBLOCK) != 0) {
+    return {"no pipe", -1};
+  }
+  const std::string fill(filler, 'f');
+  const ssize_t filled = filler == 0 ? 0 : write(ends[1], fill.data(), fill.size());
+  const pid_t child = startInFolder(folder, STDOUT_FILENO, ends[1], std::move(arguments));
+  close(ends[1]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  fcntl(ends[0], F_SETFL, 0);
+  const std::string piped = readAll(ends[0]);
+  close(ends[0]);
+  return {
+      piped.substr(std::min(piped.size(), static_cast<std::size_t>(std::max<ssize_t>(filled, 0)))),
+      statusOf(child)};
+}
+
 // A pipe set not to block, on the tool's side, as a shell may hand one over: an
 // input whose writer is late, an output and a console whose reader is slow. The
 // tool waits for each and gives the bytes of a run on plain files.
@@ -123,14 +145,13 @@ TEST(HostileSystemTest, DescriptorsSetNotToBlockAreWaitedFor) {
   ASSERT_EQ(folder.runShell(Folder::program() + " in.txt plain.txt > console.txt").status, 0);
   const std::string plain = folder.read("plain.txt").value_or("?");
   const std::string console = folder.read("console.txt").value_or("?");
-  const auto late = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
   {
     SCOPED_TRACE("an input whose writer is late");
     int ends[2];
     ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
     const pid_t child = startInFolder(folder, STDIN_FILENO, ends[0], {"-", "out.txt"});
     close(ends[0]);
-    late();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     fcntl(ends[1], F_SETFL, 0);
     ASSERT_EQ(write(ends[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
     close(ends[1]);
@@ -139,32 +160,15 @@ TEST(HostileSystemTest, DescriptorsSetNotToBlockAreWaitedFor) {
   }
   {
     SCOPED_TRACE("an output whose reader is slow");
-    int ends[2];
-    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
-    const pid_t child = startInFolder(folder, STDOUT_FILENO, ends[1], {"in.txt", "-"});
-    close(ends[1]);
-    late();
-    fcntl(ends[0], F_SETFL, 0);
-    const std::string piped = readAll(ends[0]);
-    close(ends[0]);
-    EXPECT_EQ(statusOf(child), 0);
-    EXPECT_TRUE(piped == plain) << piped.size() << " bytes of " << plain.size();
+    const Folder::Outcome piped = runIntoALateReader(folder, {"in.txt", "-"}, 0);
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_TRUE(piped.console == plain) << piped.console.size() << " bytes of " << plain.size();
   }
   {
     SCOPED_TRACE("a console whose pipe is full");
-    int ends[2];
-    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
-    const std::string filler(1 << 20, 'f');
-    const ssize_t filled = write(ends[1], filler.data(), filler.size());
-    ASSERT_GT(filled, 0);
-    const pid_t child = startInFolder(folder, STDOUT_FILENO, ends[1], {"in.txt", "out.txt"});
-    close(ends[1]);
-    late();
-    fcntl(ends[0], F_SETFL, 0);
-    const std::string piped = readAll(ends[0]);
-    close(ends[0]);
-    EXPECT_EQ(statusOf(child), 0);
-    EXPECT_EQ(piped.substr(static_cast<std::size_t>(filled)),
+    const Folder::Outcome piped = runIntoALateReader(folder, {"in.txt", "out.txt"}, 1 << 20);
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.console,
               "Usage: prg [inputfile] [outputfile]\nOpening input file: in.txt\nOpening output "
               "file: out.txt\n" +
                   console.substr(console.find("Parsing")));
