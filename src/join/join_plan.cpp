@@ -42,16 +42,17 @@ std::shared_ptr<const RowIndex> indexFor(JoinPlan& plan, const Table& table,
 std::vector<bool> levelsWhoseRowsAreRead(const JoinPlan& plan) {
   std::vector<bool> read(plan.tables.size(), false);
   read.front() = true;
-  for (const JoinStep& step : plan.steps) {
-    for (const ColumnSource source : step.leftKeys) {
-      read[source.level] = true;
-    }
+  for (const ColumnSource source : plan.leftKeys) {
+    read[source.level] = true;
   }
   return read;
 }
 
 void indexStep(JoinPlan& plan, std::size_t step) {
-  plan.steps[step].index = indexFor(plan, *plan.tables[step + 1], plan.steps[step].rightKeys);
+  const std::span<const std::size_t> keys = plan.rightKeysOf(step);
+  plan.steps[step].index =
+      indexFor(plan, *plan.tables[step + 1], std::vector<std::size_t>(keys.begin(), keys.end()))
+          .get();
 }
 
 void indexSteps(JoinPlan& plan) {
@@ -69,6 +70,7 @@ void addJoinStep(JoinPlan& plan, const Table& right) {
   const std::size_t level = plan.tables.size();
   plan.tables.push_back(&right);
   JoinStep step;
+  step.firstKey = plan.leftKeys.size();
   for (std::size_t j = 0; j < right.columns.size(); ++j) {
     std::string key = columnKey(right, j);
     const auto found = leftKeyIndex.find(key);
@@ -79,8 +81,9 @@ void addJoinStep(JoinPlan& plan, const Table& right) {
       plan.freshestSource.push_back({level, j});
       continue;
     }
-    step.leftKeys.push_back(plan.freshestSource[found->second]);
-    step.rightKeys.push_back(j);
+    plan.leftKeys.push_back(plan.freshestSource[found->second]);
+    plan.rightKeys.push_back(j);
+    ++step.keyCount;
     matchedColumns.emplace_back(found->second, j);
   }
   plan.steps.push_back(std::move(step));

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -32,15 +33,13 @@ struct ColumnSource {
   std::size_t column;
 };
 
-// How one more table joins the rows accumulated so far.
+// How one more table joins the rows accumulated so far. Its keys lie in the plan's
+// lists of every step's keys, so that a chain of a million steps holds no list of
+// its own for each.
 struct JoinStep {
-  // The accumulated cells to match, in key order. Each is read from the deepest
-  // level known to hold those bytes whose table keeps its rows: a matched column
-  // holds the same bytes as the column it matched, so a probe rarely has to look
-  // far back, and a table left in its text is read only for a column it brought in.
-  std::vector<ColumnSource> leftKeys;
-  std::vector<std::size_t> rightKeys;     // the right table's columns of the same keys
-  std::shared_ptr<const RowIndex> index;  // right rows by those cells, once indexed
+  std::size_t firstKey = 0;  // in JoinPlan::leftKeys and rightKeys
+  std::size_t keyCount = 0;
+  const RowIndex* index = nullptr;  // right rows by those cells, once indexed
 };
 
 // A joined table described by the tables it is joined from.
@@ -50,6 +49,20 @@ struct JoinPlan {
   std::vector<ColumnSource> sources;  // of each column; grouped by level, in order
   std::vector<const Table*> tables;   // by level
   std::vector<JoinStep> steps;        // steps[k] joins tables[k + 1]
+  // The keys of every step, a step's after those of the step before. Of a step:
+  // the accumulated cells to match, in key order, each read from the deepest level
+  // known to hold those bytes whose table keeps its rows (a matched column holds
+  // the same bytes as the column it matched, so a probe rarely has to look far
+  // back, and a table left in its text is read only for a column it brought in);
+  // and the right table's columns of the same keys.
+  std::vector<ColumnSource> leftKeys;
+  std::vector<std::size_t> rightKeys;
+  std::span<const ColumnSource> leftKeysOf(std::size_t step) const {
+    return std::span(leftKeys).subspan(steps[step].firstKey, steps[step].keyCount);
+  }
+  std::span<const std::size_t> rightKeysOf(std::size_t step) const {
+    return std::span(rightKeys).subspan(steps[step].firstKey, steps[step].keyCount);
+  }
   // The column that each key names, the last of several; kept up to date as steps
   // are added, so that a long chain is planned in time proportional to its length.
   std::map<std::string, std::size_t> columnOfKey;
@@ -61,7 +74,8 @@ struct JoinPlan {
   CellHash cellHash = hashBytes;
   // How the joined rows' cells are written; set before the steps are added.
   CellFormat cellFormat = CellFormat::kNotation;
-  // A table joined several times on the same columns is indexed once.
+  // A table joined several times on the same columns is indexed once; the plan
+  // (and every copy of it) owns the indexes its steps point to.
   std::map<std::pair<const Table*, std::vector<std::size_t>>, std::shared_ptr<const RowIndex>>
       indexes;
 };

@@ -74,7 +74,7 @@ class Enumerator {
       rowsKept_[level] = level == 0 || wanted[level] == LevelPositions::kRows;
     }
     for (std::size_t step = 0; step < plan.steps.size(); ++step) {
-      for (const ColumnSource source : plan.steps[step].leftKeys) {
+      for (const ColumnSource source : plan.leftKeysOf(step)) {
         rowsKept_[source.level] = true;
         tracksOrigins_ = tracksOrigins_ || (source.level == 0 && step > 1);
       }
@@ -185,10 +185,8 @@ class Enumerator {
   }
 
   Cells keyOf(std::size_t stepNumber, std::size_t from, std::uint32_t e) {
-    const JoinStep& step = plan_.steps[stepNumber];
     key_.clear();
-    for (std::size_t k = 0; k < step.leftKeys.size(); ++k) {
-      const ColumnSource source = step.leftKeys[k];
+    for (const ColumnSource source : plan_.leftKeysOf(stepNumber)) {
       const std::uint32_t row = rowAt(from, e, source.level);
       key_.push_back(rowsAt(source.level)[row][source.column]);
     }
@@ -200,11 +198,11 @@ class Enumerator {
   // order, so each key would otherwise wait for memory before its probe can even
   // be hashed.
   void prefetchKeyCells(std::size_t stepNumber, std::size_t from, std::uint32_t e) const {
-    const ColumnSource source = plan_.steps[stepNumber].leftKeys.front();
+    const ColumnSource source = plan_.leftKeysOf(stepNumber).front();
     __builtin_prefetch(rowsAt(source.level)[rowAt(from, e, source.level)].storage());
   }
   void prefetchKeyText(std::size_t stepNumber, std::size_t from, std::uint32_t e) const {
-    const ColumnSource source = plan_.steps[stepNumber].leftKeys.front();
+    const ColumnSource source = plan_.leftKeysOf(stepNumber).front();
     const Row row = rowsAt(source.level)[rowAt(from, e, source.level)];
     __builtin_prefetch(row[source.column].data());
   }
@@ -244,7 +242,7 @@ class Enumerator {
     const std::size_t start = resume.next;
     const std::size_t count = entries(level - 1) - start;
     if (out.parents.size() < room && count > 0) {
-      const bool keyed = !plan_.steps[stepNumber].leftKeys.empty() && level > 1;
+      const bool keyed = plan_.steps[stepNumber].keyCount != 0 && level > 1;
       const auto probeOf = [&](std::size_t i) {
         if (keyed && i + kKeyCellsAhead < count) {
           prefetchKeyCells(stepNumber, level - 1,
