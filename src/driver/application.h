@@ -48,8 +48,8 @@ struct RunFiles {
   std::function<bool(const std::string& name, InputText& text, std::ostream& console,
                      std::ostream& hints)>
       readInput;
-  // Opens the output file (inputName to tell whether they are one file).
-  std::function<bool(const std::string& inputName, const std::string& name, OutputFile& output,
+  // Opens the output file, unless it is the file the input was read from.
+  std::function<bool(const InputText& input, const std::string& name, OutputFile& output,
                      std::ostream& console, std::ostream& hints)>
       openOutput;
 };

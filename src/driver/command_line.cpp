@@ -19,7 +19,8 @@ bool takeValue(std::string_view argument, std::string_view name, int& i, int arg
                std::ostream& errors) {
   if (argument == name) {
     matched = true;
-    if (i + 1 >= argc) {
+    // An empty value would name the current folder, say, without anyone asking.
+    if (i + 1 >= argc || argv[i + 1][0] == '\0') {
       return refuse(errors, "an option without its value", argument);
     }
     value = argv[++i];
@@ -28,6 +29,9 @@ bool takeValue(std::string_view argument, std::string_view name, int& i, int arg
   if (argument.size() > name.size() && argument.substr(0, name.size()) == name &&
       argument[name.size()] == '=') {
     matched = true;
+    if (argument.size() == name.size() + 1) {
+      return refuse(errors, "an option without its value", argument);
+    }
     value = std::string(argument.substr(name.size() + 1));
     return true;
   }

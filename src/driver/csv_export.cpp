@@ -19,6 +19,7 @@
 #include "output/join_sql.h"
 #include "output/placed_file.h"
 #include "tables/file_lines.h"
+#include "tables/input_text.h"
 #include "tables/table_parsing.h"
 #include "text/split.h"
 #include "text/string_helpers.h"
@@ -46,8 +47,14 @@ bool unfitForFileName(std::string_view name) {
 
 class CsvExport {
  public:
-  CsvExport(std::filesystem::path folder, std::ostream& console, std::ostream& diagnostics)
-      : folder_(std::move(folder)), console_(console), diagnostics_(diagnostics) {}
+  // said carries the lines of an export that goes well, which --quiet drops.
+  CsvExport(std::filesystem::path folder, FileIdentity input, std::ostream& console,
+            std::ostream& said, std::ostream& diagnostics)
+      : folder_(std::move(folder)),
+        input_(input),
+        console_(console),
+        said_(said),
+        diagnostics_(diagnostics) {}
 
   int run(FileLines& lines) {
     std::string_view line;
@@ -83,10 +90,19 @@ class CsvExport {
       return fail(kFilesFailed);
     }
     const std::size_t tablesWritten = files_.size();
-    if (!closeTable() || !writeJoinSql(joinList) || !placeTogether(files_.data(), files_.size())) {
+    if (!closeTable()) {
       return fail(kOutputWriteFailed);
     }
-    console_ << "Parsing the input file complete.\n" << std::flush;
+    if (const int written = writeJoinSql(joinList); written != kResultWritten) {
+      return fail(written);
+    }
+    if (!placeTogether(files_.data(), files_.size())) {
+      return fail(kOutputWriteFailed);
+    }
+    said_ << "Parsing the input file complete.\n" << std::flush;
+    if (said_.rdbuf() == nullptr) {
+      return kResultWritten;
+    }
     diagnostics_ << "prg: wrote " << tablesWritten << (tablesWritten == 1 ? " table" : " tables")
                  << " to " << escapedForConsole(folder_.string()) << '\n'
                  << std::flush;
@@ -94,30 +110,45 @@ class CsvExport {
   }
 
  private:
+  // Opens path for one of the export's files, unless it is the input: the
+  // export's status so far.
+  int openFile(const std::string& path) {
+    const FileIdentity target = identityOf(path.c_str());
+    if (input_.regular && target.regular && input_.device == target.device &&
+        input_.inode == target.inode) {
+      console_ << "Input and output file are the same!\n" << std::flush;
+      return kFilesFailed;
+    }
+    PlacedFile file;
+    if (!file.open(path)) {
+      return kOutputWriteFailed;
+    }
+    files_.push_back(std::move(file));
+    out_ = &files_.back();
+    return kTablesRead;
+  }
+
   // FOLDER/join.sql, the header's join over the files, when each table it names
-  // was written; false when it could not be written.
-  bool writeJoinSql(const std::vector<std::string>& joinList) {
+  // was written; the status of the export.
+  int writeJoinSql(const std::vector<std::string>& joinList) {
     std::vector<ExportedTable> joined;
     for (const std::string& name : joinList) {
       const auto table = exported_.find(name);
       if (table == exported_.end()) {
         diagnostics_ << "prg: warning: join.sql is not written: the table "
                      << escapedForConsole(name) << " has no file\n";
-        return true;
+        return kResultWritten;
       }
       joined.push_back(table->second);
     }
     if (joined.empty()) {
-      return true;
+      return kResultWritten;
     }
-    PlacedFile file;
-    if (!file.open((folder_ / "join.sql").string())) {
-      return false;
+    if (const int opened = openFile((folder_ / "join.sql").string()); opened != kTablesRead) {
+      return opened;
     }
-    files_.push_back(std::move(file));
-    out_ = &files_.back();
     buffer_ = joinSql(joined);
-    return closeTable();
+    return closeTable() ? kResultWritten : kOutputWriteFailed;
   }
 
   // kTablesRead when the table's rows can follow.
@@ -140,12 +171,10 @@ class CsvExport {
                    << "\" can't be a file name; it is not written\n";
       return kTablesRead;
     }
-    PlacedFile file;
-    if (!file.open((folder_ / (table_->name + ".csv")).string())) {
-      return kOutputWriteFailed;
+    if (const int opened = openFile((folder_ / (table_->name + ".csv")).string());
+        opened != kTablesRead) {
+      return opened;
     }
-    files_.push_back(std::move(file));
-    out_ = &files_.back();
     std::vector<std::string> keys;
     for (const std::string& column : table_->columns) {
       keys.push_back(descriptorKey(column));
@@ -208,7 +237,9 @@ class CsvExport {
   static constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
 
   std::filesystem::path folder_;
+  FileIdentity input_;
   std::ostream& console_;
+  std::ostream& said_;
   std::ostream& diagnostics_;
   std::vector<Table> tables_;  // the one open table, its descriptor only
   Table* table_ = nullptr;
@@ -224,16 +255,22 @@ class CsvExport {
 }  // namespace
 
 int Application::exportCsv(const std::string& folder, const std::string& inputName) {
-  console << "Usage: prg [inputfile] [outputfile]\n"
-          << "Opening input file: " << inputName << '\n'
-          << std::flush;
+  said << "Usage: prg [inputfile] [outputfile]\n"
+       << "Opening input file: " << inputName << '\n'
+       << std::flush;
   const File input(openInputFile(inputName, console, diagnostics));
   if (input == nullptr) {
     return kFilesFailed;
   }
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
+  // Made for the files, and removed again unless they are placed: a failure or an
+  // interruption leaves the folder as it was.
+  MadeFolders made;
+  made.make(folder);
   FileLines fileLines(input.get());
-  CsvExport exporter(folder, console, diagnostics);
-  return exporter.run(fileLines);
+  CsvExport exporter(folder, identityOf(fileno(input.get())), console, said, diagnostics);
+  const int status = exporter.run(fileLines);
+  if (status == kResultWritten) {
+    made.keep();
+  }
+  return status;
 }

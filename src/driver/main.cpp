@@ -19,6 +19,7 @@
 
 #include "driver/application.h"
 #include "driver/run_ending.h"
+#include "output/placed_file.h"
 #include "tables/cell_array.h"
 #include "tables/input_text.h"
 
@@ -68,6 +69,7 @@ void fillClosedStandardDescriptors() {
   for (int descriptor = 0; descriptor <= 2; ++descriptor) {
     if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) {
       open("/dev/null", O_RDWR);
+      noteClosedAtStart(descriptor);
     }
   }
 }

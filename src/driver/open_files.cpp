@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -63,7 +64,7 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
   }
   lines = LineReader(inputText.view());
   said << "Opening output file: " << outputName << '\n' << std::flush;
-  if (!files.openOutput(inputName, outputName, output, console, diagnostics)) {
+  if (!files.openOutput(inputText, outputName, output, console, diagnostics)) {
     return false;
   }
   outputOpened = true;
@@ -117,9 +118,12 @@ bool readInputFile(const std::string& path, InputText& inputText, std::ostream& 
     return false;
   }
   struct stat before {};
+  const bool known = ::fstat(fileno(file.get()), &before) == 0;
+  if (known && S_ISREG(before.st_mode)) {
+    inputText.setSource(FileIdentity{true, before.st_dev, before.st_ino});
+  }
   // Standard input may be a file read from anywhere but its start: it is read.
-  const bool regular =
-      path != "-" && ::fstat(fileno(file.get()), &before) == 0 && S_ISREG(before.st_mode);
+  const bool regular = path != "-" && known && S_ISREG(before.st_mode);
   const std::size_t size = regular ? static_cast<std::size_t>(before.st_size) : 0;
   // A regular file is mapped, not read: its pages are not the process's own, so
   // only the machine's memory bounds it. It is checked for changes once it is read.
@@ -156,13 +160,17 @@ bool readInputFile(const std::string& path, InputText& inputText, std::ostream& 
   return true;
 }
 
-bool openOutputFile(const std::string& inputName, const std::string& outputName, OutputFile& output,
+bool openOutputFile(const InputText& input, const std::string& outputName, OutputFile& output,
                     std::ostream& console, std::ostream& hints) {
   // Opening the output truncates it, and when it is the input file too that would
-  // destroy the data; the names alone can't tell (./a, links), the file identity can.
-  std::error_code error;
-  if (inputName != "-" && outputName != "-" &&
-      std::filesystem::equivalent(inputName, outputName, error)) {
+  // destroy the data; the names alone can't tell (./a, links, a descriptor that
+  // standard input or output already is), the file identity can. A pipe or a
+  // terminal is never the same file.
+  const FileIdentity& source = input.source();
+  const FileIdentity target =
+      outputName == "-" ? identityOf(STDOUT_FILENO) : identityOf(outputName.c_str());
+  if (source.regular && target.regular && source.device == target.device &&
+      source.inode == target.inode) {
     console << "Input and output file are the same!\n" << std::flush;
     return false;
   }
@@ -175,6 +183,12 @@ bool openOutputFile(const std::string& inputName, const std::string& outputName,
       hintReason(hints, reason);
     }
     return false;
+  }
+  if (output.inPlaceToKeepOwner()) {
+    hints << "prg: hint: " << escapedForConsole(outputName)
+          << " keeps its owner and group, which a new file could not take, so it is written "
+             "in place\n"
+          << std::flush;
   }
   watchOutput(&output);
   return true;
@@ -211,7 +225,7 @@ RunFiles filesInMemory(std::string_view input, std::string& output) {
                     text.assign(input);
                     return true;
                   },
-                  [&output](const std::string&, const std::string&, OutputFile& file, std::ostream&,
+                  [&output](const InputText&, const std::string&, OutputFile& file, std::ostream&,
                             std::ostream&) {
                     file.openInMemory(output);
                     return true;

@@ -105,6 +105,8 @@ class OutputFile {
   // Opens the output under path, placed whole as PlacedFile places a file; false,
   // with errno telling why, when it cannot be opened.
   bool open(const std::string& path);
+  // Written in place because a new file could not keep the old one's owner.
+  bool inPlaceToKeepOwner() const { return file_.inPlaceToKeepOwner(); }
   // Appends everything written to collected instead of a file.
   void openInMemory(std::string& collected);
 

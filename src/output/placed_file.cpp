@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <random>
 
 // A temporary file that an ending must remove. Never freed: a signal may read it at
@@ -19,6 +20,7 @@
 struct TemporaryName {
   std::string path;
   std::atomic<bool> pending{true};
+  bool folder = false;  // removed, when empty, rather than unlinked
   TemporaryName* next = nullptr;
 };
 
@@ -32,14 +34,17 @@ std::atomic<int> heldSignal{0};
 // Whether the owner of the ending waits and an interruption may take over.
 enum Waiting : int { kNotWaiting, kOpenToInterruptions, kTakenOver };
 std::atomic<int> waiting{kNotWaiting};
+// The standard descriptors that were closed as the process started.
+std::atomic<bool> closedAtStart[3] = {false, false, false};
 
 // Longer names are cut for the temporary one, which must fit where the name fits.
 constexpr std::size_t kNameKept = 64;
 constexpr int kLinkHops = 40;
 
-TemporaryName* registerTemporary(std::string path) {
+TemporaryName* registerTemporary(std::string path, bool folder = false) {
   auto* name = new TemporaryName;
   name->path = std::move(path);
+  name->folder = folder;
   name->next = temporaries.load();
   while (!temporaries.compare_exchange_weak(name->next, name)) {
   }
@@ -159,6 +164,28 @@ bool namesADescriptor(std::string_view path) {
   return false;
 }
 
+int descriptorNamed(std::string_view path) {
+  if (path == "-" || path == "/dev/stdout") {
+    return STDOUT_FILENO;
+  }
+  if (path == "/dev/stderr") {
+    return STDERR_FILENO;
+  }
+  for (const std::string_view folder : {"/dev/fd/", "/proc/self/fd/"}) {
+    const std::string_view number = path.substr(std::min(folder.size(), path.size()));
+    if (path.substr(0, folder.size()) == folder && isDigits(number) && number.size() < 9) {
+      return std::stoi(std::string(number));
+    }
+  }
+  return -1;
+}
+
+void noteClosedAtStart(int descriptor) {
+  if (descriptor >= 0 && descriptor <= 2) {
+    closedAtStart[descriptor].store(true);
+  }
+}
+
 PlacedFile::PlacedFile(PlacedFile&& other) noexcept
     : descriptor_(other.descriptor_),
       regular_(other.regular_),
@@ -179,6 +206,13 @@ bool PlacedFile::open(const std::string& path) {
     return false;
   }
   struct stat status {};
+  // What a closed descriptor leads to now is /dev/null, where the output would be
+  // lost while the run says it was written.
+  if (const int named = descriptorNamed(path);
+      named >= 0 && named <= 2 && closedAtStart[named].load()) {
+    errno = EBADF;
+    return false;
+  }
   // Standard output as it was handed over: never truncated or cut back, as the
   // shell may have opened it to append.
   if (path == "-") {
@@ -196,7 +230,6 @@ bool PlacedFile::open(const std::string& path) {
   }
   // Opened without creating or truncating it, to learn what it is: only a regular
   // file can be replaced by another.
-  int mode = -1;
   const int existing = ::open(real.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
   if (existing == -1 && errno != ENOENT) {
     return false;
@@ -210,12 +243,15 @@ bool PlacedFile::open(const std::string& path) {
       descriptor_ = existing;
       return true;
     }
-    mode = static_cast<int>(status.st_mode & 07777);
     ::close(existing);
   }
   regular_ = true;
-  if (openBeside(real, mode)) {
+  if (openBeside(real, existing != -1 ? &status : nullptr)) {
     return true;
+  }
+  if (inPlaceToKeepOwner_) {
+    descriptor_ = ::open(real.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    return descriptor_ != -1;
   }
   if (errno != EACCES && errno != EPERM) {
     return false;
@@ -225,7 +261,21 @@ bool PlacedFile::open(const std::string& path) {
   return descriptor_ != -1;
 }
 
-bool PlacedFile::openBeside(const std::string& real, int mode) {
+bool PlacedFile::keepOwnerAndMode(const struct stat& replaced) {
+  struct stat made {};
+  if (::fstat(descriptor_, &made) != 0) {
+    return false;
+  }
+  if ((made.st_uid != replaced.st_uid || made.st_gid != replaced.st_gid) &&
+      ::fchown(descriptor_, replaced.st_uid, replaced.st_gid) != 0) {
+    return false;
+  }
+  // Only now the set-user-ID and set-group-ID bits: on a file of the run's own
+  // owner they would hand its rights to whoever runs it.
+  return ::fchmod(descriptor_, replaced.st_mode & 07777) == 0;
+}
+
+bool PlacedFile::openBeside(const std::string& real, const struct stat* replaced) {
   folder_ = folderOf(real);
   const std::size_t slash = real.rfind('/');
   const std::string base = slash == std::string::npos ? real : real.substr(slash + 1);
@@ -247,9 +297,11 @@ bool PlacedFile::openBeside(const std::string& real, int mode) {
     temporary_ = name;
     path_ = real;
     // A new file gets the permissions the system gives new files; a replaced one
-    // keeps its own.
-    if (mode != -1) {
-      [[maybe_unused]] const int kept = ::fchmod(descriptor_, static_cast<mode_t>(mode));
+    // keeps its owner and its own, or the file is written where it is.
+    if (replaced != nullptr && !keepOwnerAndMode(*replaced)) {
+      discard();
+      inPlaceToKeepOwner_ = true;
+      return false;
     }
     // An ending that began while the file was made has removed what it found.
     if (endingClaimed()) {
@@ -358,9 +410,55 @@ bool placeTogether(PlacedFile* files, std::size_t count) {
 }
 
 void removeTemporaryFiles() {
+  // Newest first: the files in a folder, then the folder, then the one above it.
   for (TemporaryName* name = temporaries.load(); name != nullptr; name = name->next) {
     if (name->pending.load()) {
-      ::unlink(name->path.c_str());
+      if (name->folder) {
+        ::rmdir(name->path.c_str());
+      } else {
+        ::unlink(name->path.c_str());
+      }
+    }
+  }
+}
+
+bool MadeFolders::make(const std::string& path) {
+  std::vector<std::string> missing;
+  struct stat status {};
+  std::filesystem::path folder = std::filesystem::path(path).lexically_normal();
+  if (!folder.has_filename()) {
+    folder = folder.parent_path();  // "a/b/" is the folder a/b
+  }
+  for (; !folder.empty() && ::stat(folder.c_str(), &status) != 0; folder = folder.parent_path()) {
+    if (errno != ENOENT) {
+      return false;
+    }
+    missing.push_back(folder.string());
+  }
+  for (auto made = missing.rbegin(); made != missing.rend(); ++made) {
+    TemporaryName* name = registerTemporary(*made, true);
+    if (::mkdir(made->c_str(), 0777) != 0) {
+      const int reason = errno;
+      name->pending.store(false);
+      errno = reason;
+      return reason == EEXIST;
+    }
+    made_.push_back(name);
+  }
+  return true;
+}
+
+void MadeFolders::keep() {
+  for (TemporaryName* name : made_) {
+    name->pending.store(false);
+  }
+  made_.clear();
+}
+
+MadeFolders::~MadeFolders() {
+  for (auto name = made_.rbegin(); name != made_.rend(); ++name) {
+    if ((*name)->pending.exchange(false)) {
+      ::rmdir((*name)->path.c_str());
     }
   }
 }

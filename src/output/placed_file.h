@@ -10,8 +10,11 @@
 // effect right after.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct TemporaryName;
 
@@ -32,6 +35,9 @@ class PlacedFile {
   bool inPlace() const { return temporary_ == nullptr; }
   // A regular file, which can be cut back.
   bool regular() const { return regular_; }
+  // Written in place because a new file could not take the old one's owner and
+  // group (another user's file, or a group the run is not in).
+  bool inPlaceToKeepOwner() const { return inPlaceToKeepOwner_; }
 
   // Writes bytes, as many calls as it takes; how many reached the file (fewer only
   // when a write failed).
@@ -49,11 +55,14 @@ class PlacedFile {
   bool renameOwned();
 
  private:
-  bool openBeside(const std::string& real, int mode);
+  // replaced: what the file of that name is, when there is one.
+  bool openBeside(const std::string& real, const struct stat* replaced);
+  bool keepOwnerAndMode(const struct stat& replaced);
   bool closeFile();
 
   int descriptor_ = -1;
   bool regular_ = false;
+  bool inPlaceToKeepOwner_ = false;
   TemporaryName* temporary_ = nullptr;  // null when written in place
   std::string path_;                    // the name the file takes
   std::string folder_;                  // its folder, synced after the renaming
@@ -67,14 +76,38 @@ std::size_t writeWhenReady(int descriptor, std::string_view bytes);
 // A name written in place whatever it leads to: it names a descriptor the process
 // already has.
 bool namesADescriptor(std::string_view path);
+// The descriptor such a name names ("-" standard output), or -1.
+int descriptorNamed(std::string_view path);
+// Says that a standard descriptor was closed as the process started (and now
+// leads to /dev/null): an output named as that descriptor is refused, as the
+// output would be lost.
+void noteClosedAtStart(int descriptor);
 
 // Gives every file of a batch its name, only once all are complete; false, with
 // none of them renamed and every temporary file gone, when one could not be
 // completed.
 bool placeTogether(PlacedFile* files, std::size_t count);
 
+// The folders made for a batch of files: each is removed again, when empty, unless
+// the batch keeps them; an ending removes them too, after the files in them.
+class MadeFolders {
+ public:
+  MadeFolders() = default;
+  MadeFolders(const MadeFolders&) = delete;
+  MadeFolders& operator=(const MadeFolders&) = delete;
+  ~MadeFolders();  // removes those not kept, when empty
+
+  // Makes path and every missing folder above it; false, with errno, when it can't.
+  bool make(const std::string& path);
+  // The batch was placed: the folders stay.
+  void keep();
+
+ private:
+  std::vector<TemporaryName*> made_;  // top first
+};
+
 // Async-signal-safe: removes every temporary file of the process that has not got
-// its name.
+// its name, and then the folders made for them.
 void removeTemporaryFiles();
 
 // Who ends the process. The first interruption or failed allocation owns the

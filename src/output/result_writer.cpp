@@ -126,8 +126,7 @@ class RowLayout {
         loneColumn_(plan.columns.size() == 1 && plan.cellFormat == CellFormat::kCsv) {
     for (const ColumnSource source : plan.sources) {
       if (levels_.empty() || levels_.back().level() != source.level) {
-        const RowIndex* index =
-            source.level == 0 ? nullptr : plan.steps[source.level - 1].index;
+        const RowIndex* index = source.level == 0 ? nullptr : plan.steps[source.level - 1].index;
         levels_.emplace_back(source.level, index, plan.cellFormat);
         wanted_[source.level] =
             index == nullptr ? LevelPositions::kRows : LevelPositions::kRenderings;

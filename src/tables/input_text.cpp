@@ -51,6 +51,25 @@ InputFault faultInMappedInput(const void* address) {
   return InputFault::kCut;
 }
 
+namespace {
+FileIdentity identityFrom(int result, const struct stat& status) {
+  if (result != 0 || !S_ISREG(status.st_mode)) {
+    return {};
+  }
+  return FileIdentity{true, status.st_dev, status.st_ino};
+}
+}  // namespace
+
+FileIdentity identityOf(int descriptor) {
+  struct stat status {};
+  return identityFrom(::fstat(descriptor, &status), status);
+}
+
+FileIdentity identityOf(const char* path) {
+  struct stat status {};
+  return identityFrom(::stat(path, &status), status);
+}
+
 bool fileChangedSince(int descriptor, const struct stat& seen) {
   struct stat now {};
   return ::fstat(descriptor, &now) != 0 || now.st_size != seen.st_size ||

@@ -15,6 +15,18 @@
 // with errno on a failure.
 std::ptrdiff_t readWhenReady(int descriptor, char* into, std::size_t count);
 
+// Which file a text was read from: a regular file's device and inode, so that no
+// output of the run replaces it, whatever names or descriptors lead to it.
+struct FileIdentity {
+  bool regular = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+// The identity of the file open on descriptor; not regular when it can't be told.
+FileIdentity identityOf(int descriptor);
+// The same for the file a name leads to, links followed.
+FileIdentity identityOf(const char* path);
+
 class InputText {
  public:
   enum class Read { kWhole, kFailed, kTooLarge };
@@ -36,6 +48,8 @@ class InputText {
     return mapped_ != nullptr ? std::string_view(mapped_, size_)
                               : std::string_view(bytes_.get(), size_);
   }
+  const FileIdentity& source() const { return source_; }
+  void setSource(const FileIdentity& source) { source_ = source; }
   // A mapped file that has changed since it was mapped: cut, grown or written, or
   // found other by a read again.
   bool changedSinceMapped() const;
@@ -54,6 +68,7 @@ class InputText {
   const char* mapped_ = nullptr;
   int descriptor_ = -1;  // of the mapped file
   struct stat seen_ {};  // what that file was as it was mapped
+  FileIdentity source_;
 };
 
 // Whether the file of descriptor is no longer what seen says it was: cut, grown,

@@ -164,6 +164,43 @@ TEST(EndToEndTest, FileFailuresLoseNothing) {
        opening("in.txt", "link.txt") + "Input and output file are the same!\n",
        1,
        {{"in.txt", typical}}},
+      {"standard output that is the input, appended to",
+       {{"in.txt", typical}},
+       "in.txt - >> in.txt 2> err.txt",
+       "",
+       1,
+       {{"in.txt", typical},
+        {"err.txt", opening("in.txt", "-") + "Input and output file are the same!\n"}}},
+      {"standard input that is the output",
+       {{"out.txt", typical}},
+       "- out.txt < out.txt",
+       opening("-", "out.txt") + "Input and output file are the same!\n",
+       1,
+       {{"out.txt", typical}}},
+      {"standard output closed as the run started",
+       {{"in.txt", typical}},
+       "in.txt - 2>&1 >&-",
+       opening("in.txt", "-") + "Can't open output file!\nprg: hint: Bad file descriptor\n",
+       1,
+       {{"in.txt", typical}}},
+      {"/dev/fd/1 closed as the run started",
+       {{"in.txt", typical}},
+       "in.txt /dev/fd/1 >&- 2> err.txt",
+       "",
+       1,
+       {{"in.txt", typical}, {"err.txt", "prg: hint: Bad file descriptor\n"}}},
+      {"an export whose table's file is the input",
+       {{"A.csv", typical}},
+       "--csv . A.csv",
+       std::string(kUsage) + "Opening input file: A.csv\nInput and output file are the same!\n",
+       1,
+       {{"A.csv", typical}, {"B.csv", std::nullopt}, {"join.sql", std::nullopt}}},
+      {"an export whose join.sql is the input",
+       {{"join.sql", typical}},
+       "--csv . join.sql",
+       std::string(kUsage) + "Opening input file: join.sql\nInput and output file are the same!\n",
+       1,
+       {{"join.sql", typical}, {"A.csv", std::nullopt}, {"B.csv", std::nullopt}}},
       {"full disk",
        {{"in.txt", typical}},
        "in.txt /dev/full",
@@ -184,6 +221,34 @@ TEST(EndToEndTest, FileFailuresLoseNothing) {
       continue;
     }
     check(c);
+  }
+}
+
+// An export that fails, or is interrupted, leaves no folder it made.
+TEST(EndToEndTest, AnExportLeavesNoFolderItMadeWhenItFails) {
+  const struct {
+    const char* what;
+    std::string input;
+    std::string command;
+    int status;
+  } cases[] = {
+      {"a refused row", "join(A)\n\nA(id, x)\n1, 2, 3\n",
+       Folder::program() + " --csv made/deeper in.txt > /dev/null", 4},
+      {"an interruption while the input is still coming", "",
+       "mkfifo feed && { " + Folder::program() +
+           " --csv made/deeper - < feed > /dev/null & pid=$!; { printf "
+           "'join(A)\\n\\nA(id)\\n1\\n'; "
+           "sleep 3; } > feed & sleep 0.5; kill -TERM $pid; wait $pid; }",
+       143},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder folder;
+    folder.write("in.txt", c.input);
+    EXPECT_EQ(folder.runShell(c.command).status, c.status);
+    std::vector<std::string> names = folder.names();
+    std::erase(names, "feed");
+    EXPECT_EQ(names, std::vector<std::string>{"in.txt"});
   }
 }
 
@@ -480,6 +545,12 @@ TEST(EndToEndTest, OptionsAndStandardStreams) {
       {"--csv=FOLDER", "--csv=d input_a.txt",
        std::string(kUsage) + "Opening input file: input_a.txt\nParsing the input file complete.\n",
        "prg: wrote 2 tables to d\n", 0, "d/B.csv", "id,price\r\n1,10\r\n"},
+      {"--csv= with no folder", "--csv= input_a.txt", "",
+       "prg: an option without its value: --csv=" + seeHelp, 1, "", ""},
+      {"--csv with an empty folder name", "--csv '' input_a.txt", "",
+       "prg: an option without its value: --csv" + seeHelp, 1, "", ""},
+      {"-q --csv: nothing when all goes well", "-q --csv d input_a.txt", "", "", 0, "d/B.csv",
+       "id,price\r\n1,10\r\n"},
       {"-- ends the options", "-- -x.txt out.txt",
        std::string(kUsage) + "Opening input file: -x.txt\nCan't open input file!\n",
        "prg: hint: No such file or directory\n", 1, "", ""},

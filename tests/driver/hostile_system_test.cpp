@@ -267,6 +267,44 @@ TEST(HostileSystemTest, InterruptionEndsAnEndingBlockedOnAPipe) {
   EXPECT_EQ(folder.names(), (std::vector<std::string>{"in.txt", "out.fifo"}));
 }
 
+// A replaced output keeps its owner and group, and gets its set-user-ID bit back
+// only once they are kept; where a new file can't take them, the file is written
+// in place and a hint says why. Made as root, with setpriv for another user.
+TEST(HostileSystemTest, ReplacedOutputKeepsItsOwner) {
+  if (geteuid() != 0 || system("command -v setpriv > /dev/null") != 0) {
+    GTEST_SKIP() << "needs root and setpriv to make files of other users";
+  }
+  const std::string input = "join(A)\nA(a)\n1\n";
+  const std::string output = input + "\n\nresult(a)\n1\n";
+  const struct {
+    const char* what;
+    std::string owner;
+    std::string mode;
+    std::string asUser;  // setpriv's options, or empty for root
+    std::string hint;
+  } cases[] = {
+      {"another user's set-user-ID file, replaced by root", "65534:65534", "4755", "", ""},
+      {"a file of a group shared with its owner", "65534:100", "664",
+       "setpriv --reuid=65533 --regid=100 --clear-groups ",
+       "prg: hint: out.txt keeps its owner and group, which a new file could not take, so it "
+       "is written in place\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder folder;
+    folder.write("in.txt", input);
+    folder.write("out.txt", "before");
+    const Folder::Outcome outcome = folder.runShell(
+        "chmod 777 . && chmod 644 in.txt && chown " + c.owner + " out.txt && chmod " + c.mode +
+        " out.txt && " + c.asUser + Folder::program() +
+        " in.txt out.txt > /dev/null 2> err.txt; echo $?; stat -c '%u:%g %a' out.txt");
+    EXPECT_EQ(outcome.console, "0\n" + c.owner + " " + c.mode + "\n");
+    EXPECT_EQ(folder.read("out.txt"), output);
+    EXPECT_EQ(folder.read("err.txt"), c.hint);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"err.txt", "in.txt", "out.txt"}));
+  }
+}
+
 // No restart of the process: run through the dynamic loader, the tool is what
 // runs, and under its own name.
 TEST(HostileSystemTest, RunThroughTheLoaderUnderItsOwnName) {
