@@ -15,6 +15,7 @@
 #include "driver/help.h"
 #include "driver/run_ending.h"
 #include "join/join_executor.h"
+#include "output/placed_file.h"
 #include "output/result_writer.h"
 #include "tables/table_parsing.h"
 #include "text/string_helpers.h"
@@ -25,7 +26,7 @@ Application::Application(std::ostream& consoleStream, std::ostream& diagnosticsS
                          RunFiles runFiles, RunSettings runSettings)
     : console(consoleStream.rdbuf()),
       said(consoleStream.rdbuf()),
-      diagnostics(diagnosticsStream),
+      diagnostics(diagnosticsStream.rdbuf()),
       files(std::move(runFiles)),
       settings(runSettings) {}
 
@@ -56,11 +57,16 @@ int Application::run(int argc, const char* const* argv) {
     return exportCsv(*line->csvFolder,
                      line->files.empty() ? std::string("input") + defaultSuffix : line->files[0]);
   }
-  // Standard output carries the output file; the messages go to standard error.
-  if (line->files.size() == 2 && line->files[1] == "-") {
+  // Standard output carries the output file, under any name of it: the messages
+  // go to standard error. Standard error that is a file carrying the output gets
+  // no warnings or hints in its middle.
+  const int outputDescriptor = line->files.size() == 2 ? descriptorNamed(line->files[1]) : -1;
+  if (outputDescriptor == STDOUT_FILENO) {
     console.rdbuf(diagnostics.rdbuf());
     said.rdbuf(line->quiet ? nullptr : diagnostics.rdbuf());
     sayMessagesOnStandardError();
+  } else if (outputDescriptor == STDERR_FILENO && identityOf(STDERR_FILENO).regular) {
+    diagnostics.rdbuf(nullptr);
   }
   std::vector<const char*> names = {argc > 0 ? argv[0] : "prg"};
   for (const std::string& file : line->files) {
@@ -76,7 +82,7 @@ int Application::run(int argc, const char* const* argv) {
   return status;
 }
 
-void Application::reportStats() const {
+void Application::reportStats() {
   using Seconds = std::chrono::duration<double>;
   const StageTimes::Clock::time_point ended = StageTimes::Clock::now();
   static constexpr const char* kNames[] = {"read", "parse", "index", "join and write"};

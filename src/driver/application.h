@@ -119,7 +119,7 @@ class Application {
  private:
   int runStages(int argc, const char* const* argv);
   // Says what --stats asks for, on diagnostics.
-  void reportStats() const;
+  void reportStats();
   // Gives the output its name as status implies; the status the run ends with.
   int finishOutput(int status);
   void enter(ProgressLine::Stage stage);
@@ -137,7 +137,8 @@ class Application {
   // --quiet drops.
   std::ostream console;
   std::ostream said;
-  std::ostream& diagnostics;
+  // Warnings and hints, dropped when standard error is the output file.
+  std::ostream diagnostics;
   bool stats = false;
   // --result csv: the output holds the joined table alone, as CSV.
   bool resultOnly = false;

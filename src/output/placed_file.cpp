@@ -206,22 +206,18 @@ bool PlacedFile::open(const std::string& path) {
     return false;
   }
   struct stat status {};
-  // What a closed descriptor leads to now is /dev/null, where the output would be
-  // lost while the run says it was written.
-  if (const int named = descriptorNamed(path);
-      named >= 0 && named <= 2 && closedAtStart[named].load()) {
-    errno = EBADF;
-    return false;
-  }
-  // Standard output as it was handed over: never truncated or cut back, as the
-  // shell may have opened it to append.
-  if (path == "-") {
-    descriptor_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-    return descriptor_ != -1;
-  }
-  if (namesADescriptor(path)) {
-    descriptor_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    regular_ = descriptor_ != -1 && ::fstat(descriptor_, &status) == 0 && S_ISREG(status.st_mode);
+  // A descriptor as it was handed over, written through at its own offset: never
+  // opened again (that would truncate it under the writes of others through it,
+  // the console's among them) nor cut back, as the shell may have opened it to
+  // append.
+  if (const int named = descriptorNamed(path); named != -1) {
+    // What a closed descriptor leads to now is /dev/null, where the output would
+    // be lost while the run says it was written.
+    if (named <= 2 && closedAtStart[named].load()) {
+      errno = EBADF;
+      return false;
+    }
+    descriptor_ = ::fcntl(named, F_DUPFD_CLOEXEC, 0);
     return descriptor_ != -1;
   }
   std::string real;
