@@ -38,13 +38,6 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 constexpr std::size_t kLongestFileName = 255;
 
-// A name that can't be a file's name in the folder, or would leave it.
-bool unfitForFileName(std::string_view name) {
-  return name.empty() || name == "." || name == ".." ||
-         name.size() + std::string_view(".csv").size() > kLongestFileName ||
-         name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos;
-}
-
 class CsvExport {
  public:
   // said carries the lines of an export that goes well, which --quiet drops.
@@ -65,7 +58,9 @@ class CsvExport {
       return fail(kHeaderFailed);
     }
     LineKinds kinds;
+    lineNumber_ = 1;
     while (lines.next(line)) {
+      ++lineNumber_;
       const std::string_view trimmed = trimmedView(line);
       const LineKinds::Kind kind = kinds.next(trimmed);
       if (kind == LineKinds::kBlank) {
@@ -166,20 +161,21 @@ class CsvExport {
     if (!seen_.insert(table_->name).second) {
       return kTablesRead;
     }
-    if (unfitForFileName(table_->name)) {
+    const std::string fileName = csvFileName(table_->name);
+    if (fileName.size() > kLongestFileName) {
       diagnostics_ << "prg: warning: the table named \"" << escapedForConsole(table_->name)
-                   << "\" can't be a file name; it is not written\n";
+                   << "\" is too long a name for a file; it is not written\n";
       return kTablesRead;
     }
-    if (const int opened = openFile((folder_ / (table_->name + ".csv")).string());
-        opened != kTablesRead) {
+    if (const int opened = openFile((folder_ / fileName).string()); opened != kTablesRead) {
       return opened;
     }
     std::vector<std::string> keys;
     for (const std::string& column : table_->columns) {
       keys.push_back(descriptorKey(column));
     }
-    exported_[table_->name] = ExportedTable{table_->name + ".csv", keys};
+    exported_[table_->name] = ExportedTable{fileName, keys};
+    exporting_ = &exported_[table_->name];
     const std::vector<std::string_view> fields(keys.begin(), keys.end());
     buffer_.clear();
     appendCsvRecord(buffer_, fields);
@@ -198,11 +194,30 @@ class CsvExport {
     if (out_ == nullptr) {
       return true;
     }
+    warnIfNotUtf8();
+    const std::size_t before = buffer_.size();
     appendCsvRecord(buffer_, fields_);
+    exporting_->longestLine = std::max(exporting_->longestLine, buffer_.size() - before);
     if (buffer_.size() >= kFlushBytes) {
       flushBuffer();
     }
     return true;
+  }
+
+  // DuckDB, which join.sql is for, refuses a CSV file that is not UTF-8.
+  void warnIfNotUtf8() {
+    if (notUtf8Told_) {
+      return;
+    }
+    for (const std::string_view field : fields_) {
+      if (!isUtf8(field)) {
+        notUtf8Told_ = true;
+        diagnostics_ << "prg: warning: line " << lineNumber_ << " of the table "
+                     << escapedForConsole(table_->name)
+                     << " holds bytes that are not UTF-8, which DuckDB refuses in a CSV file\n";
+        return;
+      }
+    }
   }
 
   void flushBuffer() {
@@ -245,6 +260,9 @@ class CsvExport {
   Table* table_ = nullptr;
   std::set<std::string> seen_;
   std::map<std::string, ExportedTable> exported_;
+  ExportedTable* exporting_ = nullptr;  // of the open table, when it is written
+  std::size_t lineNumber_ = 0;          // of the line read last, in the file
+  bool notUtf8Told_ = false;
   std::vector<PlacedFile> files_;
   PlacedFile* out_ = nullptr;  // the open table's file, when it is written
   std::string buffer_;

@@ -5,6 +5,8 @@
 
 namespace {
 
+constexpr std::size_t kDefaultMaxLineSize = 2000000;
+
 std::string quoted(const std::string& text, char quote) {
   std::string out(1, quote);
   for (const char byte : text) {
@@ -29,8 +31,13 @@ std::string readCsv(const ExportedTable& table) {
     names.append(j == 0 ? "" : ", ").append("'c").append(std::to_string(j)).append("'");
   }
   std::string call = "read_csv(";
-  call.append(quoted(table.file, '\''))
-      .append(", header = true, all_varchar = true, delim = ',', quote = '\"', escape = '\"',\n")
+  // A path of its own folder, which no reader takes for a home folder.
+  call.append(quoted("./" + table.file, '\''));
+  // Longer lines than DuckDB reads by default are told, or it refuses them.
+  if (table.longestLine > kDefaultMaxLineSize) {
+    call.append(", max_line_size = ").append(std::to_string(table.longestLine + 1));
+  }
+  call.append(", header = true, all_varchar = true, delim = ',', quote = '\"', escape = '\"',\n")
       .append("    names = [")
       .append(names)
       .append("], force_not_null = [")
@@ -81,10 +88,12 @@ std::string joinSql(const std::vector<ExportedTable>& joined) {
       "-- duckdb < join.sql\n"
       "SELECT";
   for (std::size_t i = 0; i < selected.size(); ++i) {
+    const std::string& key = selected[i].first;
+    const bool nameable = !key.empty() && key.find('\0') == std::string::npos;
     sql.append(i == 0 ? "\n  " : ",\n  ")
         .append(selected[i].second)
         .append(" AS ")
-        .append(quoted(selected[i].first, '"'));
+        .append(nameable ? quoted(key, '"') : "column" + std::to_string(i));
   }
   sql.append("\n").append(from).append(";\n");
   return sql;

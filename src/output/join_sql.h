@@ -10,9 +10,12 @@
 #include <vector>
 
 struct ExportedTable {
-  std::string file;               // its CSV file, relative to the folder of the SQL
+  std::string file;               // its CSV file, in the folder of the SQL
   std::vector<std::string> keys;  // its column keys, in order
+  std::size_t longestLine = 0;    // in bytes, its line end included
 };
 
-// One SELECT over the tables in the header's order, its columns named by their keys.
+// One SELECT over the tables in the header's order, its columns named by their
+// keys; a key that can't be a column's name (empty, or holding a NUL byte) is
+// named column<N>, N its column's position in the result, from 0.
 std::string joinSql(const std::vector<ExportedTable>& joined);

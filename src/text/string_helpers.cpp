@@ -79,3 +79,44 @@ std::string escapedForConsole(std::string_view text) {
   }
   return shown;
 }
+
+bool isUtf8(std::string_view text) {
+  std::size_t i = 0;
+  const auto at = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const auto continuation = [&](std::size_t k) {
+    return k < text.size() && (at(k) & 0xC0) == 0x80;
+  };
+  while (i < text.size()) {
+    const unsigned char lead = at(i);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;  // the range of the byte after the lead
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      low = lead == 0xE0 ? 0xA0 : 0x80;
+      high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      low = lead == 0xF0 ? 0x90 : 0x80;
+      high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+      return false;
+    }
+    if (i + 1 >= text.size() || at(i + 1) < low || at(i + 1) > high) {
+      return false;
+    }
+    for (std::size_t k = 2; k < length; ++k) {
+      if (!continuation(i + k)) {
+        return false;
+      }
+    }
+    i += length;
+  }
+  return true;
+}

@@ -35,3 +35,7 @@ void printFields(std::span<const std::string_view> items, std::ostream& console)
 // feed as \t, \r and \n, a byte order mark as <BOM>, other control bytes as \xNN;
 // every other byte as it is.
 std::string escapedForConsole(std::string_view text);
+
+// Whether text is well-formed UTF-8 (no overlong forms, surrogates or code points
+// past U+10FFFF).
+bool isUtf8(std::string_view text);

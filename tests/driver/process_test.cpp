@@ -401,9 +401,10 @@ TEST(ProcessTest, EveryNameHoldsTheOldFileOrAWholeOne) {
         {"out\nx", "<dir>"},
         {"out\nx/A.csv", "x\r\n1\r\n"},
         {"out\nx/join.sql", anyBytes},
-        {"err.txt", "prg: warning: the table named \"" + std::string(252, 'T') +
-                        "\" can't be a file name; it is not written\nprg: wrote 1 table to "
-                        "out\\nx\n"}},
+        {"err.txt",
+         "prg: warning: the table named \"" + std::string(252, 'T') +
+             "\" is too long a name for a file; it is not written\nprg: wrote 1 table to "
+             "out\\nx\n"}},
        false},
       {"4096 keys that differ only in case: a few warnings",
        {{"in.txt", caseKeys}, {"out.txt", "OLD"}},

@@ -36,6 +36,29 @@ TEST(CsvTest, QuotesWhereNeeded) {
   }
 }
 
+// One rule turns a table's name into its file's: nothing a reader of file names
+// takes for a pattern, a path or a home folder is left, and % is escaped too, so
+// that two names never share a file.
+TEST(CsvTest, FileNamesAreNeverPatterns) {
+  using namespace std::string_literals;
+  const struct {
+    std::string table;
+    std::string file;
+  } cases[] = {
+      {"A", "A.csv"},           {"*", "%2A.csv"},
+      {"[AB]", "%5BAB%5D.csv"}, {"a?{b}", "a%3F%7Bb%7D.csv"},
+      {"~", "%7E.csv"},         {"a~", "a~.csv"},
+      {".", "%2E.csv"},         {"..", "%2E..csv"},
+      {"a/b", "a%2Fb.csv"},     {"50%", "50%25.csv"},
+      {"%25", "%2525.csv"},     {"t\tab\x01"s, "t%09ab%01.csv"},
+      {"n\0l"s, "n%00l.csv"},   {"caf\xc3\xa9 x", "caf\xc3\xa9 x.csv"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.table);
+    EXPECT_EQ(csvFileName(c.table), c.file);
+  }
+}
+
 // Random tables, written in every layout the format allows, come back cell for cell.
 TEST(CsvTest, ExportedTablesReadBackExactly) {
   RandomTables random(99);
@@ -67,7 +90,7 @@ TEST(CsvTest, ExportedTablesReadBackExactly) {
   }
 }
 
-TEST(CsvTest, FailuresLeaveNoFile) {
+TEST(CsvTest, FailuresLeaveNoFileAndWarningsLeaveAll) {
   const struct {
     const char* what;
     std::string input;
@@ -78,17 +101,25 @@ TEST(CsvTest, FailuresLeaveNoFile) {
       {"a bad row after a written table", "join(A)\n\nA(x)\n1\n\nB(y)\n2, 3\n", 4, false},
       {"a bad descriptor", "join(A)\n\nA(x)\n1\n\nB(y\n", 3, false},
       {"a bad header", "joint(A)\n\nA(x)\n1\n", 2, false},
+      {"a table that can't be read back by DuckDB is written, with a warning",
+       "join(A)\n\nA(x)\n1\n\nB(y)\n\xff\n", 0, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Folder folder;
     folder.write("in.txt", c.input);
     const Folder::Outcome outcome =
-        folder.runShell(Folder::program() + " --csv tables in.txt 2> /dev/null");
+        folder.runShell(Folder::program() + " --csv tables in.txt 2> err.txt");
     EXPECT_EQ(outcome.status, c.status);
     const std::optional<std::string> a = folder.read("tables/A.csv");
     EXPECT_EQ(a.has_value(), c.keepsA);
-    EXPECT_FALSE(folder.read("tables/B.csv").has_value());
+    const bool notUtf8 = c.input.find('\xff') != std::string::npos;
+    EXPECT_EQ(folder.read("tables/B.csv").has_value(), notUtf8);
+    if (notUtf8) {
+      EXPECT_EQ(folder.read("err.txt"),
+                "prg: warning: line 7 of the table B holds bytes that are not UTF-8, which "
+                "DuckDB refuses in a CSV file\nprg: wrote 2 tables to tables\n");
+    }
     if (c.keepsA) {
       EXPECT_EQ(a.value_or(""), "x\r\n1\r\n");
     }

@@ -69,4 +69,32 @@ TEST(JoinStringsTest, EveryItemIsFollowedBySeparator) {
   EXPECT_EQ(stream.str(), "1|x y|\n");
 }
 
+TEST(Utf8Test, WellFormedOnly) {
+  const struct {
+    const char* text;
+    bool utf8;
+  } cases[] = {
+      {"", true},
+      {"plain ascii", true},
+      {"caf\xc3\xa9", true},
+      {"\xe2\x82\xac \xf0\x9f\x98\x80", true},
+      {"\xed\x9f\xbf", true},      // U+D7FF, the last before the surrogates
+      {"\xf4\x8f\xbf\xbf", true},  // U+10FFFF
+      {"\xff", false},
+      {"\xc3", false},              // cut short
+      {"\xc0\xaf", false},          // overlong
+      {"\xe0\x80\xaf", false},      // overlong
+      {"\xed\xa0\x80", false},      // a surrogate
+      {"\xf4\x90\x80\x80", false},  // past U+10FFFF
+      {"a\x80"
+       "b",
+       false},              // a continuation byte alone
+      {"\xe2\x82", false},  // cut short
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(isUtf8(c.text), c.utf8);
+  }
+}
+
 }  // namespace
