@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,12 +14,15 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <random>
 
 // A temporary file that an ending must remove. Never freed: a signal may read it at
 // any moment, and a run writes few files.
 struct TemporaryName {
-  std::string path;
+  std::string path;          // in directory
+  int directory = AT_FDCWD;  // held by descriptor: the folder may be renamed meanwhile
   std::atomic<bool> pending{true};
   bool folder = false;  // removed, when empty, rather than unlinked
   TemporaryName* next = nullptr;
@@ -41,10 +45,11 @@ std::atomic<bool> closedAtStart[3] = {false, false, false};
 constexpr std::size_t kNameKept = 64;
 constexpr int kLinkHops = 40;
 
-TemporaryName* registerTemporary(std::string path, bool folder = false) {
+TemporaryName* registerTemporary(std::string path, bool folder = false, int directory = AT_FDCWD) {
   auto* name = new TemporaryName;
   name->path = std::move(path);
   name->folder = folder;
+  name->directory = directory;
   name->next = temporaries.load();
   while (!temporaries.compare_exchange_weak(name->next, name)) {
   }
@@ -142,12 +147,72 @@ bool isDigits(std::string_view text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-void syncFolder(const std::string& folder) {
-  const int directory = ::open(folder.c_str(), O_RDONLY | O_CLOEXEC);
-  if (directory != -1) {
-    ::fsync(directory);
-    ::close(directory);
+// The folders files are placed in, each held by one descriptor for the rest of the
+// process, whatever becomes of its name: a batch of many files in one folder takes
+// one descriptor.
+int heldFolder(const std::string& folder) {
+  static std::mutex mutex;
+  static std::map<std::string, int> held;
+  const std::lock_guard lock(mutex);
+  if (const auto found = held.find(folder); found != held.end()) {
+    return found->second;
   }
+  const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor != -1) {
+    held.emplace(folder, descriptor);
+  }
+  return descriptor;
+}
+
+void removeTemporary(const TemporaryName& name) {
+  if (name.folder) {
+    ::rmdir(name.path.c_str());
+  } else {
+    ::unlinkat(name.directory, name.path.c_str(), 0);
+  }
+}
+
+// Where the file system refuses to replace a file by another (a mount point, a
+// file another user owns in a sticky folder), what cat > would do: the bytes go
+// into the file itself. False when they could not.
+bool copyInPlace(int folder, const char* from, const char* to) {
+  const int source = ::openat(folder, from, O_RDONLY | O_CLOEXEC);
+  const int target = ::openat(folder, to, O_WRONLY | O_TRUNC | O_CLOEXEC);
+  bool copied = source != -1 && target != -1;
+  for (ssize_t sent = 1; copied && sent > 0;) {
+    sent = ::sendfile(target, source, nullptr, std::size_t{1} << 30);
+    copied = sent >= 0 || errno == EINTR;
+  }
+  copied = copied && ::fdatasync(target) == 0;
+  if (target != -1) {
+    copied = ::close(target) == 0 && copied;
+  }
+  if (source != -1) {
+    ::close(source);
+  }
+  return copied;
+}
+
+// A file that another one can't take the place of, though it can be written: a
+// file of another user in a sticky folder not the run's own, and a file mounted
+// on (a bind mount from the same file system has the same device, not the same
+// mount).
+bool cannotBeReplaced(int file, const struct stat& status, const std::string& folder) {
+  struct stat folderStatus {};
+  if (::stat(folder.c_str(), &folderStatus) != 0) {
+    return false;
+  }
+  const uid_t self = ::geteuid();
+  if ((folderStatus.st_mode & S_ISVTX) != 0 && status.st_uid != self &&
+      folderStatus.st_uid != self) {
+    return true;
+  }
+  struct statx fileMount {};
+  struct statx folderMount {};
+  return ::statx(file, "", AT_EMPTY_PATH, STATX_MNT_ID, &fileMount) == 0 &&
+         ::statx(AT_FDCWD, folder.c_str(), 0, STATX_MNT_ID, &folderMount) == 0 &&
+         (fileMount.stx_mask & folderMount.stx_mask & STATX_MNT_ID) != 0 &&
+         fileMount.stx_mnt_id != folderMount.stx_mnt_id;
 }
 
 }  // namespace
@@ -189,9 +254,10 @@ void noteClosedAtStart(int descriptor) {
 PlacedFile::PlacedFile(PlacedFile&& other) noexcept
     : descriptor_(other.descriptor_),
       regular_(other.regular_),
+      inPlaceToKeepOwner_(other.inPlaceToKeepOwner_),
       temporary_(other.temporary_),
-      path_(std::move(other.path_)),
-      folder_(std::move(other.folder_)) {
+      name_(std::move(other.name_)),
+      folder_(other.folder_) {
   other.descriptor_ = -1;
   other.temporary_ = nullptr;
 }
@@ -239,6 +305,13 @@ bool PlacedFile::open(const std::string& path) {
       descriptor_ = existing;
       return true;
     }
+    if (cannotBeReplaced(existing, status, folderOf(real))) {
+      // Emptied where it is, as cat > would: opened again with O_CREAT, a file of
+      // another user in a sticky folder may be refused (fs.protected_regular).
+      regular_ = true;
+      descriptor_ = existing;
+      return ::ftruncate(existing, 0) == 0;
+    }
     ::close(existing);
   }
   regular_ = true;
@@ -272,15 +345,18 @@ bool PlacedFile::keepOwnerAndMode(const struct stat& replaced) {
 }
 
 bool PlacedFile::openBeside(const std::string& real, const struct stat* replaced) {
-  folder_ = folderOf(real);
+  folder_ = heldFolder(folderOf(real));
+  if (folder_ == -1) {
+    return false;
+  }
   const std::size_t slash = real.rfind('/');
-  const std::string base = slash == std::string::npos ? real : real.substr(slash + 1);
-  const std::string prefix =
-      (slash == std::string::npos ? std::string() : real.substr(0, slash + 1)) + "." +
-      base.substr(0, kNameKept) + ".";
+  name_ = slash == std::string::npos ? real : real.substr(slash + 1);
+  std::string prefix = ".";
+  prefix.append(name_, 0, kNameKept).append(".");
   for (int attempt = 0; attempt < 16; ++attempt) {
-    TemporaryName* name = registerTemporary(prefix + randomHex());
-    descriptor_ = ::open(name->path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    TemporaryName* name = registerTemporary(prefix + randomHex(), false, folder_);
+    descriptor_ =
+        ::openat(folder_, name->path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (descriptor_ == -1) {
       const int reason = errno;
       name->pending.store(false);
@@ -291,7 +367,6 @@ bool PlacedFile::openBeside(const std::string& real, const struct stat* replaced
       return false;
     }
     temporary_ = name;
-    path_ = real;
     // A new file gets the permissions the system gives new files; a replaced one
     // keeps its owner and its own, or the file is written where it is.
     if (replaced != nullptr && !keepOwnerAndMode(*replaced)) {
@@ -301,7 +376,7 @@ bool PlacedFile::openBeside(const std::string& real, const struct stat* replaced
     }
     // An ending that began while the file was made has removed what it found.
     if (endingClaimed()) {
-      ::unlink(name->path.c_str());
+      removeTemporary(*name);
     }
     return true;
   }
@@ -367,20 +442,23 @@ bool PlacedFile::renameOwned() {
   if (inPlace()) {
     return true;
   }
-  if (::rename(temporary_->path.c_str(), path_.c_str()) != 0) {
+  if (::renameat(folder_, temporary_->path.c_str(), folder_, name_.c_str()) != 0) {
+    const int reason = errno;
+    const bool copied = (reason == EBUSY || reason == EPERM || reason == EXDEV) &&
+                        copyInPlace(folder_, temporary_->path.c_str(), name_.c_str());
     discard();
-    return false;
+    return copied;
   }
   temporary_->pending.store(false);
   temporary_ = nullptr;
-  syncFolder(folder_);
+  ::fsync(folder_);
   return true;
 }
 
 void PlacedFile::discard() {
   closeFile();
   if (temporary_ != nullptr) {
-    ::unlink(temporary_->path.c_str());
+    removeTemporary(*temporary_);
     temporary_->pending.store(false);
     temporary_ = nullptr;
   }
@@ -409,11 +487,7 @@ void removeTemporaryFiles() {
   // Newest first: the files in a folder, then the folder, then the one above it.
   for (TemporaryName* name = temporaries.load(); name != nullptr; name = name->next) {
     if (name->pending.load()) {
-      if (name->folder) {
-        ::rmdir(name->path.c_str());
-      } else {
-        ::unlink(name->path.c_str());
-      }
+      removeTemporary(*name);
     }
   }
 }

@@ -64,8 +64,8 @@ class PlacedFile {
   bool regular_ = false;
   bool inPlaceToKeepOwner_ = false;
   TemporaryName* temporary_ = nullptr;  // null when written in place
-  std::string path_;                    // the name the file takes
-  std::string folder_;                  // its folder, synced after the renaming
+  std::string name_;                    // the name the file takes, in folder_
+  int folder_ = -1;  // held by descriptor from the start, shared with other files there
 };
 
 // Writes bytes to descriptor, as many calls as it takes: a descriptor set not to

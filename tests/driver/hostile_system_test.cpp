@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -259,10 +260,10 @@ TEST(HostileSystemTest, InterruptionEndsAnEndingBlockedOnAPipe) {
   Folder folder;
   folder.write("in.txt", input);
   const Folder::Outcome outcome = folder.runShell(
-      "mkfifo out.fifo && (sleep 30 < out.fifo &) && (ulimit -v 61440; exec " + Folder::program() +
+      "mkfifo out.fifo && { (sleep 30 < out.fifo &); (ulimit -v 61440; exec " + Folder::program() +
       " in.txt out.fifo > /dev/null 2>&1) & pid=$!; sleep 3; kill -TERM $pid; for i in $(seq "
       "100); do kill -0 $pid 2> /dev/null || break; sleep 0.1; done; kill -0 $pid 2> /dev/null "
-      "&& echo hung && kill -KILL $pid; wait $pid; echo $?; pkill -f 'sleep 30'");
+      "&& echo hung && kill -KILL $pid; wait $pid; echo $?; pkill -f 'sleep 30'; }");
   EXPECT_EQ(outcome.console, "143\n");
   EXPECT_EQ(folder.names(), (std::vector<std::string>{"in.txt", "out.fifo"}));
 }
@@ -303,6 +304,68 @@ TEST(HostileSystemTest, ReplacedOutputKeepsItsOwner) {
     EXPECT_EQ(folder.read("err.txt"), c.hint);
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"err.txt", "in.txt", "out.txt"}));
   }
+}
+
+// A file that can be written but not replaced is written in place from the start,
+// as cat > writes it: another user's file in a sticky folder, and a file mounted
+// on, as containers mount single files. Made as root, with setpriv and unshare.
+TEST(HostileSystemTest, FilesThatCanBeWrittenButNotReplaced) {
+  if (geteuid() != 0 || system("command -v setpriv > /dev/null && unshare -m true") != 0) {
+    GTEST_SKIP() << "needs root, setpriv and unshare -m to make the files";
+  }
+  const std::string input = "join(A)\nA(a)\n1\n";
+  const std::string output = input + "\n\nresult(a)\n1\n";
+  const struct {
+    const char* what;
+    std::string command;  // leaves the bytes under the name in seen.txt
+  } cases[] = {
+      {"another user's file in a sticky folder",
+       "mkdir sticky && chmod 1777 sticky && cp in.txt sticky/ && echo old > sticky/out.txt && "
+       "chown 65534:65534 sticky/out.txt && chmod 666 sticky/out.txt && cd sticky && setpriv "
+       "--reuid=65533 --regid=65533 --clear-groups " +
+           Folder::program() +
+           " in.txt out.txt > /dev/null 2>&1; echo $?; cat out.txt > ../seen.txt; ls -A"},
+      {"a file mounted on",
+       "echo old > mounted.txt && touch out.txt && unshare -m sh -c 'mount --bind mounted.txt "
+       "out.txt && " +
+           Folder::program() +
+           " in.txt out.txt > /dev/null 2>&1; echo $?'; cat mounted.txt > seen.txt; ls -A | "
+           "grep -v seen"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder folder;
+    folder.write("in.txt", input);
+    const Folder::Outcome outcome = folder.runShell(c.command);
+    EXPECT_EQ(outcome.console.substr(0, 2), "0\n") << outcome.console;
+    EXPECT_EQ(outcome.console.find(".out.txt."), std::string::npos) << outcome.console;
+    EXPECT_EQ(folder.read("seen.txt"), output);
+  }
+}
+
+// The output's folder renamed while the run writes into it: the output lands in
+// the folder that was opened, under its new name, and nothing stays beside it.
+TEST(HostileSystemTest, OutputFolderRenamedDuringTheRun) {
+  std::string input = "join(A, B)\n\nA(a, x)\n";
+  for (int i = 0; i < 2000; ++i) {
+    input.append(std::to_string(i)).append(", w\n");
+  }
+  input += "\nB(b, y)\n";
+  for (int i = 0; i < 1000; ++i) {
+    input.append(std::to_string(i)).append(", v\n");
+  }
+  Folder folder;
+  folder.write("in.txt", input);
+  folder.write("d1/out.txt", "before");
+  const Folder::Outcome outcome = folder.runShell(
+      "{ " + Folder::program() +
+      " in.txt d1/out.txt > /dev/null 2>&1 & for i in $(seq 500); do ls d1/.out.txt.* > "
+      "/dev/null 2>&1 && break; sleep 0.01; done; mv d1 d3; wait $!; echo $?; ls -A d3; }");
+  EXPECT_EQ(outcome.console, "0\nout.txt\n");
+  const std::string written = folder.read("d3/out.txt").value_or("");
+  EXPECT_TRUE(written.compare(0, input.size(), input) == 0);
+  EXPECT_EQ(std::count(written.begin(), written.end(), '\n'),
+            std::count(input.begin(), input.end(), '\n') + 3 + 2000 * 1000);
 }
 
 // No restart of the process: run through the dynamic loader, the tool is what
