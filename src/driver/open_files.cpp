@@ -186,8 +186,8 @@ bool openOutputFile(const InputText& input, const std::string& outputName, Outpu
   }
   if (output.inPlaceToKeepOwner()) {
     hints << "prg: hint: " << escapedForConsole(outputName)
-          << " keeps its owner and group, which a new file could not take, so it is written "
-             "in place\n"
+          << " keeps its owner, group and attributes, which a new file could not take, so it "
+             "is written in place\n"
           << std::flush;
   }
   watchOutput(&output);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <vector>
 
 // A temporary file that an ending must remove. Never freed: a signal may read it at
 // any moment, and a run writes few files.
@@ -193,6 +195,36 @@ bool copyInPlace(int folder, const char* from, const char* to) {
   return copied;
 }
 
+// The attributes that say who may use a file, copied to another: its access ACL
+// and the user's own attributes. Never the security ones: file capabilities carry
+// the rights a set-user-ID bit does. False when one could not be set.
+bool copyAttributes(int from, int to) {
+  const ssize_t listed = ::flistxattr(from, nullptr, 0);
+  if (listed <= 0) {
+    return listed == 0 || errno == ENOTSUP;
+  }
+  std::vector<char> names(static_cast<std::size_t>(listed));
+  const ssize_t got = ::flistxattr(from, names.data(), names.size());
+  std::vector<char> value;
+  for (std::size_t at = 0; got > 0 && at < static_cast<std::size_t>(got);) {
+    const std::string_view name(names.data() + at);
+    at += name.size() + 1;
+    if (name != "system.posix_acl_access" && name.substr(0, 5) != "user.") {
+      continue;
+    }
+    const ssize_t size = ::fgetxattr(from, name.data(), nullptr, 0);
+    if (size < 0) {
+      return false;
+    }
+    value.resize(static_cast<std::size_t>(size));
+    if (::fgetxattr(from, name.data(), value.data(), value.size()) != size ||
+        ::fsetxattr(to, name.data(), value.data(), value.size(), 0) != 0) {
+      return false;
+    }
+  }
+  return got >= 0;
+}
+
 // A file that another one can't take the place of, though it can be written: a
 // file of another user in a sticky folder not the run's own, and a file mounted
 // on (a bind mount from the same file system has the same device, not the same
@@ -312,25 +344,28 @@ bool PlacedFile::open(const std::string& path) {
       descriptor_ = existing;
       return ::ftruncate(existing, 0) == 0;
     }
-    ::close(existing);
   }
   regular_ = true;
-  if (openBeside(real, existing != -1 ? &status : nullptr)) {
-    return true;
+  const bool beside = openBeside(real, existing != -1 ? &status : nullptr, existing);
+  const int reason = errno;
+  if (beside || (!inPlaceToKeepOwner_ && reason != EACCES && reason != EPERM)) {
+    if (existing != -1) {
+      ::close(existing);
+    }
+    errno = reason;
+    return beside;
   }
-  if (inPlaceToKeepOwner_) {
-    descriptor_ = ::open(real.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    return descriptor_ != -1;
+  // A file whose owner, group or attributes a new one can't take, or a folder
+  // that takes no new file: the file is written where it is, emptied first.
+  if (existing != -1) {
+    descriptor_ = existing;
+    return ::ftruncate(existing, 0) == 0;
   }
-  if (errno != EACCES && errno != EPERM) {
-    return false;
-  }
-  // A folder that takes no new file: the file is written where it is.
   descriptor_ = ::open(real.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   return descriptor_ != -1;
 }
 
-bool PlacedFile::keepOwnerAndMode(const struct stat& replaced) {
+bool PlacedFile::keepWhoMayUseIt(const struct stat& replaced, int replacedDescriptor) {
   struct stat made {};
   if (::fstat(descriptor_, &made) != 0) {
     return false;
@@ -341,10 +376,12 @@ bool PlacedFile::keepOwnerAndMode(const struct stat& replaced) {
   }
   // Only now the set-user-ID and set-group-ID bits: on a file of the run's own
   // owner they would hand its rights to whoever runs it.
-  return ::fchmod(descriptor_, replaced.st_mode & 07777) == 0;
+  return ::fchmod(descriptor_, replaced.st_mode & 07777) == 0 &&
+         copyAttributes(replacedDescriptor, descriptor_);
 }
 
-bool PlacedFile::openBeside(const std::string& real, const struct stat* replaced) {
+bool PlacedFile::openBeside(const std::string& real, const struct stat* replaced,
+                            int replacedDescriptor) {
   folder_ = heldFolder(folderOf(real));
   if (folder_ == -1) {
     return false;
@@ -369,7 +406,7 @@ bool PlacedFile::openBeside(const std::string& real, const struct stat* replaced
     temporary_ = name;
     // A new file gets the permissions the system gives new files; a replaced one
     // keeps its owner and its own, or the file is written where it is.
-    if (replaced != nullptr && !keepOwnerAndMode(*replaced)) {
+    if (replaced != nullptr && !keepWhoMayUseIt(*replaced, replacedDescriptor)) {
       discard();
       inPlaceToKeepOwner_ = true;
       return false;

@@ -35,8 +35,8 @@ class PlacedFile {
   bool inPlace() const { return temporary_ == nullptr; }
   // A regular file, which can be cut back.
   bool regular() const { return regular_; }
-  // Written in place because a new file could not take the old one's owner and
-  // group (another user's file, or a group the run is not in).
+  // Written in place because a new file could not take the old one's owner,
+  // group or attributes (another user's file, a group the run is not in).
   bool inPlaceToKeepOwner() const { return inPlaceToKeepOwner_; }
 
   // Writes bytes, as many calls as it takes; how many reached the file (fewer only
@@ -55,9 +55,12 @@ class PlacedFile {
   bool renameOwned();
 
  private:
-  // replaced: what the file of that name is, when there is one.
-  bool openBeside(const std::string& real, const struct stat* replaced);
-  bool keepOwnerAndMode(const struct stat& replaced);
+  // replaced: what the file of that name is, when there is one, open on
+  // replacedDescriptor.
+  bool openBeside(const std::string& real, const struct stat* replaced, int replacedDescriptor);
+  // Gives the new file the owner, group, mode, ACL and user attributes of the one
+  // it replaces; false when one of them can't be kept.
+  bool keepWhoMayUseIt(const struct stat& replaced, int replacedDescriptor);
   bool closeFile();
 
   int descriptor_ = -1;

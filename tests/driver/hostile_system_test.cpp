@@ -6,10 +6,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -287,8 +290,8 @@ TEST(HostileSystemTest, ReplacedOutputKeepsItsOwner) {
       {"another user's set-user-ID file, replaced by root", "65534:65534", "4755", "", ""},
       {"a file of a group shared with its owner", "65534:100", "664",
        "setpriv --reuid=65533 --regid=100 --clear-groups ",
-       "prg: hint: out.txt keeps its owner and group, which a new file could not take, so it "
-       "is written in place\n"},
+       "prg: hint: out.txt keeps its owner, group and attributes, which a new file could not "
+       "take, so it is written in place\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -304,6 +307,41 @@ TEST(HostileSystemTest, ReplacedOutputKeepsItsOwner) {
     EXPECT_EQ(folder.read("err.txt"), c.hint);
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"err.txt", "in.txt", "out.txt"}));
   }
+}
+
+// A replaced output keeps its access ACL and the user's attributes: a user the ACL
+// denies the file may not read the new one either.
+TEST(HostileSystemTest, ReplacedOutputKeepsItsAclAndAttributes) {
+  Folder folder;
+  folder.write("in.txt", "join(A)\nA(a)\n1\n");
+  folder.write("out.txt", "before");
+  const std::string out = (folder.path() / "out.txt").string();
+  // user::rw-, user:65533:---, group::r--, mask::r--, other::r--
+  const auto entry = [](std::uint16_t tag, std::uint16_t permissions, std::uint32_t id) {
+    std::string bytes(8, '\0');
+    std::memcpy(bytes.data(), &tag, 2);
+    std::memcpy(bytes.data() + 2, &permissions, 2);
+    std::memcpy(bytes.data() + 4, &id, 4);
+    return bytes;
+  };
+  const std::uint32_t version = 2;
+  std::string acl(reinterpret_cast<const char*>(&version), 4);
+  acl += entry(0x01, 6, UINT32_MAX) + entry(0x02, 0, 65533) + entry(0x04, 4, UINT32_MAX) +
+         entry(0x10, 4, UINT32_MAX) + entry(0x20, 4, UINT32_MAX);
+  if (setxattr(out.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
+      setxattr(out.c_str(), "user.origin", "here", 4, 0) != 0) {
+    GTEST_SKIP() << "the file system of the temporary folder takes no ACL or user attribute";
+  }
+  ASSERT_EQ(folder.runPrg("in.txt out.txt > /dev/null").status, 0);
+  const auto attribute = [&out](const char* name) {
+    char value[256];
+    const ssize_t size = getxattr(out.c_str(), name, value, sizeof value);
+    return size < 0 ? std::string("<none>") : std::string(value, static_cast<std::size_t>(size));
+  };
+  EXPECT_EQ(attribute("system.posix_acl_access"), acl);
+  EXPECT_EQ(attribute("user.origin"), "here");
+  EXPECT_EQ(folder.read("out.txt"), "join(A)\nA(a)\n1\n\n\nresult(a)\n1\n");
+  EXPECT_EQ(folder.names(), (std::vector<std::string>{"in.txt", "out.txt"}));
 }
 
 // A file that can be written but not replaced is written in place from the start,
