@@ -115,7 +115,7 @@ class CsvExport {
       return kFilesFailed;
     }
     PlacedFile file;
-    if (!file.open(path)) {
+    if (!file.open(path, PlacedFile::Batch::kOfMany)) {
       return kOutputWriteFailed;
     }
     files_.push_back(std::move(file));

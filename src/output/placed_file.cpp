@@ -287,6 +287,7 @@ PlacedFile::PlacedFile(PlacedFile&& other) noexcept
     : descriptor_(other.descriptor_),
       regular_(other.regular_),
       inPlaceToKeepOwner_(other.inPlaceToKeepOwner_),
+      copiedIntoItsName_(other.copiedIntoItsName_),
       temporary_(other.temporary_),
       name_(std::move(other.name_)),
       folder_(other.folder_) {
@@ -298,7 +299,7 @@ PlacedFile::~PlacedFile() {
   discard();
 }
 
-bool PlacedFile::open(const std::string& path) {
+bool PlacedFile::open(const std::string& path, Batch batch) {
   if (path.empty()) {
     errno = ENOENT;
     return false;
@@ -337,6 +338,12 @@ bool PlacedFile::open(const std::string& path) {
       descriptor_ = existing;
       return true;
     }
+    if (cannotBeReplaced(existing, status, folderOf(real)) && batch == Batch::kOfMany &&
+        openBeside(real, nullptr, -1)) {
+      ::close(existing);
+      copiedIntoItsName_ = true;
+      return true;
+    }
     if (cannotBeReplaced(existing, status, folderOf(real))) {
       // Emptied where it is, as cat > would: opened again with O_CREAT, a file of
       // another user in a sticky folder may be refused (fs.protected_regular).
@@ -346,7 +353,13 @@ bool PlacedFile::open(const std::string& path) {
     }
   }
   regular_ = true;
-  const bool beside = openBeside(real, existing != -1 ? &status : nullptr, existing);
+  bool beside = openBeside(real, existing != -1 ? &status : nullptr, existing);
+  if (!beside && inPlaceToKeepOwner_ && batch == Batch::kOfMany &&
+      openBeside(real, nullptr, -1)) {
+    inPlaceToKeepOwner_ = false;
+    copiedIntoItsName_ = true;
+    beside = true;
+  }
   const int reason = errno;
   if (beside || (!inPlaceToKeepOwner_ && reason != EACCES && reason != EPERM)) {
     if (existing != -1) {
@@ -479,6 +492,11 @@ bool PlacedFile::renameOwned() {
   if (inPlace()) {
     return true;
   }
+  if (copiedIntoItsName_) {
+    const bool copied = copyInPlace(folder_, temporary_->path.c_str(), name_.c_str());
+    discard();
+    return copied;
+  }
   if (::renameat(folder_, temporary_->path.c_str(), folder_, name_.c_str()) != 0) {
     const int reason = errno;
     const bool copied = (reason == EBUSY || reason == EPERM || reason == EXDEV) &&
@@ -512,9 +530,14 @@ bool placeTogether(PlacedFile* files, std::size_t count) {
     }
     return false;
   }
+  // A file copied into its name can't go back; it waits until the others have theirs.
   bool renamed = true;
-  for (std::size_t i = 0; i < count; ++i) {
-    renamed = files[i].renameOwned() && renamed;
+  for (const bool copied : {false, true}) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (files[i].copiedIntoItsName_ == copied) {
+        renamed = files[i].renameOwned() && renamed;
+      }
+    }
   }
   endRenaming();
   return renamed;

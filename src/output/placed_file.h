@@ -20,6 +20,7 @@ struct TemporaryName;
 
 class PlacedFile {
  public:
+  friend bool placeTogether(PlacedFile* files, std::size_t count);
   PlacedFile() = default;
   ~PlacedFile();  // removes a temporary file that never got its name
   PlacedFile(const PlacedFile&) = delete;
@@ -29,8 +30,11 @@ class PlacedFile {
 
   // Opens path for writing; false, with errno telling why, when it can't be: the
   // empty name, a loop of symbolic links, a missing folder, a file the run may not
-  // write.
-  bool open(const std::string& path);
+  // write. A file of a batch (see placeTogether) that can be written but not
+  // replaced is written beside its name all the same, and copied into it once the
+  // others are placed, so that a failed batch leaves it as it was.
+  enum class Batch { kAlone, kOfMany };
+  bool open(const std::string& path, Batch batch = Batch::kAlone);
   int descriptor() const { return descriptor_; }
   bool inPlace() const { return temporary_ == nullptr; }
   // A regular file, which can be cut back.
@@ -66,6 +70,7 @@ class PlacedFile {
   int descriptor_ = -1;
   bool regular_ = false;
   bool inPlaceToKeepOwner_ = false;
+  bool copiedIntoItsName_ = false;  // written beside, then copied into the file
   TemporaryName* temporary_ = nullptr;  // null when written in place
   std::string name_;                    // the name the file takes, in folder_
   int folder_ = -1;  // held by descriptor from the start, shared with other files there
@@ -88,7 +93,7 @@ void noteClosedAtStart(int descriptor);
 
 // Gives every file of a batch its name, only once all are complete; false, with
 // none of them renamed and every temporary file gone, when one could not be
-// completed.
+// completed. The files copied into their names come last.
 bool placeTogether(PlacedFile* files, std::size_t count);
 
 // The folders made for a batch of files: each is removed again, when empty, unless

@@ -381,6 +381,37 @@ TEST(HostileSystemTest, FilesThatCanBeWrittenButNotReplaced) {
   }
 }
 
+// An export's file that can be written but not replaced is written last, once
+// the others are placed: a failed export leaves it as it was, a whole one fills it.
+TEST(HostileSystemTest, AnExportFillsFilesThatCantBeReplacedLast) {
+  if (geteuid() != 0 || system("command -v setpriv > /dev/null") != 0) {
+    GTEST_SKIP() << "needs root and setpriv to make another user's file";
+  }
+  const struct {
+    const char* what;
+    std::string input;
+    std::string status;
+    std::string aCsv;
+  } cases[] = {
+      {"a whole export", "join(A, B)\n\nA(x)\n1\n\nB(y)\n2\n", "0", "x\r\n1\r\n"},
+      {"an export that fails after A", "join(A, B)\n\nA(x)\n1\n\nB(y)\n2, 3\n", "4", "old\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder folder;
+    folder.write("in.txt", c.input);
+    const Folder::Outcome outcome = folder.runShell(
+        "chmod 755 . && chmod 644 in.txt && mkdir out && chmod 1777 out && echo old > out/A.csv && "
+        "chown "
+        "65534:65534 out/A.csv && chmod 666 out/A.csv && setpriv --reuid=65533 --regid=65533 "
+        "--clear-groups " +
+        Folder::program() + " --csv out in.txt > /dev/null 2>&1; echo $?; ls -A out");
+    EXPECT_EQ(outcome.console,
+              c.status + "\nA.csv\n" + (c.status == "0" ? "B.csv\njoin.sql\n" : ""));
+    EXPECT_EQ(folder.read("out/A.csv"), c.aCsv);
+  }
+}
+
 // The output's folder renamed while the run writes into it: the output lands in
 // the folder that was opened, under its new name, and nothing stays beside it.
 TEST(HostileSystemTest, OutputFolderRenamedDuringTheRun) {
