@@ -354,8 +354,7 @@ bool PlacedFile::open(const std::string& path, Batch batch) {
   }
   regular_ = true;
   bool beside = openBeside(real, existing != -1 ? &status : nullptr, existing);
-  if (!beside && inPlaceToKeepOwner_ && batch == Batch::kOfMany &&
-      openBeside(real, nullptr, -1)) {
+  if (!beside && inPlaceToKeepOwner_ && batch == Batch::kOfMany && openBeside(real, nullptr, -1)) {
     inPlaceToKeepOwner_ = false;
     copiedIntoItsName_ = true;
     beside = true;

@@ -70,7 +70,7 @@ class PlacedFile {
   int descriptor_ = -1;
   bool regular_ = false;
   bool inPlaceToKeepOwner_ = false;
-  bool copiedIntoItsName_ = false;  // written beside, then copied into the file
+  bool copiedIntoItsName_ = false;      // written beside, then copied into the file
   TemporaryName* temporary_ = nullptr;  // null when written in place
   std::string name_;                    // the name the file takes, in folder_
   int folder_ = -1;  // held by descriptor from the start, shared with other files there
