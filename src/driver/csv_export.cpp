@@ -108,9 +108,7 @@ class CsvExport {
   // Opens path for one of the export's files, unless it is the input: the
   // export's status so far.
   int openFile(const std::string& path) {
-    const FileIdentity target = identityOf(path.c_str());
-    if (input_.regular && target.regular && input_.device == target.device &&
-        input_.inode == target.inode) {
+    if (sameFile(input_, identityOf(path.c_str()))) {
       console_ << "Input and output file are the same!\n" << std::flush;
       return kFilesFailed;
     }

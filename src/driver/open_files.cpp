@@ -164,13 +164,10 @@ bool openOutputFile(const InputText& input, const std::string& outputName, Outpu
                     std::ostream& console, std::ostream& hints) {
   // Opening the output truncates it, and when it is the input file too that would
   // destroy the data; the names alone can't tell (./a, links, a descriptor that
-  // standard input or output already is), the file identity can. A pipe or a
-  // terminal is never the same file.
-  const FileIdentity& source = input.source();
+  // standard input or output already is), the file identity can.
   const FileIdentity target =
       outputName == "-" ? identityOf(STDOUT_FILENO) : identityOf(outputName.c_str());
-  if (source.regular && target.regular && source.device == target.device &&
-      source.inode == target.inode) {
+  if (sameFile(input.source(), target)) {
     console << "Input and output file are the same!\n" << std::flush;
     return false;
   }

@@ -26,6 +26,10 @@ struct FileIdentity {
 FileIdentity identityOf(int descriptor);
 // The same for the file a name leads to, links followed.
 FileIdentity identityOf(const char* path);
+// Whether both are one regular file: a pipe or a terminal is never the same file.
+inline bool sameFile(const FileIdentity& one, const FileIdentity& other) {
+  return one.regular && other.regular && one.device == other.device && one.inode == other.inode;
+}
 
 class InputText {
  public:

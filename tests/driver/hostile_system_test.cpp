@@ -22,12 +22,6 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kPlainBuild = false;
-#else
-constexpr bool kPlainBuild = true;
-#endif
-
 const char kInputChanged[] =
     "prg: hint: the input file changed during the run; the run uses the text as it read it\n";
 

@@ -17,11 +17,7 @@ namespace {
 
 // Under a sanitizer its own allocator answers for memory: a huge request is its
 // report, not the program's, and an address-space limit leaves it no room.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kOwnAllocator = false;
-#else
-constexpr bool kOwnAllocator = true;
-#endif
+constexpr bool kOwnAllocator = kPlainBuild;
 
 const char kOpened[] =
     "Usage: prg [inputfile] [outputfile]\nOpening input file: in.txt\nOpening output file: "
