@@ -29,7 +29,7 @@ namespace {
 // for before they are touched (see askForHugePages); a step is address space
 // only, touched as it is used, but a small limit on it gets smaller steps.
 int heapStep() {
-  rlim_t step = rlim_t{64} << 20;
+  rlim_t step = rlim_t{256} << 20;
   for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
     struct rlimit limit {};
     if (::getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {

@@ -52,6 +52,29 @@ void adviseHugePages(std::uintptr_t begin, std::uintptr_t end) {
   }
 }
 
+// The whole mapping of a block of memory of its own, to its pages at either end:
+// one of other settings beside it would keep it from growing where it lies.
+void adviseHugePagesOnMapping(void* block) {
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto begin = reinterpret_cast<std::uintptr_t>(block) & ~(page - 1);
+  const std::uintptr_t end =
+      (reinterpret_cast<std::uintptr_t>(block) + malloc_usable_size(block) + page - 1) &
+      ~(page - 1);
+  ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+// A block that outgrows the heap moves to memory of its own, which realloc would
+// fill before it could be advised: it is advised first, then filled.
+void* moveToOwnMemory(void* block, std::size_t bytes) {
+  void* moved = std::malloc(bytes);
+  if (moved != nullptr) {
+    adviseHugePagesOnMapping(moved);
+    std::memcpy(moved, block, std::min(bytes, malloc_usable_size(block)));
+    std::free(block);
+  }
+  return moved;
+}
+
 }  // namespace
 
 void askForHugePages() {
@@ -70,18 +93,19 @@ void adviseHugePagesOnHeap() {
 }
 
 void* reallocOrFail(void* block, std::size_t bytes) {
+  const bool advising = heapAdvised.load(std::memory_order_relaxed) != 0;
   for (;;) {
     // A failed realloc leaves block as it was, to be tried again.
-    if (void* grown = std::realloc(block, bytes)) {
-      if (bytes >= kOwnMemoryFrom && heapAdvised.load(std::memory_order_relaxed) != 0) {
-        // The whole mapping, to its pages at either end: one of other settings
-        // beside it would keep it from growing where it lies.
-        const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-        const auto begin = reinterpret_cast<std::uintptr_t>(grown) & ~(page - 1);
-        const std::uintptr_t end =
-            (reinterpret_cast<std::uintptr_t>(grown) + malloc_usable_size(grown) + page - 1) &
-            ~(page - 1);
-        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    void* grown = nullptr;
+    if (advising && block != nullptr && bytes >= kOwnMemoryFrom &&
+        malloc_usable_size(block) < kOwnMemoryFrom) {
+      grown = moveToOwnMemory(block, bytes);
+    } else {
+      grown = std::realloc(block, bytes);
+    }
+    if (grown != nullptr) {
+      if (advising && bytes >= kOwnMemoryFrom) {
+        adviseHugePagesOnMapping(grown);
       }
       adviseHugePagesOnHeap();
       return grown;
