@@ -63,18 +63,6 @@ void adviseHugePagesOnMapping(void* block) {
   ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
-// A block that outgrows the heap moves to memory of its own, which realloc would
-// fill before it could be advised: it is advised first, then filled.
-void* moveToOwnMemory(void* block, std::size_t bytes) {
-  void* moved = std::malloc(bytes);
-  if (moved != nullptr) {
-    adviseHugePagesOnMapping(moved);
-    std::memcpy(moved, block, std::min(bytes, malloc_usable_size(block)));
-    std::free(block);
-  }
-  return moved;
-}
-
 }  // namespace
 
 void askForHugePages() {
@@ -96,14 +84,7 @@ void* reallocOrFail(void* block, std::size_t bytes) {
   const bool advising = heapAdvised.load(std::memory_order_relaxed) != 0;
   for (;;) {
     // A failed realloc leaves block as it was, to be tried again.
-    void* grown = nullptr;
-    if (advising && block != nullptr && bytes >= kOwnMemoryFrom &&
-        malloc_usable_size(block) < kOwnMemoryFrom) {
-      grown = moveToOwnMemory(block, bytes);
-    } else {
-      grown = std::realloc(block, bytes);
-    }
-    if (grown != nullptr) {
+    if (void* grown = std::realloc(block, bytes)) {
       if (advising && bytes >= kOwnMemoryFrom) {
         adviseHugePagesOnMapping(grown);
       }
