@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "driver/application.h"
+#include "support/memory_files.h"
 
 namespace {
 
@@ -26,12 +27,12 @@ struct Outcome {
 Outcome runOn(std::string_view text, Parallelism parallelism) {
   std::ostringstream console;
   std::ostringstream diagnostics;
-  std::string output;
+  StringSink output;
   const char* const argv[] = {"prg"};
   const int status = Application(console, diagnostics, filesInMemory(text, output),
                                  RunSettings{parallelism, JoinWorkLimit{10000}})
                          .run(1, argv);
-  return Outcome{status, console.str(), std::move(output)};
+  return Outcome{status, console.str(), output.bytes()};
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ int Application::run(int argc, const char* const* argv) {
     said.rdbuf(nullptr);
   }
   stats = line->stats;
-  resultOnly = line->resultCsv;
+  format = line->result;
   if (line->csvFolder) {
     if (line->files.size() > 1) {
       said << "Usage: prg [inputfile] [outputfile]\n";
@@ -241,7 +241,7 @@ int Application::joinChain() {
       result.tables.reserve(joinList.size());
       result.steps.reserve(joinList.size() - 1);
       result.indexThreads = settings.parallelism.threads;
-      result.cellFormat = resultOnly ? CellFormat::kCsv : CellFormat::kNotation;
+      result.payloadEncoder = format.encoder();
       stepWarnings.add(*table);
       continue;
     }
@@ -276,17 +276,18 @@ void Application::keepRowsTheJoinReads(const JoinPlan& plan) {
 int Application::writeResult(const JoinPlan& result) {
   JoinProgress progress;
   if (settings.progress != nullptr) {
-    settings.progress->watch(&output, resultOnly ? 0 : inputText.view().size(), &progress);
+    settings.progress->watch(&output, format.followsCopy() ? inputText.view().size() : 0,
+                             &progress);
   }
   enter(ProgressLine::Stage::kWriting);
-  ResultWriter writer(result, output);
+  ResultWriter writer(result, format, output);
   writer.writeStart();
-  output.beginParts();
+  output.writer().beginParts();
   const JoinReport report = joinInParts(
       result, writer.wanted(), settings.parallelism, settings.joinWork,
       [&writer](std::size_t part, const PartRows& rows) { return writer.takePart(part, rows); },
       &progress);
-  output.endParts();
+  output.writer().endParts();
   if (settings.progress != nullptr) {
     settings.progress->watch(nullptr, 0, nullptr);
   }
@@ -313,9 +314,9 @@ int Application::finishOutput(int status) {
   // Closing can fail too (a quota, a network file system), and so can giving the
   // file its name; the run is then not what it says it is.
   const bool whole = status == kResultWritten;
-  const OutputFile::Keep keep = whole        ? OutputFile::Keep::kEverything
-                                : resultOnly ? OutputFile::Keep::kNothing
-                                             : OutputFile::Keep::kCopy;
+  const OutputFile::Keep keep = whole                   ? OutputFile::Keep::kEverything
+                                : !format.followsCopy() ? OutputFile::Keep::kNothing
+                                                        : OutputFile::Keep::kCopy;
   if (!output.finish(keep)) {
     if (status != kOutputWriteFailed) {
       console << "Can't write output file!\n" << std::flush;

@@ -19,6 +19,7 @@
 #include "join/join_plan.h"
 #include "join/joined_rows.h"
 #include "output/output_file.h"
+#include "output/row_format.h"
 #include "tables/input_text.h"
 #include "tables/table.h"
 #include "tables/table_parsing.h"
@@ -57,8 +58,6 @@ RunFiles filesOnDisk();
 // Opens an input file for reading; null, "Can't open input file!" written to console
 // and the system's reason to hints, when it can't.
 std::FILE* openInputFile(const std::string& path, std::ostream& console, std::ostream& hints);
-// The input is input, the output's bytes collect in output; no file is touched.
-RunFiles filesInMemory(std::string_view input, std::string& output);
 
 // How a run spreads its work, and when it gives up: the fuzzer's runs end at a cap
 // on the join's work, as if the output were full, since a product of many tables
@@ -140,8 +139,8 @@ class Application {
   // Warnings and hints, dropped when standard error is the output file.
   std::ostream diagnostics;
   bool stats = false;
-  // --result csv: the output holds the joined table alone, as CSV.
-  bool resultOnly = false;
+  // The result's format; one other than the notation's holds the joined table alone.
+  RowFormat format;
   StageTimes stageTimes;
   RunFiles files;
   RunSettings settings;

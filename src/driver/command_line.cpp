@@ -75,11 +75,12 @@ std::optional<CommandLine> parseCommandLine(int argc, const char* const* argv,
         return std::nullopt;
       }
       if (result.has_value()) {
-        if (*result != "csv") {
+        const std::optional<RowFormat> format = RowFormat::named(*result);
+        if (!format) {
           refuse(errors, "an unknown --result format", *result);
           return std::nullopt;
         }
-        line.resultCsv = true;
+        line.result = *format;
       }
       if (!matched) {
         refuse(errors, "unknown option", argument);

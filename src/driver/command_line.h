@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "output/row_format.h"
+
 struct CommandLine {
   bool help = false;
   bool version = false;
   bool quiet = false;                    // only a failure's own lines on the console
   bool stats = false;                    // each stage's time, the tables' rows, memory, on stderr
   std::optional<std::string> csvFolder;  // --csv FOLDER: the tables as CSV files
-  bool resultCsv = false;                // --result csv: the joined table alone, as CSV
+  RowFormat result;                      // --result FORMAT: the joined table alone
   std::vector<std::string> files;        // the input and output names given
 };
 

@@ -18,6 +18,7 @@
 #include "output/csv.h"
 #include "output/join_sql.h"
 #include "output/placed_file.h"
+#include "output/row_format.h"
 #include "tables/file_lines.h"
 #include "tables/input_text.h"
 #include "tables/table_parsing.h"
@@ -176,7 +177,7 @@ class CsvExport {
     exporting_ = &exported_[table_->name];
     const std::vector<std::string_view> fields(keys.begin(), keys.end());
     buffer_.clear();
-    appendCsvRecord(buffer_, fields);
+    RowFormat(RowFormat::Kind::kCsv).appendRow(buffer_, fields);
     return kTablesRead;
   }
 
@@ -194,7 +195,7 @@ class CsvExport {
     }
     warnIfNotUtf8();
     const std::size_t before = buffer_.size();
-    appendCsvRecord(buffer_, fields_);
+    RowFormat(RowFormat::Kind::kCsv).appendRow(buffer_, fields_);
     exporting_->longestLine = std::max(exporting_->longestLine, buffer_.size() - before);
     if (buffer_.size() >= kFlushBytes) {
       flushBuffer();

@@ -68,8 +68,8 @@ bool Application::openFiles(int argc, const char* const* argv, std::string suffi
     return false;
   }
   outputOpened = true;
-  if (!resultOnly) {
-    output.writeBorrowed(inputText.view());
+  if (format.followsCopy()) {
+    output.writeCopy(inputText.view());
   }
   return true;
 }
@@ -171,7 +171,6 @@ bool openOutputFile(const InputText& input, const std::string& outputName, Outpu
     console << "Input and output file are the same!\n" << std::flush;
     return false;
   }
-  output.startWriter();
   errno = 0;
   if (!output.open(outputName)) {
     const int reason = errno;
@@ -215,16 +214,4 @@ std::FILE* openInputFile(const std::string& path, std::ostream& console, std::os
 
 RunFiles filesOnDisk() {
   return RunFiles{readInputFile, openOutputFile};
-}
-
-RunFiles filesInMemory(std::string_view input, std::string& output) {
-  return RunFiles{[input](const std::string&, InputText& text, std::ostream&, std::ostream&) {
-                    text.assign(input);
-                    return true;
-                  },
-                  [&output](const InputText&, const std::string&, OutputFile& file, std::ostream&,
-                            std::ostream&) {
-                    file.openInMemory(output);
-                    return true;
-                  }};
 }

@@ -75,7 +75,13 @@ void endWithoutMemory() {
     leaveTheEndingToItsOwner();
   }
   if (OutputFile* output = watched.load()) {
-    output->abandonKeepingCopy();
+    // The copy may still be on its way, or another thread finishing the output;
+    // neither takes memory, and the name should get the copy.
+    do {
+      if (!waitGivingWayToInterruptions([output] { return output->readyToKeepCopy(); })) {
+        leaveTheEndingToItsOwner();
+      }
+    } while (!output->abandonKeepingCopy());
   }
   removeTemporaryFiles();
   static const char kMessage[] = "Not enough memory!\n";

@@ -32,7 +32,7 @@ std::shared_ptr<const RowIndex> indexFor(JoinPlan& plan, const Table& table,
   auto& cached = plan.indexes[{&table, keyColumns}];
   if (cached == nullptr) {
     cached = std::make_shared<const RowIndex>(table, std::move(keyColumns), plan.indexThreads,
-                                              plan.cellHash, plan.cellFormat);
+                                              plan.cellHash, plan.payloadEncoder);
   }
   return cached;
 }

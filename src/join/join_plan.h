@@ -72,8 +72,8 @@ struct JoinPlan {
   // Threads that build each index, and the hash it takes of key cells.
   unsigned indexThreads = 1;
   CellHash cellHash = hashBytes;
-  // How the joined rows' cells are written; set before the steps are added.
-  CellFormat cellFormat = CellFormat::kNotation;
+  // How the right tables' payloads are written; set before the steps are added.
+  CellEncoder payloadEncoder;
   // A table joined several times on the same columns is indexed once; the plan
   // (and every copy of it) owns the indexes its steps point to.
   std::map<std::pair<const Table*, std::vector<std::size_t>>, std::shared_ptr<const RowIndex>>

@@ -210,11 +210,11 @@ T take(const char*& at) {
 class RowIndex::Builder {
  public:
   Builder(RowIndex& index, const Table& table, const std::vector<std::size_t>& keyColumns,
-          unsigned threads, CellFormat format)
+          unsigned threads, CellEncoder encoder)
       : index_(index),
         table_(table),
         keyColumns_(keyColumns),
-        format_(format),
+        encoder_(encoder),
         requestedThreads_(std::max(threads, 1u)) {
     for (std::size_t column = 0; column < table.columns.size(); ++column) {
       if (std::find(keyColumns.begin(), keyColumns.end(), column) == keyColumns.end()) {
@@ -339,7 +339,7 @@ class RowIndex::Builder {
   void scatterRow(Scattered& into, const Row& row, std::uint32_t position) {
     std::size_t length = otherColumns_.empty() ? 0 : otherColumns_.size() - 1;
     for (std::size_t column : otherColumns_) {
-      length += formattedLength(row[column], format_);
+      length += encoder_.lengthOf(row[column]);
     }
     std::size_t bytes = lengthBytes(length) + length;
     if (index_.positions_) {
@@ -359,9 +359,9 @@ class RowIndex::Builder {
     to = writeLength(to, length);
     for (std::size_t i = 0; i < otherColumns_.size(); ++i) {
       if (i != 0) {
-        *to++ = ',';
+        *to++ = encoder_.separator;
       }
-      to = writeFormatted(to, row[otherColumns_[i]], format_);
+      to = encoder_.writeTo(to, row[otherColumns_[i]]);
     }
   }
 
@@ -552,7 +552,7 @@ class RowIndex::Builder {
   const Table& table_;
   const std::vector<std::size_t>& keyColumns_;
   std::vector<std::size_t> otherColumns_;
-  CellFormat format_;
+  CellEncoder encoder_;
   std::size_t rows_ = 0;
   LineStretches stretchLines_;
   std::size_t stretches_ = 0;
@@ -563,9 +563,9 @@ class RowIndex::Builder {
 };
 
 RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads,
-                   CellHash cellHash, CellFormat format)
+                   CellHash cellHash, CellEncoder encoder)
     : keyColumnCount_(keyColumns.size()), cellHash_(cellHash), positions_(!table.rowsLeftInText) {
-  Builder(*this, table, keyColumns, threads, format).build();
+  Builder(*this, table, keyColumns, threads, encoder).build();
 }
 
 RowIndex::~RowIndex() = default;

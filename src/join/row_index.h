@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "tables/table.h"
-#include "text/cell_format.h"
+#include "text/cell_encoder.h"
 
 // A fast, well-mixed hash of a byte string. It starts from a random value drawn
 // once per process, so that no input can be built to make its keys collide. The
@@ -39,9 +39,9 @@ class RowIndex {
   // when it keeps them, else from its text. The rows are hashed once, on the given
   // number of threads, and scattered by the top bits of their hashes into
   // partitions, each then built on its own while it sits in the cache. Rows are
-  // rendered with their cells in format. Once built, an index never changes.
+  // rendered with their cells as encoder writes them. Once built, an index never changes.
   RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads = 1,
-           CellHash cellHash = hashBytes, CellFormat format = CellFormat::kNotation);
+           CellHash cellHash = hashBytes, CellEncoder encoder = {});
   ~RowIndex();
 
   // What a lookup needs of a key: its hash, and the word a slot holds for it. A key

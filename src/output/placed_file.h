@@ -16,13 +16,15 @@
 #include <string_view>
 #include <vector>
 
+#include "output/sink.h"
+
 struct TemporaryName;
 
-class PlacedFile {
+class PlacedFile : public Sink {
  public:
   friend bool placeTogether(PlacedFile* files, std::size_t count);
   PlacedFile() = default;
-  ~PlacedFile();  // removes a temporary file that never got its name
+  ~PlacedFile() override;  // removes a temporary file that never got its name
   PlacedFile(const PlacedFile&) = delete;
   PlacedFile& operator=(const PlacedFile&) = delete;
   PlacedFile(PlacedFile&& other) noexcept;
@@ -45,7 +47,7 @@ class PlacedFile {
 
   // Writes bytes, as many calls as it takes; how many reached the file (fewer only
   // when a write failed).
-  std::size_t write(std::string_view bytes);
+  std::size_t write(std::string_view bytes) override;
   // Syncs and closes the file, still beside its name; false when either failed.
   bool complete();
   // Completes the file and gives it its name; false when anything of it failed,

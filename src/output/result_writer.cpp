@@ -5,8 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "output/csv.h"
-#include "text/cell_format.h"
+#include "output/row_format.h"
 
 // Outside this file only the layout's name is known.
 namespace rendering {
@@ -44,8 +43,8 @@ inline void copyBytes(char* to, const char* from, std::size_t count) {
 // its index, next to the key that found them, and copied from there.
 class LevelCells {
  public:
-  LevelCells(std::size_t level, const RowIndex* index, CellFormat format)
-      : level_(level), index_(index), format_(format) {}
+  LevelCells(std::size_t level, const RowIndex* index, CellEncoder encoder)
+      : level_(level), index_(index), encoder_(encoder) {}
 
   void addColumn(std::size_t column) { columns_.push_back(column); }
   std::size_t level() const { return level_; }
@@ -61,7 +60,7 @@ class LevelCells {
     const Row cells = firstRows[position];
     std::size_t total = columns_.size() - 1;
     for (std::size_t column : columns_) {
-      total += formattedLength(cells[column], format_);
+      total += encoder_.lengthOf(cells[column]);
     }
     return total;
   }
@@ -76,11 +75,11 @@ class LevelCells {
     const Row cells = firstRows[position];
     for (std::size_t i = 0; i < columns_.size(); ++i) {
       if (i != 0) {
-        *to++ = ',';
+        *to++ = encoder_.separator;
       }
       const std::string_view cell = cells[columns_[i]];
-      if (format_ == CellFormat::kCsv && csvNeedsQuotes(cell)) {
-        to = writeFormatted(to, cell, format_);
+      if (encoder_.write != nullptr) {
+        to = encoder_.write(to, cell);
         continue;
       }
       copyBytes(to, cell.data(), cell.size());
@@ -97,13 +96,13 @@ class LevelCells {
     const Row cells = firstRows[position];
     for (std::size_t i = 0; i < columns_.size(); ++i) {
       if (i != 0) {
-        out.put(',');
+        out.put(encoder_.separator);
       }
       const std::string_view cell = cells[columns_[i]];
-      if (format_ == CellFormat::kCsv && csvNeedsQuotes(cell)) {
-        std::string quoted(formattedLength(cell, format_), '\0');
-        writeFormatted(quoted.data(), cell, format_);
-        out.write(quoted);
+      if (encoder_.write != nullptr) {
+        std::string encoded(encoder_.lengthOf(cell), '\0');
+        encoder_.write(encoded.data(), cell);
+        out.write(encoded);
         continue;
       }
       out.write(cell);
@@ -113,21 +112,22 @@ class LevelCells {
  private:
   std::size_t level_;
   const RowIndex* index_;  // of the step that joins this level's table; none at level 0
-  CellFormat format_;
+  CellEncoder encoder_;
   std::vector<std::size_t> columns_;
 };
 
 // How a joined row is put together from the levels that add cells to it.
 class RowLayout {
  public:
-  explicit RowLayout(const JoinPlan& plan)
+  RowLayout(const JoinPlan& plan, const RowFormat& format)
       : wanted_(plan.tables.size(), LevelPositions::kNone),
-        lineEnd_(plan.cellFormat == CellFormat::kCsv ? "\r\n" : "\n"),
-        loneColumn_(plan.columns.size() == 1 && plan.cellFormat == CellFormat::kCsv) {
+        separator_(format.encoder().separator),
+        lineEnd_(format.lineEnd()),
+        loneEmptyCell_(plan.columns.size() == 1 ? format.loneEmptyCell() : "") {
     for (const ColumnSource source : plan.sources) {
       if (levels_.empty() || levels_.back().level() != source.level) {
         const RowIndex* index = source.level == 0 ? nullptr : plan.steps[source.level - 1].index;
-        levels_.emplace_back(source.level, index, plan.cellFormat);
+        levels_.emplace_back(source.level, index, format.encoder());
         wanted_[source.level] =
             index == nullptr ? LevelPositions::kRows : LevelPositions::kRenderings;
       }
@@ -153,10 +153,10 @@ class RowLayout {
   // Whether a writer keeps the bytes it last wrote for levels()[l], for the rows
   // after it that repeat them.
   bool remembered(std::size_t l) const { return remembered_[l] && !levels_[l].rendered(); }
+  char separator() const { return separator_; }
   std::string_view lineEnd() const { return lineEnd_; }
-  // A CSV row of one empty cell is written "", not as an empty line, which readers
-  // skip.
-  bool quotesEmptyRow() const { return loneColumn_; }
+  // What a row of one empty cell is written as, where not as an empty line.
+  std::string_view loneEmptyCell() const { return loneEmptyCell_; }
 
  private:
   static constexpr double kRepeatsWorthRemembering = 2;
@@ -164,8 +164,9 @@ class RowLayout {
   std::vector<LevelCells> levels_;      // those that add at least one cell
   std::vector<LevelPositions> wanted_;  // by level of the plan
   std::vector<bool> remembered_;        // by entry of levels_
+  char separator_;
   std::string_view lineEnd_;
-  bool loneColumn_;
+  std::string_view loneEmptyCell_;
 };
 
 // Writes chunks of joined rows into one part of the output.
@@ -180,7 +181,7 @@ class ChunkWriter {
     const RowList& firstRows = chunk.firstRows();
     const std::vector<LevelCells>& levels = layout_.levels();
     for (std::size_t i = 0; i < chunk.size(); ++i) {
-      // The commas between levels and the line end.
+      // The separators between levels and the line end.
       std::size_t length = std::max<std::size_t>(levels.size(), 1) - 1 + layout_.lineEnd().size();
       for (std::size_t l = 0; l < levels.size(); ++l) {
         const std::uint64_t row = positions_[levels[l].level()][i];
@@ -194,8 +195,8 @@ class ChunkWriter {
         writeLongRow(i, firstRows);
         continue;
       }
-      if (length == layout_.lineEnd().size() && layout_.quotesEmptyRow()) {
-        out_.write("\"\"");
+      if (length == layout_.lineEnd().size() && !layout_.loneEmptyCell().empty()) {
+        out_.write(layout_.loneEmptyCell());
         out_.write(layout_.lineEnd());
         continue;
       }
@@ -203,7 +204,7 @@ class ChunkWriter {
       char* to = buffer.end();
       for (std::size_t l = 0; l < levels.size(); ++l) {
         if (l != 0) {
-          *to++ = ',';
+          *to++ = layout_.separator();
         }
         if (layout_.remembered(l)) {
           const std::string& bytes = last_[l].bytes;
@@ -245,7 +246,7 @@ class ChunkWriter {
     const std::vector<LevelCells>& levels = layout_.levels();
     for (std::size_t l = 0; l < levels.size(); ++l) {
       if (l != 0) {
-        out_.put(',');
+        out_.put(layout_.separator());
       }
       levels[l].writeTo(out_, positions_[levels[l].level()][i], firstRows);
     }
@@ -263,41 +264,13 @@ class ChunkWriter {
 using rendering::ChunkWriter;
 using rendering::RowLayout;
 
-void writeTableStart(OutputFile& out, std::string_view name, std::span<const std::string> columns) {
-  out.write("\n\n");
-  out.write(name);
-  out.put('(');
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    if (i != 0) {
-      out.write(", ");
-    }
-    out.write(columns[i]);
-  }
-  out.write(")\n");
-}
-
-void writeCsvHeader(OutputFile& out, std::span<const std::string> columns) {
-  std::vector<std::string> keys;
-  for (const std::string& column : columns) {
-    keys.push_back(descriptorKey(column));
-  }
-  const std::vector<std::string_view> fields(keys.begin(), keys.end());
-  std::string record;
-  appendCsvRecord(record, fields);
-  out.write(record);
-}
-
-ResultWriter::ResultWriter(const JoinPlan& plan, OutputFile& out)
-    : plan_(plan), out_(out), layout_(std::make_unique<RowLayout>(plan)) {}
+ResultWriter::ResultWriter(const JoinPlan& plan, const RowFormat& format, OutputFile& out)
+    : plan_(plan), format_(format), out_(out), layout_(std::make_unique<RowLayout>(plan, format)) {}
 
 ResultWriter::~ResultWriter() = default;
 
 void ResultWriter::writeStart() {
-  if (plan_.cellFormat == CellFormat::kCsv) {
-    writeCsvHeader(out_, plan_.columns);
-  } else {
-    writeTableStart(out_, plan_.name, plan_.columns);
-  }
+  out_.write(format_.tableStart(plan_.name, plan_.columns));
 }
 
 const std::vector<LevelPositions>& ResultWriter::wanted() const {
@@ -305,7 +278,7 @@ const std::vector<LevelPositions>& ResultWriter::wanted() const {
 }
 
 bool ResultWriter::takePart(std::size_t part, const PartRows& rows) {
-  OutputPart output(out_, part);
+  OutputPart output(out_.writer(), part);
   ChunkWriter writer(*layout_, output);
   return rows([&writer](const JoinedChunk& chunk) { return writer.write(chunk); });
 }

@@ -1,8 +1,5 @@
-// The notation in which tables are appended to the output file: a descriptor line
-// "name(col, col)" and one line per row with "," between cells. Nothing is quoted or
-// escaped; names, descriptors and cells are written byte for byte as stored. A plan
-// whose cells are CSV is written as standard CSV instead: a line of column keys,
-// then the rows, lines ended by CRLF.
+// The joined table of a plan, written to the output as its rows are made, in the
+// format the run asks for (see RowFormat).
 #pragma once
 
 #include <cstddef>
@@ -15,24 +12,18 @@
 #include "join/join_plan.h"
 #include "join/joined_rows.h"
 #include "output/output_file.h"
-
-// Two line ends that set the table apart from what precedes it, then the descriptor
-// line name(col1, col2, ...) with its line end.
-void writeTableStart(OutputFile& out, std::string_view name, std::span<const std::string> columns);
-
-// The first line of a CSV result: the column keys of columns.
-void writeCsvHeader(OutputFile& out, std::span<const std::string> columns);
+#include "output/row_format.h"
 
 namespace rendering {
 class RowLayout;
 }
 
-// Writes the joined table of a plan: its descriptor line (or CSV header), then its
-// rows as the join hands them over, part by part, each into the output's part of
-// the same number.
+// Writes the joined table of a plan: its start (see RowFormat::tableStart), then
+// its rows as the join hands them over, part by part, each into the output's part
+// of the same number.
 class ResultWriter {
  public:
-  ResultWriter(const JoinPlan& plan, OutputFile& out);
+  ResultWriter(const JoinPlan& plan, const RowFormat& format, OutputFile& out);
   ~ResultWriter();
 
   void writeStart();
@@ -43,6 +34,7 @@ class ResultWriter {
 
  private:
   const JoinPlan& plan_;
+  RowFormat format_;
   OutputFile& out_;
   std::unique_ptr<rendering::RowLayout> layout_;
 };

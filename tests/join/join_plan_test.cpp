@@ -11,6 +11,7 @@
 
 #include "join/joined_rows.h"
 #include "output/result_writer.h"
+#include "support/memory_files.h"
 #include "support/plan_rows.h"
 #include "support/reference_join.h"
 
@@ -241,19 +242,19 @@ TEST(RowIndexTest, FindsWhatAMapFinds) {
 
 // The bytes a plan writes for its result.
 std::string writtenResult(const JoinPlan& plan, Parallelism parallelism) {
-  std::string collected;
+  StringSink collected;
   OutputFile out;
-  out.openInMemory(collected);
-  ResultWriter writer(plan, out);
+  out.openOn(collected);
+  ResultWriter writer(plan, RowFormat(), out);
   writer.writeStart();
-  out.beginParts();
+  out.writer().beginParts();
   const JoinReport report = joinInParts(
       plan, writer.wanted(), parallelism, JoinWorkLimit{},
       [&writer](std::size_t part, const PartRows& rows) { return writer.takePart(part, rows); });
-  out.endParts();
+  out.writer().endParts();
   EXPECT_TRUE(out.flush());
   EXPECT_TRUE(report.complete);
-  return collected;
+  return collected.bytes();
 }
 
 // Chains of up to eight random tables, keys of every width among them, written on

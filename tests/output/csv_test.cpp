@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "output/csv.h"
+#include "output/row_format.h"
 #include "support/csv_records.h"
 #include "support/folder.h"
 #include "support/reference_join.h"
@@ -30,7 +31,7 @@ TEST(CsvTest, QuotesWhereNeeded) {
     SCOPED_TRACE(c.record);
     std::string out;
     const std::vector<std::string_view> fields(c.fields.begin(), c.fields.end());
-    appendCsvRecord(out, fields);
+    RowFormat(RowFormat::Kind::kCsv).appendRow(out, fields);
     EXPECT_EQ(out, c.record);
     EXPECT_EQ(readCsv(out), std::vector<Strings>{c.fields});
   }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/application.h"
+#include "support/memory_files.h"
 
 struct InMemoryRun {
   explicit InMemoryRun(std::string text, JoinWorkLimit limit = {}, Parallelism parallelism = {})
@@ -25,11 +26,11 @@ struct InMemoryRun {
     const std::size_t at = all.find(opened);
     return at == std::string::npos ? all : all.substr(at + opened.size());
   }
-  const std::string& output() const { return collected; }
+  const std::string& output() const { return collected.bytes(); }
 
   std::string input;
   RunSettings settings;
-  std::string collected;
+  StringSink collected;
   std::ostringstream console;
   std::ostringstream diagnostics;
 };
