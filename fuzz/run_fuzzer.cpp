@@ -9,55 +9,52 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <string_view>
 
-#include "driver/application.h"
-#include "support/memory_files.h"
+#include "support/in_memory_run.h"
 
 namespace {
 
 struct Outcome {
   int status;
+  bool budgetSpent;
   std::string console;
   std::string output;
 };
 
-Outcome runOn(std::string_view text, Parallelism parallelism) {
-  std::ostringstream console;
-  std::ostringstream diagnostics;
-  StringSink output;
-  const char* const argv[] = {"prg"};
-  const int status = Application(console, diagnostics, filesInMemory(text, output),
-                                 RunSettings{parallelism, JoinWorkLimit{10000}})
-                         .run(1, argv);
-  return Outcome{status, console.str(), output.bytes()};
+Outcome runOn(std::string_view text, RunSettings settings) {
+  JoinWorkBudget budget(10000);
+  settings.joinWork = &budget;
+  InMemoryRun run(std::string(text), settings);
+  const int status = run.run();
+  return Outcome{status, budget.exhausted(), run.consoleBytes(), run.output()};
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  const Outcome single = runOn(text, Parallelism{1, 0, 0});
+  const Outcome single = runOn(text, spreadOver(1));
   if (single.output.compare(0, text.size(), text) != 0) {
     std::abort();
   }
-  // Only the result, or a result cut short by the work cap, follows the copy.
-  if (single.status != kResultWritten && single.status != kJoinWorkLimitReached &&
+  // Only the result, or a result cut short by the work budget, follows the copy.
+  if (single.status != kResultWritten && !single.budgetSpent &&
       single.output.size() != text.size()) {
     std::abort();
   }
-  // Nothing is written to memory that could fail.
-  if (single.status < kResultWritten || single.status > kJoinWorkLimitReached ||
-      single.status == kOutputWriteFailed) {
+  // Nothing is written to memory that could fail: only a spent budget makes the
+  // result's write fail.
+  if (single.status < kResultWritten || single.status > kOutOfMemory ||
+      (single.status == kOutputWriteFailed) != single.budgetSpent) {
     std::abort();
   }
-  // A run cut short by the work cap stops at a point that depends on the pieces.
-  if (single.status == kJoinWorkLimitReached) {
+  // A run cut short by the budget stops at a point that depends on the pieces.
+  if (single.budgetSpent) {
     return 0;
   }
-  const Outcome pieces = runOn(text, Parallelism{2, 1 + size % 23, 1 + size % 3});
+  const Outcome pieces = runOn(text, spreadOver(2, 1 + size % 23, 1 + size % 3));
   if (pieces.status != single.status || pieces.console != single.console ||
       pieces.output != single.output) {
     std::abort();

@@ -170,9 +170,9 @@ void hintAtHeader(std::string_view text, std::ostream& out) {
   out << std::flush;
 }
 
-void hintAtRefusedLine(std::string_view text, std::size_t position, bool dataLine,
-                       std::ostream& out) {
-  out << kHint << "the refused line is line " << lineNumberAt(text, position) << " of the file\n";
+void hintAtRefusedLine(std::string_view file, std::string_view text, std::size_t position,
+                       bool dataLine, std::ostream& out) {
+  out << kHint << file << ':' << lineNumberAt(text, position) << ": the refused line\n";
   const std::string_view line = lineAt(text, position);
   if (dataLine && readsAsDescriptor(line)) {
     out << kHint << "it reads as the descriptor of a new table: a blank line must come "
@@ -221,8 +221,9 @@ void warnOfRepeats(const std::vector<Table>& tables, std::ostream& out) {
   out << std::flush;
 }
 
-void hintAtMissingTable(const std::string& name, const std::vector<Table>& tables,
-                        std::string_view text, std::ostream& out) {
+void hintAtMissingTable(std::string_view file, const std::string& name,
+                        const std::vector<Table>& tables, std::string_view text,
+                        std::ostream& out) {
   if (tables.empty()) {
     out << kHint << "the file holds no table\n";
   } else {
@@ -264,7 +265,7 @@ void hintAtMissingTable(const std::string& name, const std::vector<Table>& table
       std::size_t position = 0;
       if (row.size() != 0 && row[0].substr(0, opening.size()) == opening &&
           rowStart(text, row[0], position)) {
-        out << kHint << "line " << lineNumberAt(text, position) << " reads as a row of "
+        out << kHint << file << ':' << lineNumberAt(text, position) << ": reads as a row of "
             << table.name << ", not as the descriptor of " << name
             << ": a blank line must come before it\n";
         out << std::flush;

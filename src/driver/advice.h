@@ -42,10 +42,11 @@ void warnOfEmptyResult(const JoinPlan& plan, std::size_t levelsWithRows, std::os
 // After "Incorrect header": a byte order mark or a blank line before the header.
 void hintAtHeader(std::string_view text, std::ostream& out);
 
-// After a refused descriptor or data line starting at position of text: its line
-// number, and for a data line that reads as a descriptor, the missing blank line.
-void hintAtRefusedLine(std::string_view text, std::size_t position, bool dataLine,
-                       std::ostream& out);
+// After a refused descriptor or data line starting at position of text, the
+// contents of file: its line number, as FILE:LINE, and for a data line that reads
+// as a descriptor, the missing blank line.
+void hintAtRefusedLine(std::string_view file, std::string_view text, std::size_t position,
+                       bool dataLine, std::ostream& out);
 
 // After "No tables in to join !": what the header should read.
 void hintAtEmptyHeader(std::ostream& out);
@@ -55,5 +56,5 @@ void hintAtEmptyHeader(std::ostream& out);
 void warnOfRepeats(const std::vector<Table>& tables, std::ostream& out);
 
 // After "Table <name>not found!": the tables there are, and the near misses.
-void hintAtMissingTable(const std::string& name, const std::vector<Table>& tables,
-                        std::string_view text, std::ostream& out);
+void hintAtMissingTable(std::string_view file, const std::string& name,
+                        const std::vector<Table>& tables, std::string_view text, std::ostream& out);

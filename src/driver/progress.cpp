@@ -2,7 +2,10 @@
 
 #include <unistd.h>
 
+#include <sys/ioctl.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <system_error>
 
@@ -46,7 +49,8 @@ std::string megabytes(double bytes) {
 ProgressLine::ProgressLine(int descriptor, std::chrono::milliseconds firstDrawAfter,
                            std::chrono::milliseconds redrawEvery)
     : descriptor_(descriptor), firstDrawAfter_(firstDrawAfter), redrawEvery_(redrawEvery) {
-  if (isatty(descriptor) != 1) {
+  const char* term = std::getenv("TERM");
+  if (isatty(descriptor) != 1 || (term != nullptr && std::string_view(term) == "dumb")) {
     return;
   }
   try {
@@ -83,52 +87,14 @@ void ProgressLine::passMessage(std::string_view bytes, std::streambuf& target) {
     return;
   }
   const std::lock_guard lock(mutex_);
-  if (drawn_) {
+  if (drawn_.exchange(false)) {
     [[maybe_unused]] const ssize_t erased = ::write(descriptor_, "\r\x1b[K", 4);
-    drawn_ = false;
   }
   // At the terminal before the line can be drawn again.
   target.sputn(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   target.pubsync();
   // Drawn in the middle of a line, the progress would tear the message apart.
   messageLineOpen_.store(bytes.back() != '\n', std::memory_order_relaxed);
-}
-
-void ProgressLine::flushMessages(std::streambuf& target) {
-  const std::lock_guard lock(mutex_);
-  target.pubsync();
-}
-
-int DescriptorBuffer::overflow(int byte) {
-  if (byte == traits_type::eof()) {
-    return traits_type::not_eof(byte);
-  }
-  const char one = traits_type::to_char_type(byte);
-  return writeWhenReady(descriptor_, std::string_view(&one, 1)) == 1 ? byte : traits_type::eof();
-}
-
-std::streamsize DescriptorBuffer::xsputn(const char* bytes, std::streamsize count) {
-  return static_cast<std::streamsize>(
-      writeWhenReady(descriptor_, std::string_view(bytes, static_cast<std::size_t>(count))));
-}
-
-int ProgressAwareBuffer::overflow(int byte) {
-  if (byte == traits_type::eof()) {
-    return traits_type::not_eof(byte);
-  }
-  const char one = traits_type::to_char_type(byte);
-  line_.passMessage(std::string_view(&one, 1), target_);
-  return byte;
-}
-
-std::streamsize ProgressAwareBuffer::xsputn(const char* bytes, std::streamsize count) {
-  line_.passMessage(std::string_view(bytes, static_cast<std::size_t>(count)), target_);
-  return count;
-}
-
-int ProgressAwareBuffer::sync() {
-  line_.flushMessages(target_);
-  return 0;
 }
 
 void ProgressLine::loop() {
@@ -141,8 +107,15 @@ void ProgressLine::loop() {
   } while (!stop_.wait_for(lock, redrawEvery_, [this] { return stopping_; }));
 }
 
+void ProgressLine::eraseFromEnding() {
+  ended_.store(true);
+  if (drawn_.exchange(false)) {
+    [[maybe_unused]] const ssize_t erased = ::write(descriptor_, "\r\x1b[K", 4);
+  }
+}
+
 void ProgressLine::draw() {
-  if (messageLineOpen_.load(std::memory_order_relaxed)) {
+  if (messageLineOpen_.load(std::memory_order_relaxed) || ended_.load()) {
     return;
   }
   const auto stage = static_cast<Stage>(stage_.load(std::memory_order_relaxed));
@@ -170,7 +143,12 @@ void ProgressLine::draw() {
       line.append(", ").append(std::to_string(100 * done / total)).append(" %");
     }
   }
+  // Asked at every redraw, so a resized terminal gets a line of its new width.
+  winsize size{};
+  if (::ioctl(descriptor_, TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {
+    line.resize(std::min<std::size_t>(line.size(), size.ws_col));  // "\r" and ws_col - 1
+  }
   line += "\x1b[K";
   [[maybe_unused]] const ssize_t shown = ::write(descriptor_, line.data(), line.size());
-  drawn_ = true;
+  drawn_.store(true);
 }

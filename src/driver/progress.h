@@ -2,9 +2,11 @@
 // standard error, only when it is a terminal, once the run has gone on for about a
 // second, redrawn four times a second and erased when the run ends. It reads
 // counters the run keeps anyway, on a thread of its own. The run's messages pass
-// by it (ProgressAwareBuffer): it is cleared before each reaches the terminal and
-// not drawn while a message line is unfinished, so the screen ends up showing the
-// messages alone. It uses only a carriage return and erase-to-end-of-line.
+// by it (see Console): it is cleared before each reaches the terminal and not
+// drawn while a message line is unfinished, so the screen ends up showing the
+// messages alone. It uses only a carriage return and erase-to-end-of-line, is cut
+// to the terminal's width (it would otherwise wrap, and a carriage return only
+// goes back to the start of the last row), and is not drawn where TERM=dumb.
 #pragma once
 
 #include <atomic>
@@ -39,7 +41,8 @@ class ProgressLine {
 
   // Hands bytes of a message to target, with the line cleared first.
   void passMessage(std::string_view bytes, std::streambuf& target);
-  void flushMessages(std::streambuf& target);
+  // For an ending: erases the line for good. Async-signal-safe.
+  void eraseFromEnding();
   // Whether the last message ended in the middle of a line. From any thread, and
   // from a signal handler.
   bool messageLineOpen() const { return messageLineOpen_.load(std::memory_order_relaxed); }
@@ -57,39 +60,11 @@ class ProgressLine {
   std::atomic<std::size_t> copyBytes_{0};
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point writingSince_{};
-  bool drawn_ = false;
+  std::atomic<bool> drawn_{false};
+  std::atomic<bool> ended_{false};
   std::atomic<bool> messageLineOpen_{false};
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;
   std::thread thread_;
-};
-
-// A console stream's bytes straight to a descriptor, with no buffer of its own:
-// every message reaches it as it is written, even one set not to block.
-class DescriptorBuffer : public std::streambuf {
- public:
-  explicit DescriptorBuffer(int descriptor) : descriptor_(descriptor) {}
-
- protected:
-  int overflow(int byte) override;
-  std::streamsize xsputn(const char* bytes, std::streamsize count) override;
-
- private:
-  int descriptor_;
-};
-
-// The buffer of a console stream whose bytes pass by a progress line.
-class ProgressAwareBuffer : public std::streambuf {
- public:
-  ProgressAwareBuffer(ProgressLine& line, std::streambuf& target) : line_(line), target_(target) {}
-
- protected:
-  int overflow(int byte) override;
-  std::streamsize xsputn(const char* bytes, std::streamsize count) override;
-  int sync() override;
-
- private:
-  ProgressLine& line_;
-  std::streambuf& target_;
 };

@@ -31,14 +31,20 @@ using PartRows = std::function<bool(const JoinedChunkSink& sink)>;
 using PartTaker = std::function<bool(std::size_t part, const PartRows& rows)>;
 
 struct JoinReport {
-  bool complete = true;  // false when a taker stopped it or the work limit was reached
-  bool workLimitReached = false;
+  bool complete = true;  // false when a taker stopped it or the work budget ran out
   // The number of levels, from the first, at which a partial row was made.
   std::size_t levelsWithRows = 0;
 };
 
-// Joins plan on parallelism's threads, parts of parallelism.pieceRows rows when
-// given. progress, when given, is kept up to date a chunk at a time.
+// The threads the join spreads over, and the rows of the first table in a part
+// (0: chosen from the number of its rows).
+struct JoinSpread {
+  unsigned threads = 1;
+  std::size_t partRows = 0;
+};
+
+// Joins plan on spread's threads. progress, when given, is kept up to date a chunk
+// at a time; budget, when given, bounds the partial rows the join makes.
 JoinReport joinInParts(const JoinPlan& plan, const std::vector<LevelPositions>& wanted,
-                       Parallelism parallelism, JoinWorkLimit limit, const PartTaker& take,
-                       JoinProgress* progress = nullptr);
+                       JoinSpread spread, const PartTaker& take, JoinProgress* progress = nullptr,
+                       JoinWorkBudget* budget = nullptr);

@@ -57,7 +57,7 @@ namespace {
 class Enumerator {
  public:
   Enumerator(const JoinPlan& plan, const std::vector<LevelPositions>& wanted,
-             const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget& budget)
+             const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget* budget)
       : plan_(plan),
         sink_(sink),
         budget_(budget),
@@ -269,12 +269,12 @@ class Enumerator {
         resume.next = start + count;
       }
     }
-    return budget_.draw(out.parents.size());
+    return budget_ == nullptr || budget_->draw(out.parents.size());
   }
 
   const JoinPlan& plan_;
   const JoinedChunkSink& sink_;
-  JoinWorkBudget& budget_;
+  JoinWorkBudget* budget_;
   const RowList& first_;
   std::size_t firstRow_;
   std::size_t firstEnd_;
@@ -291,7 +291,7 @@ class Enumerator {
 }  // namespace
 
 bool forEachJoinedChunk(const JoinPlan& plan, const std::vector<LevelPositions>& wanted,
-                        const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget& budget,
+                        const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget* budget,
                         std::size_t* levelsWithRows) {
   Enumerator enumerator(plan, wanted, sink, first, budget);
   const bool complete = enumerator.run();

@@ -58,16 +58,13 @@ class JoinedChunk {
 // Receives each chunk in order; returning false stops the enumeration.
 using JoinedChunkSink = std::function<bool(const JoinedChunk&)>;
 
-// The partial rows a join may make before it gives up; no limit by default.
-struct JoinWorkLimit {
-  std::size_t partialRows = std::numeric_limits<std::size_t>::max();
-};
-
-// What is left of a limit, shared by the enumerations of one join on several
-// threads; it is drawn on once per chunk, not per row.
+// The partial rows a join may still make before it gives up, shared by the
+// enumerations of one join on several threads; it is drawn on once per chunk, not
+// per row. A caller that bounds a join's work (the fuzzer) passes one; a join
+// without one is not bounded, and pays nothing for it.
 class JoinWorkBudget {
  public:
-  explicit JoinWorkBudget(JoinWorkLimit limit) : left_(limit.partialRows) {}
+  explicit JoinWorkBudget(std::size_t partialRows) : left_(partialRows) {}
   // False when fewer than count partial rows were left.
   bool draw(std::size_t count);
   bool exhausted() const { return exhausted_.load(std::memory_order_relaxed); }
@@ -91,5 +88,5 @@ struct FirstRows {
 // given, it is raised to the number of levels, from the first, at which a partial
 // row was made: the level where a plan without rows runs out of them.
 bool forEachJoinedChunk(const JoinPlan& plan, const std::vector<LevelPositions>& wanted,
-                        const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget& budget,
+                        const JoinedChunkSink& sink, FirstRows first, JoinWorkBudget* budget,
                         std::size_t* levelsWithRows = nullptr);

@@ -25,6 +25,8 @@ class OutputFile {
   void openOn(Sink& sink);
   // Written in place because a new file could not keep the old one's owner.
   bool inPlaceToKeepOwner() const { return file_.inPlaceToKeepOwner(); }
+  // A write failed because the output is a pipe whose reader has gone.
+  bool readerLeft() const { return file_.readerLeft(); }
 
   AsyncWriter& writer() { return writer_; }
   void write(std::string_view bytes) { writer_.write(bytes); }

@@ -34,12 +34,7 @@ namespace {
 
 std::atomic<TemporaryName*> temporaries{nullptr};
 
-enum State : int { kRunning, kRenaming, kEnding };
-std::atomic<int> state{kRunning};
-std::atomic<int> heldSignal{0};
-// Whether the owner of the ending waits and an interruption may take over.
-enum Waiting : int { kNotWaiting, kOpenToInterruptions, kTakenOver };
-std::atomic<int> waiting{kNotWaiting};
+std::atomic<RenamingGate*> gate{nullptr};
 // The standard descriptors that were closed as the process started.
 std::atomic<bool> closedAtStart[3] = {false, false, false};
 
@@ -58,48 +53,20 @@ TemporaryName* registerTemporary(std::string path, bool folder = false, int dire
   return name;
 }
 
-void pause1ms() {
-  const timespec millisecond{0, 1000000};
-  nanosleep(&millisecond, nullptr);
-}
-
-}  // namespace
-
-void ending_detail::openToInterruptions() {
-  waiting.store(kOpenToInterruptions);
-}
-
-bool ending_detail::closeToInterruptions() {
-  int open = kOpenToInterruptions;
-  return waiting.compare_exchange_strong(open, kNotWaiting);
-}
-
-void ending_detail::pauseAMillisecond() {
-  pause1ms();
-}
-
-namespace {
-
 bool beginRenaming() {
-  for (;;) {
-    int expected = kRunning;
-    if (state.compare_exchange_strong(expected, kRenaming)) {
-      return true;
-    }
-    if (expected == kEnding) {
-      return false;
-    }
-    pause1ms();
-  }
+  RenamingGate* const held = gate.load();
+  return held == nullptr || held->beginRenaming();
 }
 
 void endRenaming() {
-  state.store(kRunning);
-  const int signal = heldSignal.exchange(0);
-  if (signal != 0 && claimEnding(signal)) {
-    removeTemporaryFiles();
-    _exit(128 + signal);
+  if (RenamingGate* const held = gate.load()) {
+    held->endRenaming();
   }
+}
+
+bool endingClaimed() {
+  const RenamingGate* const held = gate.load();
+  return held != nullptr && held->ending();
 }
 
 std::string folderOf(const std::string& path) {
@@ -286,6 +253,7 @@ void noteClosedAtStart(int descriptor) {
 PlacedFile::PlacedFile(PlacedFile&& other) noexcept
     : descriptor_(other.descriptor_),
       regular_(other.regular_),
+      readerLeft_(other.readerLeft_.load()),
       inPlaceToKeepOwner_(other.inPlaceToKeepOwner_),
       copiedIntoItsName_(other.copiedIntoItsName_),
       temporary_(other.temporary_),
@@ -480,7 +448,14 @@ std::size_t writeWhenReady(int descriptor, std::string_view bytes) {
 }
 
 std::size_t PlacedFile::write(std::string_view bytes) {
-  return descriptor_ == -1 ? 0 : writeWhenReady(descriptor_, bytes);
+  if (descriptor_ == -1) {
+    return 0;
+  }
+  const std::size_t written = writeWhenReady(descriptor_, bytes);
+  if (written != bytes.size() && errno == EPIPE) {
+    readerLeft_.store(true);
+  }
+  return written;
 }
 
 bool PlacedFile::place() {
@@ -592,31 +567,6 @@ MadeFolders::~MadeFolders() {
   }
 }
 
-bool claimEnding(int signal) {
-  for (;;) {
-    int expected = kRunning;
-    if (state.compare_exchange_strong(expected, kEnding)) {
-      return true;
-    }
-    if (expected == kEnding) {
-      int open = kOpenToInterruptions;
-      return signal != 0 && waiting.compare_exchange_strong(open, kTakenOver);
-    }
-    if (signal == 0) {
-      pause1ms();  // memory is not needed to rename; the ending waits for it
-      continue;
-    }
-    heldSignal.store(signal);
-    if (state.load() == kRenaming) {
-      return false;
-    }
-    // The renaming ended before it could see the signal: take it back, unless it did.
-    if (heldSignal.exchange(0) == 0) {
-      return false;
-    }
-  }
-}
-
-bool endingClaimed() {
-  return state.load() == kEnding;
+void setRenamingGate(RenamingGate* held) {
+  gate.store(held);
 }

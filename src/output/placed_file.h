@@ -4,14 +4,11 @@
 // left beside it. What can't be replaced that way is written in place: what is not
 // a regular file (a pipe, a terminal, a device), a descriptor named as such
 // (/dev/stdout, /dev/fd/N, ...), and a file in a folder that takes no new file.
-//
-// It also decides who ends the process: the names are given without being cut
-// short, and an interruption or a failed allocation that comes meanwhile takes
-// effect right after.
 #pragma once
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +45,8 @@ class PlacedFile : public Sink {
   // Writes bytes, as many calls as it takes; how many reached the file (fewer only
   // when a write failed).
   std::size_t write(std::string_view bytes) override;
+  // A write failed because the pipe the file is has no reader any more.
+  bool readerLeft() const { return readerLeft_.load(); }
   // Syncs and closes the file, still beside its name; false when either failed.
   bool complete();
   // Completes the file and gives it its name; false when anything of it failed,
@@ -71,6 +70,7 @@ class PlacedFile : public Sink {
 
   int descriptor_ = -1;
   bool regular_ = false;
+  std::atomic<bool> readerLeft_{false};
   bool inPlaceToKeepOwner_ = false;
   bool copiedIntoItsName_ = false;      // written beside, then copied into the file
   TemporaryName* temporary_ = nullptr;  // null when written in place
@@ -120,30 +120,17 @@ class MadeFolders {
 // its name, and then the folders made for them.
 void removeTemporaryFiles();
 
-// Who ends the process. The first interruption or failed allocation owns the
-// ending (claimEnding true): it cleans up and ends the process; every other one
-// leaves it to the owner. While files are renamed the ending waits: a signal is
-// held and ends the process with 128 + signal right after the renaming.
-bool claimEnding(int signal);  // signal 0: a failed allocation
-bool endingClaimed();
-// For the owner of the ending while it waits for what may never come (a write to
-// a pipe nobody reads): an interruption meanwhile takes the ending over, and ends
-// the process as its own. untilDone is asked again every millisecond; false when an
-// interruption took over, and the caller then must leave the process to it.
-template <typename Done>
-bool waitGivingWayToInterruptions(Done&& untilDone);
-
-namespace ending_detail {
-void openToInterruptions();
-bool closeToInterruptions();  // false: one took the ending over
-void pauseAMillisecond();
-}  // namespace ending_detail
-
-template <typename Done>
-bool waitGivingWayToInterruptions(Done&& untilDone) {
-  ending_detail::openToInterruptions();
-  while (!untilDone()) {
-    ending_detail::pauseAMillisecond();
-  }
-  return ending_detail::closeToInterruptions();
-}
+// Who may end the process while files are given their names: the process's guard,
+// which holds an ending back until they have them. Without one, names are given
+// at once.
+class RenamingGate {
+ public:
+  virtual ~RenamingGate() = default;
+  // False when the process is ending: then no name is given.
+  virtual bool beginRenaming() = 0;
+  // An ending held back meanwhile takes effect now.
+  virtual void endRenaming() = 0;
+  // Whether the process is ending; a temporary file made meanwhile goes at once.
+  virtual bool ending() const = 0;
+};
+void setRenamingGate(RenamingGate* gate);

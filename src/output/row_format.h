@@ -17,7 +17,8 @@
 class RowFormat {
  public:
   enum class Kind { kNotation, kCsv };
-  explicit RowFormat(Kind kind = Kind::kNotation) : kind_(kind) {}
+  RowFormat() = default;
+  explicit RowFormat(Kind kind) : kind_(kind) {}
   // The format a --result value names ("csv"), if any.
   static std::optional<RowFormat> named(std::string_view name);
   // The values --result takes, for its help.
@@ -39,5 +40,5 @@ class RowFormat {
   void appendRow(std::string& out, std::span<const std::string_view> cells) const;
 
  private:
-  Kind kind_;
+  Kind kind_ = Kind::kNotation;
 };

@@ -119,8 +119,14 @@ struct TablesOutcome {
 // in the file ends the reading. The tables whose names leftInText accepts are
 // checked but their rows are left in the text (see Table).
 using TableNameTest = std::function<bool(std::string_view name)>;
+// The threads the parse spreads over, and the bytes of text in a piece (0: chosen
+// from the size of the text).
+struct ParseSpread {
+  unsigned threads = 1;
+  std::size_t pieceBytes = 0;
+};
 TablesOutcome readTables(std::string_view text, std::size_t start, std::vector<Table>& tables,
-                         std::ostream& console, Parallelism parallelism,
+                         std::ostream& console, ParseSpread spread,
                          std::size_t maxRows = kMaxTableRows, const TableNameTest& leftInText = {});
 
 // Reads the rows of a table left in the text again, to hold them.

@@ -159,14 +159,13 @@ class PieceParser {
   std::size_t linesSinceCheck_ = 0;
 };
 
-std::vector<Piece> cutIntoPieces(std::string_view text, std::size_t start,
-                                 Parallelism parallelism) {
+std::vector<Piece> cutIntoPieces(std::string_view text, std::size_t start, ParseSpread spread) {
   const std::size_t size = text.size() - start;
-  std::size_t pieceBytes = parallelism.pieceBytes;
+  std::size_t pieceBytes = spread.pieceBytes;
   if (pieceBytes == 0) {
-    pieceBytes = parallelism.threads <= 1 || size < 2 * kSmallestPiece
+    pieceBytes = spread.threads <= 1 || size < 2 * kSmallestPiece
                      ? size
-                     : std::max(kSmallestPiece, size / (4 * parallelism.threads));
+                     : std::max(kSmallestPiece, size / (4 * spread.threads));
   }
   std::vector<Piece> pieces;
   std::size_t begin = start;
@@ -383,13 +382,13 @@ class Assembler {
 }  // namespace
 
 TablesOutcome readTables(std::string_view text, std::size_t start, std::vector<Table>& tables,
-                         std::ostream& console, Parallelism parallelism, std::size_t maxRows,
+                         std::ostream& console, ParseSpread spread, std::size_t maxRows,
                          const TableNameTest& leftInText) {
-  std::vector<Piece> pieces = cutIntoPieces(text, start, parallelism);
+  std::vector<Piece> pieces = cutIntoPieces(text, start, spread);
   std::atomic<std::size_t> nextPiece{0};
   std::atomic<std::size_t> firstFailed{kNone};
-  const unsigned threads = static_cast<unsigned>(
-      std::min<std::size_t>(std::max(parallelism.threads, 1u), pieces.size()));
+  const unsigned threads =
+      static_cast<unsigned>(std::min<std::size_t>(std::max(spread.threads, 1u), pieces.size()));
   runOnThreads(threads, [&](unsigned) {
     PieceParser parser(text, start, maxRows, leftInText, firstFailed);
     for (std::size_t p = nextPiece++; p < pieces.size(); p = nextPiece++) {

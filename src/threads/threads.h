@@ -9,12 +9,9 @@
 #include <string_view>
 #include <vector>
 
-// How a run spreads its work: the number of threads, and the size of the pieces
-// they take in turn (0: chosen from the size of the work).
+// How many threads a run spreads its work over.
 struct Parallelism {
   unsigned threads = 1;
-  std::size_t pieceBytes = 0;  // of input text, for parsing
-  std::size_t pieceRows = 0;   // of the first table, for joining and writing
 };
 
 // The parallelism of a run on this machine: as many threads as the process may

@@ -180,7 +180,8 @@ TEST(EndToEndTest, FileFailuresLoseNothing) {
       {"standard output closed as the run started",
        {{"in.txt", typical}},
        "in.txt - 2>&1 >&-",
-       opening("in.txt", "-") + "Can't open output file!\nprg: hint: Bad file descriptor\n",
+       opening("in.txt", "-") +
+           "Can't open output file!\nprg: hint: (standard output): Bad file descriptor\n",
        1,
        {{"in.txt", typical}}},
       {"/dev/fd/1 closed as the run started",
@@ -190,7 +191,7 @@ TEST(EndToEndTest, FileFailuresLoseNothing) {
        1,
        {{"in.txt", typical},
         {"err.txt", opening("in.txt", "/dev/fd/1") +
-                        "Can't open output file!\nprg: hint: Bad file descriptor\n"}}},
+                        "Can't open output file!\nprg: hint: /dev/fd/1: Bad file descriptor\n"}}},
       {"an export whose table's file is the input",
        {{"A.csv", typical}},
        "--csv . A.csv",
@@ -419,17 +420,17 @@ TEST(EndToEndTest, WarningsAndHintsGoToStandardError) {
       {"a row with too few cells", "join(A)\n\nA(id, x)\n1, 2\n3\n",
        opened + "3|\nrszie: 1 ; colsize: 2\nWrong number of columns in line: 3\n"
                 "Error reading table data from table: A\n",
-       "prg: hint: the refused line is line 5 of the file\n", 4},
+       "prg: hint: in.txt:5: the refused line\n", 4},
       {"a descriptor without the blank line before it", "join(A, B)\n\nA(id)\n1\nB(id, y)\n1, 3\n",
        opened + "B(id| y)|\nrszie: 2 ; colsize: 1\nWrong number of columns in line: B(id, y)\n"
                 "Error reading table data from table: A\n",
-       "prg: hint: the refused line is line 5 of the file\n"
+       "prg: hint: in.txt:5: the refused line\n"
        "prg: hint: it reads as the descriptor of a new table: a blank line must come before it\n",
        4},
       {"a descriptor read as a row", "join(A, B)\n\nA(id, x)\n1, 2\nB(id, y)\n1, 3\n",
        opened + parsed + "Joining the tables: Table Bnot found!\n",
        "prg: hint: the file holds 1 table: A\n"
-       "prg: hint: line 5 reads as a row of A, not as the descriptor of B: a blank line must "
+       "prg: hint: in.txt:5: reads as a row of A, not as the descriptor of B: a blank line must "
        "come before it\n",
        6},
       {"a space before the parenthesis", "join(A)\n\nA (id, x)\n1, 2\n",
@@ -455,14 +456,14 @@ TEST(EndToEndTest, WarningsAndHintsGoToStandardError) {
       {"an apostrophe that opens a quote", "join(A)\n\nA(id, name, city)\n1, O'Brien, Cork\n",
        opened + "1| O'Brien, Cork|\nrszie: 2 ; colsize: 3\nWrong number of columns in line: 1, "
                 "O'Brien, Cork\nError reading table data from table: A\n",
-       "prg: hint: the refused line is line 4 of the file\nprg: hint: the apostrophe at byte 5 of "
+       "prg: hint: in.txt:4: the refused line\nprg: hint: the apostrophe at byte 5 of "
        "the line opens a quote that is never closed, so the commas after it don't separate "
        "cells; write \\' for an apostrophe inside a cell\n",
        4},
       {"double quotes", "join(A)\n\nA(id, name)\n1, \"Smith, J\"\n",
        opened + "1| \"Smith| J\"|\nrszie: 3 ; colsize: 2\nWrong number of columns in line: 1, "
                 "\"Smith, J\"\nError reading table data from table: A\n",
-       "prg: hint: the refused line is line 4 of the file\nprg: hint: double quotes don't quote: "
+       "prg: hint: in.txt:4: the refused line\nprg: hint: double quotes don't quote: "
        "only apostrophes keep commas inside a cell\n",
        4},
       {"an empty join()", "join()\n\nA(x)\n1\n", opened + parsed + "No tables in to join !\n",
@@ -487,10 +488,11 @@ TEST(EndToEndTest, FileFailuresSayWhy) {
     std::string arguments;
     std::string errors;
   } cases[] = {
-      {"missing input", "nothing.txt out.txt", "prg: hint: No such file or directory\n"},
-      {"a folder as input", ". out.txt", "prg: hint: Is a directory\n"},
+      {"missing input", "nothing.txt out.txt",
+       "prg: hint: nothing.txt: No such file or directory\n"},
+      {"a folder as input", ". out.txt", "prg: hint: .: Is a directory\n"},
       {"an output in a missing folder", "in.txt no/out.txt",
-       "prg: hint: No such file or directory\n"},
+       "prg: hint: no/out.txt: No such file or directory\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -555,12 +557,12 @@ TEST(EndToEndTest, OptionsAndStandardStreams) {
        "id,price\r\n1,10\r\n"},
       {"-- ends the options", "-- -x.txt out.txt",
        std::string(kUsage) + "Opening input file: -x.txt\nCan't open input file!\n",
-       "prg: hint: No such file or directory\n", 1, "", ""},
+       "prg: hint: -x.txt: No such file or directory\n", 1, "", ""},
       {"a name without input: a hint", "./input_a.txt", std::string(kUsage) + kGuess,
        "prg: hint: name the output file as well: prg ./input_a.txt OUTPUTFILE\n", 1, "", ""},
       {"-q: nothing when all goes well", "-q input_a.txt out.txt", "", "", 0, "out.txt", output},
       {"-q: a failure's own lines", "-q missing.txt out.txt", "Can't open input file!\n",
-       "prg: hint: No such file or directory\n", 1, "", ""},
+       "prg: hint: missing.txt: No such file or directory\n", 1, "", ""},
       {"- as the output: the output alone on standard output", "input_a.txt -", output,
        opening("input_a.txt", "-") + kJoined, 0, "", ""},
       {"- - from standard input", "- - < input_a.txt", output, opening("-", "-") + kJoined, 0, "",
@@ -630,7 +632,7 @@ TEST(EndToEndTest, OptionsAndStandardStreams) {
   // The help lists every option and the exit statuses.
   const std::string help = Folder().runPrg("--help").console;
   for (const char* option : {"-h, --help", "--version", "-q, --quiet", "--stats", "--csv FOLDER",
-                             "--csv=FOLDER", "--result csv", "  --  ", "Exit status: 0"}) {
+                             "--csv=FOLDER", "--result FORMAT", "  --  ", "Exit status: 0"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }

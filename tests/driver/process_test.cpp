@@ -514,7 +514,11 @@ TEST(ProcessTest, InputCutWhileReadIsUsedAsRead) {
       folder.runShell(Folder::program() + " seen.txt again.txt > /dev/null 2> again-err.txt");
   EXPECT_EQ(cut.status, again.status);
   EXPECT_TRUE(folder.read("out.txt") == folder.read("again.txt"));
-  EXPECT_EQ(folder.read("err.txt"), kInputChanged + folder.read("again-err.txt").value_or("?"));
+  std::string seen = folder.read("again-err.txt").value_or("?");
+  if (const std::size_t name = seen.find("seen.txt:"); name != std::string::npos) {
+    seen.replace(name, 8, "in.txt");
+  }
+  EXPECT_EQ(folder.read("err.txt"), kInputChanged + seen);
   EXPECT_EQ(folder.names(), (std::vector<std::string>{"again-err.txt", "again.txt", "console.txt",
                                                       "err.txt", "in.txt", "out.txt", "seen.txt"}));
 }

@@ -52,8 +52,8 @@ TEST(JoinChainTest, HeaderOnlyReportsFirstTableMissing) {
             "Parsing the input file complete.\nJoining the tables: Table Anot found!\n");
 }
 
-// A run whose join gives up must not look like a complete one.
-TEST(JoinChainTest, WorkLimitEndsTheRunAsSuch) {
+// A run whose join gives up at its work budget must not look like a complete one.
+TEST(JoinChainTest, WorkBudgetEndsTheRunAsSuch) {
   std::string product = "join(A, A, A, A, A, A, A, A, A, A, B)\nA(k)\n";
   for (int i = 0; i < 40; ++i) {
     product += "1\n";
@@ -68,12 +68,12 @@ TEST(JoinChainTest, WorkLimitEndsTheRunAsSuch) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input);
-    InMemoryRun run(c.input, JoinWorkLimit{c.limit});
-    EXPECT_EQ(run.run(), kJoinWorkLimitReached);
-    EXPECT_TRUE(run.consoleText().ends_with("\nJoin complete.\n")) << run.consoleText();
-    EXPECT_TRUE(
-        run.diagnostics.str().ends_with("prg: the join stopped at the work limit it was given\n"))
-        << run.diagnostics.str();
+    JoinWorkBudget budget(c.limit);
+    InMemoryRun run(c.input, spreadOver(1, 0, 0, &budget));
+    EXPECT_EQ(run.run(), kOutputWriteFailed);
+    EXPECT_TRUE(budget.exhausted());
+    EXPECT_TRUE(run.consoleText().ends_with("\nJoin complete.\nCan't write output file!\n"))
+        << run.consoleText();
     EXPECT_EQ(run.output().substr(0, c.input.size()), c.input);
   }
 }

@@ -37,10 +37,11 @@ TEST(JoinOutputTest, RunsMatchReferenceJoin) {
     // One thread in one piece, then several threads taking pieces so small that
     // tables, rows and output parts are cut at every possible place.
     const std::size_t cut = static_cast<std::size_t>(round);
-    const Parallelism ways[] = {{1, 0, 0}, {2, 1 + cut % 40, 1 + cut % 3}, {3, 7, 1}};
-    for (const Parallelism& parallelism : ways) {
-      SCOPED_TRACE(parallelism.threads);
-      InMemoryRun run(input, JoinWorkLimit{}, parallelism);
+    const RunSettings ways[] = {spreadOver(1), spreadOver(2, 1 + cut % 40, 1 + cut % 3),
+                                spreadOver(3, 7, 1)};
+    for (const RunSettings& settings : ways) {
+      SCOPED_TRACE(settings.parallelism.threads);
+      InMemoryRun run(input, settings);
       ASSERT_EQ(run.run(), kResultWritten) << input << run.consoleText();
       ASSERT_EQ(run.output(), input + renderResult(expected)) << input;
     }
@@ -75,7 +76,7 @@ TEST(JoinOutputTest, ParallelParsingReportsTheFirstFailure) {
     ASSERT_NE(status, kResultWritten);
     for (std::size_t pieceBytes = 1; pieceBytes < input.size(); ++pieceBytes) {
       SCOPED_TRACE(input + " in pieces of " + std::to_string(pieceBytes));
-      InMemoryRun run(input, JoinWorkLimit{}, Parallelism{2, pieceBytes, 1});
+      InMemoryRun run(input, spreadOver(2, pieceBytes, 1));
       EXPECT_EQ(run.run(), status);
       EXPECT_EQ(run.consoleText(), single.consoleText());
       EXPECT_EQ(run.output(), input);

@@ -241,7 +241,7 @@ TEST(RowIndexTest, FindsWhatAMapFinds) {
 }
 
 // The bytes a plan writes for its result.
-std::string writtenResult(const JoinPlan& plan, Parallelism parallelism) {
+std::string writtenResult(const JoinPlan& plan, JoinSpread spread) {
   StringSink collected;
   OutputFile out;
   out.openOn(collected);
@@ -249,7 +249,7 @@ std::string writtenResult(const JoinPlan& plan, Parallelism parallelism) {
   writer.writeStart();
   out.writer().beginParts();
   const JoinReport report = joinInParts(
-      plan, writer.wanted(), parallelism, JoinWorkLimit{},
+      plan, writer.wanted(), spread,
       [&writer](std::size_t part, const PartRows& rows) { return writer.takePart(part, rows); });
   out.writer().endParts();
   EXPECT_TRUE(out.flush());
@@ -295,7 +295,7 @@ TEST(JoinPlanTest, ChainsAgreeWithReferenceUnderAnyHash) {
         addJoinStep(plan, tables[t]);
       }
       indexSteps(plan);
-      ASSERT_EQ(writtenResult(plan, Parallelism{2, 0, 1}), renderResult(expected));
+      ASSERT_EQ(writtenResult(plan, JoinSpread{2, 1}), renderResult(expected));
       std::vector<Strings> streamed;
       forEachJoinedRow(plan, [&streamed](Cells row) {
         streamed.emplace_back(row.begin(), row.end());
@@ -343,8 +343,8 @@ TEST(JoinPlanTest, LargeGroupsMetAgainAgreeWithReference) {
     indexSteps(plan);
     // In one stretch, chunk borders fall inside groups; in stretches of 7 rows, a
     // group is met again by another thread.
-    EXPECT_EQ(writtenResult(plan, Parallelism{1, 0, 0}), renderResult(expected));
-    EXPECT_EQ(writtenResult(plan, Parallelism{2, 0, 7}), renderResult(expected));
+    EXPECT_EQ(writtenResult(plan, JoinSpread{1, 0}), renderResult(expected));
+    EXPECT_EQ(writtenResult(plan, JoinSpread{2, 7}), renderResult(expected));
   }
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/application.h"
+#include "driver/run.h"
 #include "output/sink.h"
 
 class StringSink : public Sink {
@@ -20,14 +20,20 @@ class StringSink : public Sink {
   std::string bytes_;
 };
 
-inline RunFiles filesInMemory(std::string_view input, StringSink& output) {
-  return RunFiles{[input](const std::string&, InputText& text, std::ostream&, std::ostream&) {
-                    text.assign(input);
-                    return true;
-                  },
-                  [&output](const InputText&, const std::string&, OutputFile& file, std::ostream&,
-                            std::ostream&) {
-                    file.openOn(output);
-                    return true;
-                  }};
-}
+class MemoryFiles : public RunFiles {
+ public:
+  explicit MemoryFiles(std::string_view input) : input_(input) {}
+  bool readInput(const std::string&, InputText& text, Console&) override {
+    text.assign(input_);
+    return true;
+  }
+  bool openOutput(const InputText&, const std::string&, OutputFile& output, Console&) override {
+    output.openOn(output_);
+    return true;
+  }
+  const std::string& output() const { return output_.bytes(); }
+
+ private:
+  std::string_view input_;
+  StringSink output_;
+};

@@ -12,7 +12,6 @@ bool forEachJoinedRow(const JoinPlan& plan, const std::function<bool(Cells)>& si
   }
   std::vector<std::vector<std::uint64_t>> positions;
   std::vector<std::string_view> row(plan.sources.size());
-  JoinWorkBudget unlimited{JoinWorkLimit{}};
   const auto sinkRows = [&](const JoinedChunk& chunk) {
     chunk.positionsByLevel(wanted, positions);
     for (std::size_t i = 0; i < chunk.size(); ++i) {
@@ -26,7 +25,7 @@ bool forEachJoinedRow(const JoinPlan& plan, const std::function<bool(Cells)>& si
     }
     return true;
   };
-  return forEachJoinedChunk(plan, wanted, sinkRows, FirstRows{}, unlimited);
+  return forEachJoinedChunk(plan, wanted, sinkRows, FirstRows{}, nullptr);
 }
 
 Table joinTables(const Table& left, const Table& right) {

@@ -170,7 +170,7 @@ TEST(ReadTableDataTest, RowLimitHoldsAcrossPieces) {
       std::vector<Table> tables;
       std::ostringstream console;
       const TablesOutcome outcome = readTables(text, text.find('\n') + 1, tables, console,
-                                               Parallelism{2, pieceBytes, 1}, 3, *leftInText);
+                                               ParseSpread{2, pieceBytes}, 3, *leftInText);
       EXPECT_EQ(outcome.kind, TablesOutcome::kBadData);
       EXPECT_EQ(console.str(), "Too many rows in table: T (at most 3)\n");
       ASSERT_EQ(tables.size(), 1u);
@@ -187,11 +187,11 @@ TEST(ReadTableDataTest, RowsLeftInTextReadAgainAsKept) {
   const std::size_t start = text.find('\n') + 1;
   std::vector<Table> kept;
   std::ostringstream console;
-  ASSERT_EQ(readTables(text, start, kept, console, Parallelism{}).kind, TablesOutcome::kRead);
+  ASSERT_EQ(readTables(text, start, kept, console, ParseSpread{}).kind, TablesOutcome::kRead);
   for (std::size_t pieceBytes = 1; pieceBytes < text.size(); ++pieceBytes) {
     SCOPED_TRACE(pieceBytes);
     std::vector<Table> left;
-    ASSERT_EQ(readTables(text, start, left, console, Parallelism{2, pieceBytes, 1}, kMaxTableRows,
+    ASSERT_EQ(readTables(text, start, left, console, ParseSpread{2, pieceBytes}, kMaxTableRows,
                          [](std::string_view name) { return name == "T"; })
                   .kind,
               TablesOutcome::kRead);

@@ -1,4 +1,4 @@
-#include "driver/application.h"
+#include "driver/run.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,7 +14,8 @@
 #include <limits>
 #include <memory>
 
-#include "driver/run_ending.h"
+#include "driver/messages.h"
+#include "driver/process_guard.h"
 #include "text/string_helpers.h"
 #include "threads/threads.h"
 
@@ -32,53 +33,12 @@ using InputFile = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
-bool Application::openFiles(int argc, const char* const* argv, std::string suffix) {
-  said << "Usage: prg [inputfile] [outputfile]\n" << std::flush;
-  std::string inputName = "input" + suffix;
-  std::string outputName = "output" + suffix;
-  if (argc == 2) {
-    inputName = argv[1];
-    std::string rest = inputName;
-    if (!stripPrefix(rest, "input")) {
-      console << "Can't gues the output file. Input file name should look like input***** to "
-                 "gues the output file \n"
-              << std::flush;
-      diagnostics << "prg: hint: name the output file as well: prg " << escapedForConsole(inputName)
-                  << " OUTPUTFILE\n"
-                  << std::flush;
-      return false;
-    }
-    outputName = "output" + rest;
-  } else if (argc == 3) {
-    inputName = argv[1];
-    outputName = argv[2];
-  } else if (argc > 3) {
-    console << "Too many arguments!\n" << std::flush;
-    return false;
-  }
-  said << "Opening input file: " << inputName << '\n' << std::flush;
-  // The whole input is read before the output is opened, so that no failure of the
-  // input can cost the output file its previous content.
-  if (!files.readInput(inputName, inputText, console, diagnostics)) {
-    return false;
-  }
-  lines = LineReader(inputText.view());
-  said << "Opening output file: " << outputName << '\n' << std::flush;
-  if (!files.openOutput(inputText, outputName, output, console, diagnostics)) {
-    return false;
-  }
-  outputOpened = true;
-  if (format.followsCopy()) {
-    output.writeCopy(inputText.view());
-  }
-  return true;
-}
-
 namespace {
 
-// The system's reason for the last failure, after the run's own message.
-void hintReason(std::ostream& hints, int number) {
-  hints << "prg: hint: " << std::strerror(number) << '\n' << std::flush;
+// The system's reason for the last failure, after the run's own message, with the
+// name of the file it concerns, as grep and gcc say it.
+void hintReason(Console& console, const std::string& name, int number, bool output = false) {
+  console.hint(shownName(name, output) + ": " + std::strerror(number));
 }
 
 // Half the memory the machine had free as the run started, or half the control
@@ -111,9 +71,10 @@ std::size_t inputMemoryLimit(bool countProcessLimits) {
   return static_cast<std::size_t>(std::min<std::uintmax_t>(available / 2, SIZE_MAX));
 }
 
-bool readInputFile(const std::string& path, InputText& inputText, std::ostream& console,
-                   std::ostream& hints) {
-  const InputFile file(openInputFile(path, console, hints));
+}  // namespace
+
+bool DiskFiles::readInput(const std::string& path, InputText& inputText, Console& console) {
+  const InputFile file(openInputFile(path, console));
   if (file == nullptr) {
     return false;
   }
@@ -144,8 +105,8 @@ bool readInputFile(const std::string& path, InputText& inputText, std::ostream& 
       endWithoutMemory();
     case InputText::Read::kFailed: {
       const int reason = errno;
-      console << "Can't read input file!\n" << std::flush;
-      hintReason(hints, reason);
+      console.fail(message::kCantReadInput);
+      hintReason(console, path, reason);
       return false;
     }
     case InputText::Read::kWhole:
@@ -153,65 +114,57 @@ bool readInputFile(const std::string& path, InputText& inputText, std::ostream& 
   }
   // The run goes on with what it read, which is also what its output copies.
   if (regular && fileChangedSince(fileno(file.get()), before)) {
-    hints << "prg: hint: the input file changed while it was read; the run uses the "
-          << inputText.view().size() << " bytes it read\n"
-          << std::flush;
+    console.hint("the input file changed while it was read; the run uses the " +
+                 std::to_string(inputText.view().size()) + " bytes it read");
   }
   return true;
 }
 
-bool openOutputFile(const InputText& input, const std::string& outputName, OutputFile& output,
-                    std::ostream& console, std::ostream& hints) {
+bool DiskFiles::openOutput(const InputText& input, const std::string& outputName,
+                           OutputFile& output, Console& console) {
   // Opening the output truncates it, and when it is the input file too that would
   // destroy the data; the names alone can't tell (./a, links, a descriptor that
   // standard input or output already is), the file identity can.
   const FileIdentity target =
       outputName == "-" ? identityOf(STDOUT_FILENO) : identityOf(outputName.c_str());
   if (sameFile(input.source(), target)) {
-    console << "Input and output file are the same!\n" << std::flush;
+    console.fail(message::kSameFiles);
     return false;
   }
   errno = 0;
   if (!output.open(outputName)) {
     const int reason = errno;
-    console << "Can't open output file!\n" << std::flush;
+    console.fail(message::kCantOpenOutput);
     if (reason != 0) {
-      hintReason(hints, reason);
+      hintReason(console, outputName, reason, true);
     }
     return false;
   }
   if (output.inPlaceToKeepOwner()) {
-    hints << "prg: hint: " << escapedForConsole(outputName)
-          << " keeps its owner, group and attributes, which a new file could not take, so it "
-             "is written in place\n"
-          << std::flush;
+    console.hint(escapedForConsole(outputName) +
+                 " keeps its owner, group and attributes, which a new file could not take, so "
+                 "it is written in place");
   }
-  watchOutput(&output);
+  ProcessGuard::watchOutput(&output);
   return true;
 }
 
-}  // namespace
-
-std::FILE* openInputFile(const std::string& path, std::ostream& console, std::ostream& hints) {
+std::FILE* openInputFile(const std::string& path, Console& console) {
   // Standard input, read whole; the stream is never closed (see FileCloser).
   if (path == "-") {
     return stdin;
   }
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) {
-    console << "Can't open input file!\n" << std::flush;
-    hintReason(hints, EISDIR);
+    console.fail(message::kCantOpenInput);
+    hintReason(console, path, EISDIR);
     return nullptr;
   }
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     const int reason = errno;
-    console << "Can't open input file!\n" << std::flush;
-    hintReason(hints, reason);
+    console.fail(message::kCantOpenInput);
+    hintReason(console, path, reason);
   }
   return file;
-}
-
-RunFiles filesOnDisk() {
-  return RunFiles{readInputFile, openOutputFile};
 }

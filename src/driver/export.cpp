@@ -1,5 +1,4 @@
-// prg --csv FOLDER [inputfile]: every table of the file as a CSV file of its own,
-// for tools that read CSV. The file is read a line at a time and each row written
+// The file is read a line at a time and each row written
 // as it is read, so memory does not grow with the file; it is checked as a run
 // checks it. The files are one unit: each is written beside its name, and all take
 // their names only once all are written, so a failure or an interruption leaves the
@@ -9,11 +8,15 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "driver/application.h"
+#include "driver/export.h"
+
+#include "driver/messages.h"
+#include "driver/run.h"
 #include "join/join_plan.h"
 #include "output/csv.h"
 #include "output/join_sql.h"
@@ -39,23 +42,21 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 constexpr std::size_t kLongestFileName = 255;
 
+// What a step of the export returns: the status it ends with, or nothing: it goes on.
+using Next = std::optional<int>;
+constexpr std::nullopt_t kGoOn = std::nullopt;
+
 class CsvExport {
  public:
-  // said carries the lines of an export that goes well, which --quiet drops.
-  CsvExport(std::filesystem::path folder, FileIdentity input, std::ostream& console,
-            std::ostream& said, std::ostream& diagnostics)
-      : folder_(std::move(folder)),
-        input_(input),
-        console_(console),
-        said_(said),
-        diagnostics_(diagnostics) {}
+  CsvExport(std::filesystem::path folder, FileIdentity input, Console& console)
+      : folder_(std::move(folder)), input_(input), console_(console) {}
 
   int run(FileLines& lines) {
     std::string_view line;
     std::vector<std::string> joinList;
     const bool hasLine = lines.next(line);
     LineReader header(hasLine ? line : std::string_view());
-    if (!readHeader(header, joinList, console_)) {
+    if (!readHeader(header, joinList, console_.failures())) {
       return fail(kHeaderFailed);
     }
     LineKinds kinds;
@@ -68,9 +69,8 @@ class CsvExport {
         continue;
       }
       if (kind == LineKinds::kDescriptor) {
-        const int opened = openTable(trimmed);
-        if (opened != kTablesRead) {
-          return fail(opened);
+        if (const Next opened = openTable(trimmed)) {
+          return fail(*opened);
         }
         continue;
       }
@@ -82,7 +82,7 @@ class CsvExport {
       }
     }
     if (lines.failed()) {
-      console_ << "Can't read input file!\n" << std::flush;
+      console_.fail(message::kCantReadInput);
       return fail(kFilesFailed);
     }
     const std::size_t tablesWritten = files_.size();
@@ -95,22 +95,22 @@ class CsvExport {
     if (!placeTogether(files_.data(), files_.size())) {
       return fail(kOutputWriteFailed);
     }
-    said_ << "Parsing the input file complete.\n" << std::flush;
-    if (said_.rdbuf() == nullptr) {
+    console_.tell(message::kParsed);
+    if (console_.quiet()) {
       return kResultWritten;
     }
-    diagnostics_ << "prg: wrote " << tablesWritten << (tablesWritten == 1 ? " table" : " tables")
-                 << " to " << escapedForConsole(folder_.string()) << '\n'
-                 << std::flush;
+    console_.diagnostics() << "prg: wrote " << tablesWritten
+                           << (tablesWritten == 1 ? " table" : " tables") << " to "
+                           << escapedForConsole(folder_.string()) << '\n';
     return kResultWritten;
   }
 
  private:
   // Opens path for one of the export's files, unless it is the input: the
-  // export's status so far.
-  int openFile(const std::string& path) {
+  // export's status, or kGoOn.
+  Next openFile(const std::string& path) {
     if (sameFile(input_, identityOf(path.c_str()))) {
-      console_ << "Input and output file are the same!\n" << std::flush;
+      console_.fail(message::kSameFiles);
       return kFilesFailed;
     }
     PlacedFile file;
@@ -119,7 +119,7 @@ class CsvExport {
     }
     files_.push_back(std::move(file));
     out_ = &files_.back();
-    return kTablesRead;
+    return kGoOn;
   }
 
   // FOLDER/join.sql, the header's join over the files, when each table it names
@@ -129,8 +129,8 @@ class CsvExport {
     for (const std::string& name : joinList) {
       const auto table = exported_.find(name);
       if (table == exported_.end()) {
-        diagnostics_ << "prg: warning: join.sql is not written: the table "
-                     << escapedForConsole(name) << " has no file\n";
+        console_.diagnostics() << "prg: warning: join.sql is not written: the table "
+                               << escapedForConsole(name) << " has no file\n";
         return kResultWritten;
       }
       joined.push_back(table->second);
@@ -138,35 +138,36 @@ class CsvExport {
     if (joined.empty()) {
       return kResultWritten;
     }
-    if (const int opened = openFile((folder_ / "join.sql").string()); opened != kTablesRead) {
-      return opened;
+    if (const Next opened = openFile((folder_ / "join.sql").string())) {
+      return *opened;
     }
     buffer_ = joinSql(joined);
     return closeTable() ? kResultWritten : kOutputWriteFailed;
   }
 
-  // kTablesRead when the table's rows can follow.
-  int openTable(std::string_view descriptor) {
+  // kGoOn when the table's rows can follow.
+  Next openTable(std::string_view descriptor) {
     if (!closeTable()) {
       return kOutputWriteFailed;
     }
     tables_.clear();
     if (!parseTableDescriptor(std::string(descriptor), tables_)) {
-      console_ << "Error parsing tableDescriptor: " << descriptor << '\n' << std::flush;
+      console_.failures() << message::kBadDescriptor << descriptor << '\n';
       return kDescriptorFailed;
     }
     table_ = &tables_.back();
     // A table named again is checked, not written: a join finds the first.
     if (!seen_.insert(table_->name).second) {
-      return kTablesRead;
+      return kGoOn;
     }
     const std::string fileName = csvFileName(table_->name);
     if (fileName.size() > kLongestFileName) {
-      diagnostics_ << "prg: warning: the table named \"" << escapedForConsole(table_->name)
-                   << "\" is too long a name for a file; it is not written\n";
-      return kTablesRead;
+      console_.diagnostics() << "prg: warning: the table named \""
+                             << escapedForConsole(table_->name)
+                             << "\" is too long a name for a file; it is not written\n";
+      return kGoOn;
     }
-    if (const int opened = openFile((folder_ / fileName).string()); opened != kTablesRead) {
+    if (const Next opened = openFile((folder_ / fileName).string())) {
       return opened;
     }
     std::vector<std::string> keys;
@@ -178,7 +179,7 @@ class CsvExport {
     const std::vector<std::string_view> fields(keys.begin(), keys.end());
     buffer_.clear();
     RowFormat(RowFormat::Kind::kCsv).appendRow(buffer_, fields);
-    return kTablesRead;
+    return kGoOn;
   }
 
   bool writeRow(std::string_view line) {
@@ -186,8 +187,8 @@ class CsvExport {
     if (fields_.size() != table_->columns.size()) {
       // Read again as a run reads it, for the same diagnostics.
       LineReader refused(line);
-      readTableData(refused, *table_, console_, 0);
-      console_ << "Error reading table data from table: " << table_->name << '\n' << std::flush;
+      readTableData(refused, *table_, console_.failures(), 0);
+      console_.failures() << message::kBadTableData << table_->name << '\n';
       return false;
     }
     if (out_ == nullptr) {
@@ -211,9 +212,10 @@ class CsvExport {
     for (const std::string_view field : fields_) {
       if (!isUtf8(field)) {
         notUtf8Told_ = true;
-        diagnostics_ << "prg: warning: line " << lineNumber_ << " of the table "
-                     << escapedForConsole(table_->name)
-                     << " holds bytes that are not UTF-8, which DuckDB refuses in a CSV file\n";
+        console_.diagnostics()
+            << "prg: warning: line " << lineNumber_ << " of the table "
+            << escapedForConsole(table_->name)
+            << " holds bytes that are not UTF-8, which DuckDB refuses in a CSV file\n";
         return;
       }
     }
@@ -241,7 +243,7 @@ class CsvExport {
 
   int fail(int status) {
     if (status == kOutputWriteFailed) {
-      console_ << "Can't write output file!\n" << std::flush;
+      console_.fail(message::kCantWriteOutput);
     }
     out_ = nullptr;
     files_.clear();  // the files beside their names go; the names keep what they held
@@ -252,9 +254,7 @@ class CsvExport {
 
   std::filesystem::path folder_;
   FileIdentity input_;
-  std::ostream& console_;
-  std::ostream& said_;
-  std::ostream& diagnostics_;
+  Console& console_;
   std::vector<Table> tables_;  // the one open table, its descriptor only
   Table* table_ = nullptr;
   std::set<std::string> seen_;
@@ -271,20 +271,25 @@ class CsvExport {
 
 }  // namespace
 
-int Application::exportCsv(const std::string& folder, const std::string& inputName) {
-  said << "Usage: prg [inputfile] [outputfile]\n"
-       << "Opening input file: " << inputName << '\n'
-       << std::flush;
-  const File input(openInputFile(inputName, console, diagnostics));
+int exportTables(const CommandLine& line, Console& console) {
+  if (line.files.size() > 1) {
+    console.tell(message::kUsage);
+    console.fail(message::kTooManyArguments);
+    return kFilesFailed;
+  }
+  const std::string inputName = line.files.empty() ? "input1k.txt" : line.files[0];
+  console.tell(message::kUsage);
+  console.tell(std::string(message::kOpeningInput) + inputName + "\n");
+  const File input(openInputFile(inputName, console));
   if (input == nullptr) {
     return kFilesFailed;
   }
   // Made for the files, and removed again unless they are placed: a failure or an
   // interruption leaves the folder as it was.
   MadeFolders made;
-  made.make(folder);
+  made.make(*line.csvFolder);
   FileLines fileLines(input.get());
-  CsvExport exporter(folder, identityOf(fileno(input.get())), console, said, diagnostics);
+  CsvExport exporter(*line.csvFolder, identityOf(fileno(input.get())), console);
   const int status = exporter.run(fileLines);
   if (status == kResultWritten) {
     made.keep();

@@ -1,10 +1,12 @@
-// The command line: options first, then up to two file names. Options are checked
-// before anything else happens, so a wrong one touches no file.
+// The command line: options first, then up to two file names. One table of the
+// options makes both the parser and the help, so the two can't drift apart.
+// Options are checked before anything else happens: a wrong one touches no file.
 #pragma once
 
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "output/row_format.h"
@@ -13,7 +15,7 @@ struct CommandLine {
   bool help = false;
   bool version = false;
   bool quiet = false;                    // only a failure's own lines on the console
-  bool stats = false;                    // each stage's time, the tables' rows, memory, on stderr
+  bool stats = false;                    // each stage's time, the tables' rows, memory
   std::optional<std::string> csvFolder;  // --csv FOLDER: the tables as CSV files
   RowFormat result;                      // --result FORMAT: the joined table alone
   std::vector<std::string> files;        // the input and output names given
@@ -24,3 +26,7 @@ struct CommandLine {
 // value it does not take or follows a file name.
 std::optional<CommandLine> parseCommandLine(int argc, const char* const* argv,
                                             std::ostream& errors);
+
+// What --help shows: the usage, the option table, the format and the statuses.
+std::string helpText();
+std::string_view versionText();

@@ -1,0 +1,426 @@
+#include "driver/run.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <iomanip>
+#include <iterator>
+#include <sstream>
+#include <unordered_map>
+#include <vector>
+
+#include "driver/advice.h"
+#include "driver/export.h"
+#include "driver/messages.h"
+#include "driver/options.h"
+#include "join/join_executor.h"
+#include "join/join_plan.h"
+#include "output/placed_file.h"
+#include "output/result_writer.h"
+#include "tables/table.h"
+#include "tables/table_parsing.h"
+#include "text/string_helpers.h"
+
+namespace {
+
+// What a stage returns: the status the run ends with, or nothing: the run goes on.
+using Next = std::optional<int>;
+constexpr std::nullopt_t kGoOn = std::nullopt;
+
+// The suffix of the default file names input1k.txt and output1k.txt.
+constexpr std::string_view kDefaultSuffix = "1k.txt";
+
+// What --stats reports: when each stage began.
+struct StageTimes {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point started = Clock::now();
+  Clock::time_point stages[4] = {};  // by ProgressLine::Stage
+};
+
+class Run {
+ public:
+  Run(const CommandLine& line, Console& console, RunFiles& files, const RunSettings& settings)
+      : line_(line), console_(console), files_(files), settings_(settings) {}
+
+  int execute() {
+    Next status = chooseFiles();
+    if (!status) {
+      status = readInput();
+    }
+    if (!status) {
+      status = openOutput();
+    }
+    if (!status) {
+      status = parse();
+    }
+    if (!status) {
+      status = planJoin();
+    }
+    if (!status) {
+      status = indexTables();
+    }
+    if (!status) {
+      status = joinAndWrite();
+    }
+    // The tables joined are read again from the input, which may have changed since.
+    hintIfInputChanged();
+    const int ended = finishOutput(status.value_or(kResultWritten));
+    if (line_.stats && ended != kOutputReaderLeft) {
+      reportStats();
+    }
+    return ended;
+  }
+
+ private:
+  Next chooseFiles() {
+    enter(ProgressLine::Stage::kReading);
+    console_.tell(message::kUsage);
+    const std::vector<std::string>& names = line_.files;
+    inputName_ = "input" + std::string(kDefaultSuffix);
+    outputName_ = "output" + std::string(kDefaultSuffix);
+    if (names.size() > 2) {
+      console_.fail(message::kTooManyArguments);
+      return kFilesFailed;
+    }
+    if (names.size() == 2) {
+      inputName_ = names[0];
+      outputName_ = names[1];
+    } else if (names.size() == 1) {
+      inputName_ = names[0];
+      std::string rest = inputName_;
+      if (!stripPrefix(rest, "input")) {
+        console_.fail(message::kCantGuessOutput);
+        console_.hint("name the output file as well: prg " + escapedForConsole(inputName_) +
+                      " OUTPUTFILE");
+        return kFilesFailed;
+      }
+      outputName_ = "output" + rest;
+    }
+    return kGoOn;
+  }
+
+  // The whole input is read before the output is opened, so that no failure of the
+  // input can cost the output file its previous content.
+  Next readInput() {
+    console_.tell(std::string(message::kOpeningInput) + inputName_ + "\n");
+    if (!files_.readInput(inputName_, input_, console_)) {
+      return kFilesFailed;
+    }
+    lines_ = LineReader(input_.view());
+    return kGoOn;
+  }
+
+  Next openOutput() {
+    console_.tell(std::string(message::kOpeningOutput) + outputName_ + "\n");
+    if (!files_.openOutput(input_, outputName_, output_, console_)) {
+      return kFilesFailed;
+    }
+    outputOpened_ = true;
+    if (line_.result.followsCopy()) {
+      output_.writeCopy(input_.view());
+    }
+    return kGoOn;
+  }
+
+  // The copy of the input goes to the output file while the text is parsed. What
+  // parsing has to say waits until the copy is written, so that a failed copy is
+  // reported first, as it happened first.
+  Next parse() {
+    enter(ProgressLine::Stage::kParsing);
+    std::ostringstream parsing;
+    std::ostringstream hints;
+    const Next parsed =
+        ::readHeader(lines_, joinList_, parsing) ? readTables(parsing, hints) : Next(kHeaderFailed);
+    if (!output_.flush()) {
+      return failedWrite();
+    }
+    hintIfInputChanged();
+    console_.fail(parsing.str());
+    if (!parsed) {
+      console_.tell(message::kParsed);
+    }
+    if (parsed == kHeaderFailed) {
+      hintAtHeader(input_.view(), console_.diagnostics());
+    }
+    console_.diagnostics() << hints.str();
+    if (parsed) {
+      return parsed;
+    }
+    warnOfRepeats(tables_, console_.diagnostics());
+    tableLookup_ = TableLookup(tables_);
+    return kGoOn;
+  }
+
+  Next readTables(std::ostream& messages, std::ostream& hints) {
+    // A table joined once is read once as it is indexed, or as it is joined when it
+    // is the first; its cells need not be held meanwhile. One joined again is kept.
+    std::unordered_map<std::string_view, std::size_t> timesJoined;
+    for (const std::string& name : joinList_) {
+      ++timesJoined[name];
+    }
+    const TablesOutcome outcome =
+        ::readTables(input_.view(), lines_.position(), tables_, messages,
+                     ParseSpread{settings_.parallelism.threads, settings_.pieceBytes},
+                     kMaxTableRows, [&timesJoined](std::string_view name) {
+                       const auto found = timesJoined.find(name);
+                       return found == timesJoined.end() || found->second == 1;
+                     });
+    switch (outcome.kind) {
+      case TablesOutcome::kBadDescriptor:
+        messages << message::kBadDescriptor << outcome.descriptor << '\n';
+        hintAtRefusedLine(shownName(inputName_), input_.view(), outcome.refusedLine, false, hints);
+        return kDescriptorFailed;
+      case TablesOutcome::kBadData:
+        messages << message::kBadTableData << outcome.table->name << '\n';
+        hintAtRefusedLine(shownName(inputName_), input_.view(), outcome.refusedLine, true, hints);
+        return kTableDataFailed;
+      case TablesOutcome::kRead:
+        break;
+    }
+    return kGoOn;
+  }
+
+  Next planJoin() {
+    if (joinList_.empty()) {
+      console_.fail(message::kNoTables);
+      hintAtEmptyHeader(console_.diagnostics());
+      return kNoTablesToJoin;
+    }
+    console_.tell(message::kJoining);
+    enter(ProgressLine::Stage::kIndexing);
+    for (std::size_t i = 0; i < joinList_.size(); ++i) {
+      const Table* table = tableLookup_.find(joinList_[i]);
+      if (table == nullptr) {
+        // A dot stands for each table joined before it.
+        console_.tell(std::string(i == 0 ? 0 : i - 1, '.'));
+        console_.fail(std::string(message::kTableMissingBefore) + joinList_[i] +
+                      std::string(message::kTableMissingAfter));
+        hintAtMissingTable(shownName(inputName_), joinList_[i], tables_, input_.view(),
+                           console_.diagnostics());
+        return kTableNotFound;
+      }
+      if (i == 0) {
+        plan_ = startJoin(*table);
+        // A header may name a table a million times: its steps get their memory once.
+        plan_.tables.reserve(joinList_.size());
+        plan_.steps.reserve(joinList_.size() - 1);
+        plan_.indexThreads = settings_.parallelism.threads;
+        plan_.payloadEncoder = line_.result.encoder();
+        stepWarnings_.add(*table);
+        continue;
+      }
+      stepWarnings_.warnOfStep(plan_, *table, warnings_);
+      stepWarnings_.add(*table);
+      addJoinStep(plan_, *table);
+    }
+    keepRowsTheJoinReads();
+    return kGoOn;
+  }
+
+  // Reads again, to hold them, the rows of the tables left in the text whose cells
+  // the join reads; the first table's are read again part by part as it is joined.
+  void keepRowsTheJoinReads() {
+    const std::vector<bool> read = levelsWhoseRowsAreRead(plan_);
+    for (std::size_t level = 1; level < plan_.tables.size(); ++level) {
+      if (read[level] && plan_.tables[level]->rowsLeftInText) {
+        keepRows(tables_[static_cast<std::size_t>(plan_.tables[level] - tables_.data())]);
+      }
+    }
+  }
+
+  // The rows themselves are made while they are written, so no joined table, final
+  // or intermediate, is ever held in memory.
+  Next indexTables() {
+    for (std::size_t step = 0; step < plan_.steps.size(); ++step) {
+      indexStep(plan_, step);
+      console_.tell(".");
+    }
+    console_.tell(message::kJoined);
+    // Said once the line of dots is complete, not in the middle of it.
+    stepWarnings_.finish(warnings_);
+    console_.diagnostics() << warnings_.str();
+    plan_.name = "result";
+    return kGoOn;
+  }
+
+  Next joinAndWrite() {
+    JoinProgress progress;
+    ProgressLine* line = console_.progress();
+    if (line != nullptr) {
+      line->watch(&output_, line_.result.followsCopy() ? input_.view().size() : 0, &progress);
+    }
+    enter(ProgressLine::Stage::kWriting);
+    ResultWriter writer(plan_, line_.result, output_);
+    writer.writeStart();
+    output_.writer().beginParts();
+    const JoinReport report = joinInParts(
+        plan_, writer.wanted(), JoinSpread{settings_.parallelism.threads, settings_.partRows},
+        [&writer](std::size_t part, const PartRows& rows) { return writer.takePart(part, rows); },
+        &progress, settings_.joinWork);
+    output_.writer().endParts();
+    if (line != nullptr) {
+      line->watch(nullptr, 0, nullptr);
+    }
+    // A join stops early when a write failed or its work budget ran out; either
+    // way the result is not written whole.
+    if (!output_.flush() || !report.complete) {
+      return failedWrite();
+    }
+    if (progress.rows.load() == 0) {
+      warnOfEmptyResult(plan_, report.levelsWithRows, console_.diagnostics());
+    }
+    return kGoOn;
+  }
+
+  int failedWrite() {
+    if (output_.readerLeft()) {
+      return kOutputReaderLeft;
+    }
+    console_.fail(message::kCantWriteOutput);
+    return kOutputWriteFailed;
+  }
+
+  // Gives the output its name as status implies; the status the run ends with.
+  // Closing can fail too (a quota, a network file system), and so can giving the
+  // file its name; the run is then not what it says it is.
+  int finishOutput(int status) {
+    if (!outputOpened_) {
+      return status;
+    }
+    const bool whole = status == kResultWritten;
+    const OutputFile::Keep keep = whole                         ? OutputFile::Keep::kEverything
+                                  : !line_.result.followsCopy() ? OutputFile::Keep::kNothing
+                                                                : OutputFile::Keep::kCopy;
+    if (!output_.finish(keep)) {
+      return status == kOutputWriteFailed || status == kOutputReaderLeft ? status : failedWrite();
+    }
+    if (whole) {
+      console_.tell(message::kWritten);
+    }
+    return status;
+  }
+
+  void hintIfInputChanged() {
+    if (!inputChangeTold_ && input_.changedSinceMapped()) {
+      inputChangeTold_ = true;
+      console_.hint("the input file changed during the run; the run uses the text as it read it");
+    }
+  }
+
+  void enter(ProgressLine::Stage stage) {
+    stageTimes_.stages[static_cast<int>(stage)] = StageTimes::Clock::now();
+    console_.enter(stage);
+  }
+
+  void reportStats() {
+    using Seconds = std::chrono::duration<double>;
+    const StageTimes::Clock::time_point ended = StageTimes::Clock::now();
+    static constexpr const char* kNames[] = {"read", "parse", "index", "join and write"};
+    std::ostringstream out;
+    out << std::fixed << std::setprecision(3) << "prg: stats:";
+    for (std::size_t stage = 0; stage < std::size(kNames); ++stage) {
+      const StageTimes::Clock::time_point begun = stageTimes_.stages[stage];
+      if (begun == StageTimes::Clock::time_point{}) {
+        continue;
+      }
+      StageTimes::Clock::time_point next = ended;
+      for (std::size_t later = stage + 1; later < std::size(kNames); ++later) {
+        if (stageTimes_.stages[later] != StageTimes::Clock::time_point{}) {
+          next = stageTimes_.stages[later];
+          break;
+        }
+      }
+      out << (stage == 0 ? " " : ", ") << kNames[stage] << ' ' << Seconds(next - begun).count()
+          << " s";
+    }
+    out << "; " << Seconds(ended - stageTimes_.started).count() << " s in all\n";
+    constexpr std::size_t kTablesShown = 10;
+    if (!joinList_.empty() && !tables_.empty()) {
+      out << "prg: stats: rows:";
+      for (std::size_t i = 0; i < std::min(joinList_.size(), kTablesShown); ++i) {
+        const Table* table = tableLookup_.find(joinList_[i]);
+        out << (i == 0 ? " " : ", ") << escapedForConsole(joinList_[i]) << ' '
+            << (table == nullptr ? 0 : rowCount(*table));
+      }
+      out << (joinList_.size() > kTablesShown ? ", ...\n" : "\n");
+    }
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    out << "prg: stats: peak memory " << usage.ru_maxrss / 1024 << " MiB, " << usage.ru_minflt
+        << " page faults\n";
+    console_.diagnostics() << out.str();
+  }
+
+  const CommandLine& line_;
+  Console& console_;
+  RunFiles& files_;
+  const RunSettings& settings_;
+  std::string inputName_;
+  std::string outputName_;
+  InputText input_;
+  LineReader lines_{std::string_view()};
+  OutputFile output_;
+  bool outputOpened_ = false;
+  bool inputChangeTold_ = false;
+  std::vector<std::string> joinList_;
+  std::vector<Table> tables_;
+  TableLookup tableLookup_;
+  JoinPlan plan_;
+  StepWarnings stepWarnings_;
+  std::ostringstream warnings_;
+  StageTimes stageTimes_;
+};
+
+// Standard output carries the output file, under any name of it: the messages go
+// to standard error. Standard error that is a file carrying the output gets no
+// warnings or hints in its middle.
+void routeAroundTheOutput(const CommandLine& line, Console& console) {
+  const int output = line.files.size() == 2 ? descriptorNamed(line.files[1]) : -1;
+  if (output == STDOUT_FILENO) {
+    console.sendMessagesToStandardError();
+  } else if (output == STDERR_FILENO && identityOf(STDERR_FILENO).regular) {
+    console.dropDiagnostics();
+  }
+}
+
+}  // namespace
+
+std::string shownName(const std::string& name, bool output) {
+  if (name == "-") {
+    return output ? "(standard output)" : "(standard input)";
+  }
+  return escapedForConsole(name);
+}
+
+int runCommandLine(int argc, const char* const* argv, Console& console, RunFiles& files,
+                   const RunSettings& settings, void (*endProcess)(int status)) {
+  const std::optional<CommandLine> line = parseCommandLine(argc, argv, console.diagnostics());
+  if (!line) {
+    return kFilesFailed;
+  }
+  if (line->help) {
+    console.fail(helpText());
+    return kResultWritten;
+  }
+  if (line->version) {
+    console.fail(versionText());
+    return kResultWritten;
+  }
+  if (line->quiet) {
+    console.setQuiet();
+  }
+  if (line->csvFolder) {
+    return exportTables(*line, console);
+  }
+  routeAroundTheOutput(*line, console);
+  Run run(*line, console, files, settings);
+  const int status = run.execute();
+  // The output has its name: the process may end here rather than after freeing
+  // every table, which would take a while for nothing.
+  if (endProcess != nullptr) {
+    console.finish();
+    endProcess(status);
+  }
+  return status;
+}

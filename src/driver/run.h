@@ -1,0 +1,55 @@
+// One run of the tool, from its command line to its exit status: the files are
+// chosen and captured, the captured text is parsed into tables, the tables the
+// header names are joined from left to right and the result is appended. Each
+// stage returns the status the run ends with, or nothing: the run goes on.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "driver/console.h"
+#include "driver/run_status.h"
+#include "join/joined_rows.h"
+#include "output/output_file.h"
+#include "tables/input_text.h"
+#include "threads/threads.h"
+
+// Where a run's bytes come from and go: the files on disk the command line names,
+// or, in tests, text held in memory.
+class RunFiles {
+ public:
+  virtual ~RunFiles() = default;
+  // Captures the whole input; a failure's message and hints go to console.
+  virtual bool readInput(const std::string& name, InputText& text, Console& console) = 0;
+  // Opens the output, unless it is the file the input was read from.
+  virtual bool openOutput(const InputText& input, const std::string& name, OutputFile& output,
+                          Console& console) = 0;
+};
+
+class DiskFiles : public RunFiles {
+ public:
+  bool readInput(const std::string& name, InputText& text, Console& console) override;
+  bool openOutput(const InputText& input, const std::string& name, OutputFile& output,
+                  Console& console) override;
+};
+
+// Opens an input file for reading (standard input for "-"); null, with
+// "Can't open input file!" and the system's reason on console, when it can't.
+std::FILE* openInputFile(const std::string& name, Console& console);
+// How a file's name shows in hints: "-" is "(standard input)" or, for the output,
+// "(standard output)".
+std::string shownName(const std::string& name, bool output = false);
+
+// How a run spreads its work, and, for the fuzzer, a bound on the join's work.
+struct RunSettings {
+  Parallelism parallelism = machineParallelism();
+  std::size_t pieceBytes = 0;  // of the text parsed at once; 0: chosen from its size
+  std::size_t partRows = 0;    // of the first table joined at once; 0: chosen
+  JoinWorkBudget* joinWork = nullptr;
+};
+
+// The whole command line: the help, the version, an export or a run; its status.
+// endProcess, when given, is called with it once a run is over, before the run's
+// memory is freed.
+int runCommandLine(int argc, const char* const* argv, Console& console, RunFiles& files,
+                   const RunSettings& settings = {}, void (*endProcess)(int status) = nullptr);
