@@ -448,3 +448,42 @@ TEST(HostileSystemTest, RunThroughTheLoaderUnderItsOwnName) {
 }
 
 }  // namespace
+
+namespace {
+
+// A reader that leaves the output's pipe ends the run at once and silently, as
+// SIGPIPE's default action would, under every name of the pipe; a console pipe
+// that closes never stops the run.
+TEST(HostileSystemTest, AReaderThatLeavesTheOutputPipe) {
+  Folder folder;
+  folder.write("in.txt", "join(A, B)\n\n" + table("A", 200000) + "\n" + table("B", 200000));
+  const struct {
+    const char* what;
+    std::string command;
+    std::string console;
+  } cases[] = {
+      {"-", " --result csv in.txt - 2> err.txt | head -c 3; echo \" ${PIPESTATUS[0]}\"",
+       "id, 141\n"},
+      {"/dev/stdout", " in.txt /dev/stdout 2> err.txt | head -c 5; echo \" ${PIPESTATUS[0]}\"",
+       "join( 141\n"},
+      {"a named pipe",
+       " in.txt out.fifo > err.txt 2>&1 & { head -c 5 out.fifo; wait $!; echo \" $?\"; }",
+       "join( 141\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The program's name, quoted, joins the quoted rest into one argument of bash.
+    const Folder::Outcome outcome = folder.runShell("rm -f out.fifo; mkfifo out.fifo; { bash -c '" +
+                                                    Folder::program() + c.command + "'; }");
+    EXPECT_EQ(outcome.console, c.console);
+    const std::string said = folder.read("err.txt").value_or("?");
+    EXPECT_EQ(said.find("Can't write output file!"), std::string::npos) << said;
+    EXPECT_EQ(said.find("prg: "), std::string::npos) << said;
+  }
+  const Folder::Outcome console = folder.runShell(
+      "bash -c '" + Folder::program() + " in.txt out.txt | head -c 1; echo \" ${PIPESTATUS[0]}\"'");
+  EXPECT_EQ(console.console, "U 0\n");
+  EXPECT_GT(folder.read("out.txt").value_or("").size(), folder.read("in.txt")->size());
+}
+
+}  // namespace
