@@ -252,6 +252,14 @@ TEST(ProcessTest, ProgressOnlyOnATerminal) {
             "Usage: prg [inputfile] [outputfile]\nOpening input file: in.txt\nOpening output "
             "file: shared.txt\nParsing the input file complete.\nJoining the tables: " +
                 std::string(999, '.') + "\nJoin complete.\nOutput written.");
+  // Interrupted while the line is drawn (the copy waits for a pipe nobody reads),
+  // the run erases it: the shell's prompt comes on a clean line.
+  const Folder::Outcome interrupted = folder.runShell(
+      "mkfifo out.fifo && { (sleep 5 < out.fifo &); script -qfec \"" + Folder::program() +
+      " in.txt out.fifo > /dev/null & sleep 1.7; kill -TERM \\$!; wait \\$!; echo \\\" \\$?\\\"\" "
+      "/dev/null; pkill -f 'sleep 5'; }");
+  EXPECT_NE(interrupted.console.find("\rprg: "), std::string::npos) << interrupted.console;
+  EXPECT_EQ(screen(interrupted.console), " 143\n");
 }
 
 // A replaced output keeps the old file's permissions, and a symbolic link keeps
