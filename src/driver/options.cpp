@@ -29,7 +29,9 @@ constexpr Option kOptions[] = {
      [](CommandLine& line, std::string_view) { return line.stats = true; }},
     {"", "--result", "FORMAT",
      "the output holds the joined table alone, in FORMAT:\n"
-     "csv (RFC 4180): a line of column keys, then the rows",
+     "csv (RFC 4180), or tsv (a tab between cells, and\n"
+     "\\t \\r \\n \\\\ in them): a line of column keys,\n"
+     "then the rows",
      [](CommandLine& line, std::string_view value) {
        const std::optional<RowFormat> format = RowFormat::named(value);
        if (format) {

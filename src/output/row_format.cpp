@@ -38,11 +38,50 @@ char* writeCsv(char* to, std::string_view cell) {
   return to;
 }
 
+// The letter after the backslash that stands for byte, or 0 when it stands as it is.
+char tsvEscape(char byte) {
+  switch (byte) {
+    case '\t':
+      return 't';
+    case '\r':
+      return 'r';
+    case '\n':
+      return 'n';
+    case '\\':
+      return '\\';
+    default:
+      return 0;
+  }
+}
+
+std::size_t tsvLength(std::string_view cell) {
+  std::size_t length = cell.size();
+  for (const char byte : cell) {
+    length += tsvEscape(byte) != 0 ? 1 : 0;
+  }
+  return length;
+}
+
+char* writeTsv(char* to, std::string_view cell) {
+  for (const char byte : cell) {
+    if (const char letter = tsvEscape(byte); letter != 0) {
+      *to++ = '\\';
+      *to++ = letter;
+    } else {
+      *to++ = byte;
+    }
+  }
+  return to;
+}
+
 }  // namespace
 
 std::optional<RowFormat> RowFormat::named(std::string_view name) {
   if (name == "csv") {
     return RowFormat(Kind::kCsv);
+  }
+  if (name == "tsv") {
+    return RowFormat(Kind::kTsv);
   }
   return std::nullopt;
 }
@@ -53,6 +92,8 @@ CellEncoder RowFormat::encoder() const {
       break;
     case Kind::kCsv:
       return CellEncoder{',', csvLength, writeCsv};
+    case Kind::kTsv:
+      return CellEncoder{'\t', tsvLength, writeTsv};
   }
   return CellEncoder{};
 }

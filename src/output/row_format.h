@@ -5,6 +5,9 @@
 // - CSV (RFC 4180), the joined table alone: a line of column keys, then the rows,
 //   a cell double-quoted where it holds a comma, a double quote or a line end,
 //   lines ended by CRLF;
+// - TSV, the joined table alone: a line of column keys, then the rows, cells
+//   separated by a tab, a tab, CR, LF or backslash in a cell written \t, \r, \n or
+//   \\, lines ended by LF.
 #pragma once
 
 #include <optional>
@@ -16,13 +19,11 @@
 
 class RowFormat {
  public:
-  enum class Kind { kNotation, kCsv };
+  enum class Kind { kNotation, kCsv, kTsv };
   RowFormat() = default;
   explicit RowFormat(Kind kind) : kind_(kind) {}
-  // The format a --result value names ("csv"), if any.
+  // The format a --result value names ("csv", "tsv"), if any.
   static std::optional<RowFormat> named(std::string_view name);
-  // The values --result takes, for its help.
-  static std::string_view names() { return "csv"; }
 
   Kind kind() const { return kind_; }
   // Whether the output starts with the copy of the input.

@@ -55,6 +55,9 @@ TEST(JoinOutputTest, RunsMatchReferenceJoin) {
     }
     records.insert(records.end(), expected.rows.begin(), expected.rows.end());
     ASSERT_EQ(readCsv(csv.output()), records) << input;
+    InMemoryRun tsv(input);
+    ASSERT_EQ(tsv.run({"--result", "tsv"}), kResultWritten) << input;
+    ASSERT_EQ(readTsv(tsv.output()), records) << input;
   }
 }
 

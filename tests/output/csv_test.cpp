@@ -15,25 +15,34 @@
 
 namespace {
 
-TEST(CsvTest, QuotesWhereNeeded) {
+// Each format writes any cell so that its reader gets the cell back: CSV quotes
+// where needed, TSV escapes what would end a cell or a line.
+TEST(RowFormatTest, RowsReadBackAsTheirCells) {
+  constexpr RowFormat::Kind kCsv = RowFormat::Kind::kCsv;
+  constexpr RowFormat::Kind kTsv = RowFormat::Kind::kTsv;
   const struct {
+    RowFormat::Kind format;
     Strings fields;
     std::string record;
   } cases[] = {
-      {{"a", "b"}, "a,b\r\n"},
-      {{"'x, y'", ""}, "\"'x, y'\",\r\n"},
-      {{"say \"hi\""}, "\"say \"\"hi\"\"\"\r\n"},
-      {{"a\rb", "c\nd"}, "\"a\rb\",\"c\nd\"\r\n"},
-      {{"\\'", " in "}, "\\', in \r\n"},
-      {{""}, "\"\"\r\n"},
+      {kCsv, {"a", "b"}, "a,b\r\n"},
+      {kCsv, {"'x, y'", ""}, "\"'x, y'\",\r\n"},
+      {kCsv, {"say \"hi\""}, "\"say \"\"hi\"\"\"\r\n"},
+      {kCsv, {"a\rb", "c\nd"}, "\"a\rb\",\"c\nd\"\r\n"},
+      {kCsv, {"\\'", " in "}, "\\', in \r\n"},
+      {kCsv, {""}, "\"\"\r\n"},
+      {kTsv, {"a", "b"}, "a\tb\n"},
+      {kTsv, {"'x, y'", "say \"hi\""}, "'x, y'\tsay \"hi\"\n"},
+      {kTsv, {"a\tb", "c\nd\re"}, "a\\tb\tc\\nd\\re\n"},
+      {kTsv, {"\\", "\\t", ""}, "\\\\\t\\\\t\t\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.record);
     std::string out;
     const std::vector<std::string_view> fields(c.fields.begin(), c.fields.end());
-    RowFormat(RowFormat::Kind::kCsv).appendRow(out, fields);
+    RowFormat(c.format).appendRow(out, fields);
     EXPECT_EQ(out, c.record);
-    EXPECT_EQ(readCsv(out), std::vector<Strings>{c.fields});
+    EXPECT_EQ(c.format == kCsv ? readCsv(out) : readTsv(out), std::vector<Strings>{c.fields});
   }
 }
 

@@ -1,4 +1,4 @@
-// Reading back what a run writes as CSV, for comparing it with a reference.
+// Reading back what a run writes as CSV or TSV, for comparing it with a reference.
 #pragma once
 
 #include <string>
@@ -34,6 +34,32 @@ inline std::vector<Strings> readCsv(const std::string& text) {
       record.clear();
       field.clear();
       ++i;
+    } else {
+      field += byte;
+    }
+  }
+  return records;
+}
+
+// Records of a TSV text: lines ended by LF, cells separated by tabs, \t \r \n and
+// \\ standing for a tab, CR, LF and backslash.
+inline std::vector<Strings> readTsv(const std::string& text) {
+  std::vector<Strings> records;
+  Strings record;
+  std::string field;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char byte = text[i];
+    if (byte == '\\' && i + 1 < text.size()) {
+      const char next = text[++i];
+      field += next == 't' ? '\t' : next == 'r' ? '\r' : next == 'n' ? '\n' : next;
+    } else if (byte == '\t') {
+      record.push_back(field);
+      field.clear();
+    } else if (byte == '\n') {
+      record.push_back(field);
+      records.push_back(record);
+      record.clear();
+      field.clear();
     } else {
       field += byte;
     }
