@@ -19,10 +19,10 @@ void JoinedChunk::positionsByLevel(const std::vector<LevelPositions>& wanted,
       for (std::size_t i = 0; i < entry.size(); ++i) {
         out[i] = chunk.rows[entry[i]];
       }
-    } else if (wanted[level] == LevelPositions::kRenderings) {
+    } else if (wanted[level] == LevelPositions::kPayloads) {
       out.resize(entry.size());
       for (std::size_t i = 0; i < entry.size(); ++i) {
-        out[i] = chunk.renderings[entry[i]];
+        out[i] = chunk.payloads[entry[i]];
       }
     }
     if (level == 0) {
@@ -154,7 +154,7 @@ class Enumerator {
   void clear(std::size_t level) {
     levels_[level].rows.clear();
     levels_[level].parents.clear();
-    levels_[level].renderings.clear();
+    levels_[level].payloads.clear();
     levels_[level].origins.clear();
   }
 
@@ -220,14 +220,14 @@ class Enumerator {
       out.origins.insert(out.origins.end(), take,
                          level == 1 ? parent : levels_[level - 1].origins[parent]);
     }
-    std::uint64_t rendering = match.rendering;
+    std::uint64_t payload = match.payload;
     for (std::size_t k = 0; k < take; ++k) {
-      out.renderings.push_back(rendering);
-      rendering = index.nextRendering(rendering);
+      out.payloads.push_back(payload);
+      payload = index.nextPayload(payload);
     }
     match.rows += take;
     match.count -= static_cast<std::uint32_t>(take);
-    match.rendering = rendering;
+    match.payload = payload;
   }
 
   // Extends the partial rows of level - 1 into level, until its chunk is full or

@@ -14,12 +14,12 @@
 
 // One partial row per entry at each level: its row of that level's table and the
 // entry of the level before that it extends. Past level 0, an entry also records
-// where the rendering of its row lies in the step's index; its row position is
+// where the payload of its row lies in the step's index; its row position is
 // kept only where someone reads it.
 struct ChunkLevel {
   std::vector<std::uint32_t> rows;
-  std::vector<std::uint32_t> parents;     // empty at level 0
-  std::vector<std::uint64_t> renderings;  // empty at level 0
+  std::vector<std::uint32_t> parents;   // empty at level 0
+  std::vector<std::uint64_t> payloads;  // empty at level 0
   // The level-0 entry each extends, where keys are read from the first table
   // many levels down: a walk up the parents would grow with the chain.
   std::vector<std::uint32_t> origins;
@@ -28,8 +28,8 @@ struct ChunkLevel {
 // What a reader of a chunk wants to know of each level.
 enum class LevelPositions : unsigned char {
   kNone,
-  kRows,        // row positions in the level's table
-  kRenderings,  // places of the rows' renderings in the step's index (not at level 0)
+  kRows,      // row positions in the level's table
+  kPayloads,  // places of the rows' payloads in the step's index (not at level 0)
 };
 
 // A chunk of joined rows, borrowed for the length of a sink call.

@@ -30,8 +30,8 @@ std::uint64_t mix(std::uint64_t value) {
   return value;
 }
 
-std::uint64_t absorb(std::uint64_t state, std::uint64_t word) {
-  state = (state ^ word) * kMultiplier;
+std::uint64_t absorb(std::uint64_t state, std::uint64_t bytes) {
+  state = (state ^ bytes) * kMultiplier;
   return state ^ (state >> 29);
 }
 
@@ -58,8 +58,8 @@ std::uint64_t loadShort(const char* bytes, std::size_t count) {
   return byte(0) | (byte(count / 2) << (8 * (count / 2))) | (byte(count - 1) << (8 * (count - 1)));
 }
 
-std::uint64_t hashOfShortWord(std::uint64_t word) {
-  return mix(absorb(kSeed ^ kMultiplier, word));
+std::uint64_t hashOfShortKey(std::uint64_t fingerprint) {
+  return mix(absorb(kSeed ^ kMultiplier, fingerprint));
 }
 
 constexpr std::size_t kLongestShortKey = 7;
@@ -103,9 +103,9 @@ std::uint64_t hashBytes(std::string_view bytes) {
   const char* position = bytes.data();
   std::size_t remaining = bytes.size();
   while (remaining >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, position, 8);
-    state = absorb(state, word);
+    std::uint64_t block;
+    std::memcpy(&block, position, 8);
+    state = absorb(state, block);
     position += 8;
     remaining -= 8;
   }
@@ -118,17 +118,17 @@ std::uint64_t hashBytes(std::string_view bytes) {
 RowIndex::Probe RowIndex::probeFor(Cells key) const {
   if (key.size() == 1 && key[0].size() <= kLongestShortKey) {
     // The length is kept above the bytes, one more than it is, so that no key's
-    // word is 0 (a free slot) and none has the top bit of hashed words.
-    std::uint64_t word = loadShort(key[0].data(), key[0].size());
-    word |= static_cast<std::uint64_t>(key[0].size() + 1) << 56;
-    return Probe{hashOfShortWord(word), word};
+    // fingerprint is 0 (a free slot) and none has the top bit of hashed fingerprints.
+    std::uint64_t fingerprint = loadShort(key[0].data(), key[0].size());
+    fingerprint |= static_cast<std::uint64_t>(key[0].size() + 1) << 56;
+    return Probe{hashOfShortKey(fingerprint), fingerprint};
   }
   std::uint64_t hash = 0;
   for (std::string_view cell : key) {
     hash = combine(hash, cellHash_(cell));
   }
   hash = mix(hash);
-  return Probe{hash, hash | kHashedWord};
+  return Probe{hash, hash | kHashedFingerprint};
 }
 
 namespace {
@@ -203,7 +203,7 @@ T take(const char*& at) {
 
 // Builds an index in two passes. The first hashes every row once and scatters an
 // entry of it into its partition by the hash: its position when the index keeps
-// positions, its key and its rendering, as its record will hold them. The second
+// positions, its key and its payload, as its record will hold them. The second
 // builds each partition from its entries in table order: it groups them, lays out
 // the records and then the slots, each at its final size, and gives the entries'
 // memory back for the next partitions.
@@ -268,13 +268,13 @@ class RowIndex::Builder {
  private:
   // A group of equal keys while a partition is built.
   struct Group {
-    std::uint64_t word;
-    const char* key;  // the key's bytes in its first entry, when not its word
+    std::uint64_t fingerprint;
+    const char* key;  // the key's bytes in its first entry, when not its fingerprint
     std::uint32_t keyBytes;
     std::uint32_t count;
     std::uint64_t renderingBytes;
     std::uint64_t record;  // its place in the partition's records
-    std::uint64_t next;    // where its next rendering goes in the partition's records
+    std::uint64_t next;    // where its next payload goes in the partition's records
     std::uint64_t nextPosition;
   };
   // One thread's memory for building partitions, used for each in turn.
@@ -365,16 +365,16 @@ class RowIndex::Builder {
     }
   }
 
-  // An entry read back: where its key and its rendering (with its length) lie.
+  // An entry read back: where its key and its payload (with its length) lie.
   struct Entry {
-    std::uint64_t word;
+    std::uint64_t fingerprint;
     std::uint32_t position;
     const char* key;
     std::uint32_t keyBytes;
-    const char* rendering;
+    const char* payload;
     std::uint32_t renderingBytes;
   };
-  // The key's word is worked out again from its cells, in the cache, rather than
+  // The key's fingerprint is worked out again from its cells, in the cache, rather than
   // scattered with them: eight bytes a row less of memory touched the first time.
   Entry readEntry(const char*& at, std::vector<std::string_view>& cells) const {
     Entry entry{};
@@ -388,10 +388,10 @@ class RowIndex::Builder {
       at += length;
     }
     entry.keyBytes = static_cast<std::uint32_t>(at - entry.key);
-    entry.word = index_.probeFor(cells).word;
-    entry.rendering = at;
+    entry.fingerprint = index_.probeFor(cells).fingerprint;
+    entry.payload = at;
     at += readLength(at);
-    entry.renderingBytes = static_cast<std::uint32_t>(at - entry.rendering);
+    entry.renderingBytes = static_cast<std::uint32_t>(at - entry.payload);
     return entry;
   }
 
@@ -406,8 +406,8 @@ class RowIndex::Builder {
     }
   }
 
-  static std::uint64_t slotHash(std::uint64_t word) {
-    return word >= kHashedWord ? word : hashOfShortWord(word);
+  static std::uint64_t slotHash(std::uint64_t fingerprint) {
+    return fingerprint >= kHashedFingerprint ? fingerprint : hashOfShortKey(fingerprint);
   }
 
   // Builds partition p; returns its number of groups.
@@ -438,15 +438,16 @@ class RowIndex::Builder {
   // The group of entry, found among those grouped so far, or kNoGroup.
   static std::uint32_t groupOf(const Grouping& grouping, const Entry& entry, std::size_t& at) {
     const std::size_t mask = grouping.table.size() - 1;
-    for (at = slotHash(entry.word) & mask;; at = (at + 1) & mask) {
+    for (at = slotHash(entry.fingerprint) & mask;; at = (at + 1) & mask) {
       const std::uint32_t number = grouping.table[at];
       if (number == kNoGroup) {
         return kNoGroup;
       }
       const Group& group = grouping.groups[number];
-      if (group.word == entry.word &&
-          (entry.word < kHashedWord || (group.keyBytes == entry.keyBytes &&
-                                        std::memcmp(group.key, entry.key, entry.keyBytes) == 0))) {
+      if (group.fingerprint == entry.fingerprint &&
+          (entry.fingerprint < kHashedFingerprint ||
+           (group.keyBytes == entry.keyBytes &&
+            std::memcmp(group.key, entry.key, entry.keyBytes) == 0))) {
         return number;
       }
     }
@@ -458,7 +459,7 @@ class RowIndex::Builder {
     grouping.table.assign(2 * grouping.table.size(), kNoGroup);
     const std::size_t mask = grouping.table.size() - 1;
     for (std::size_t number = 0; number < grouping.groups.size(); ++number) {
-      std::size_t at = slotHash(grouping.groups[number].word) & mask;
+      std::size_t at = slotHash(grouping.groups[number].fingerprint) & mask;
       while (grouping.table[at] != kNoGroup) {
         at = (at + 1) & mask;
       }
@@ -476,7 +477,8 @@ class RowIndex::Builder {
       if (number == kNoGroup) {
         number = static_cast<std::uint32_t>(grouping.groups.size());
         grouping.table[at] = number;
-        grouping.groups.push_back(Group{entry.word, entry.key, entry.keyBytes, 0, 0, 0, 0, 0});
+        grouping.groups.push_back(
+            Group{entry.fingerprint, entry.key, entry.keyBytes, 0, 0, 0, 0, 0});
         if (2 * grouping.groups.size() > grouping.table.size()) {
           growTable(grouping);
         }
@@ -493,9 +495,10 @@ class RowIndex::Builder {
     for (Group& group : grouping.groups) {
       group.next = bytes;
       group.nextPosition = position;
-      bytes += lengthBytes(group.count) + (index_.positions_ ? lengthBytes(position) : 0) +
-               (group.word >= kHashedWord ? group.keyBytes : sizeof group.word) +
-               group.renderingBytes;
+      bytes +=
+          lengthBytes(group.count) + (index_.positions_ ? lengthBytes(position) : 0) +
+          (group.fingerprint >= kHashedFingerprint ? group.keyBytes : sizeof group.fingerprint) +
+          group.renderingBytes;
       position += group.count;
     }
     if (bytes > kSlotOffsetMask) {
@@ -514,10 +517,10 @@ class RowIndex::Builder {
       if (index_.positions_) {
         to = writeLength(to, group.nextPosition);
       }
-      if (group.word >= kHashedWord) {
+      if (group.fingerprint >= kHashedFingerprint) {
         to = writeBytes(to, std::string_view(group.key, group.keyBytes));
       } else {
-        put(to, group.word);
+        put(to, group.fingerprint);
       }
       group.next = static_cast<std::uint64_t>(to - records);
     }
@@ -526,7 +529,7 @@ class RowIndex::Builder {
     forEachEntry(grouping, [&](const Entry& entry) {
       std::size_t at = 0;
       Group& group = grouping.groups[groupOf(grouping, entry, at)];
-      std::memcpy(records + group.next, entry.rendering, entry.renderingBytes);
+      std::memcpy(records + group.next, entry.payload, entry.renderingBytes);
       group.next += entry.renderingBytes;
       if (index_.positions_) {
         partition.positions[group.nextPosition++] = entry.position;
@@ -539,7 +542,7 @@ class RowIndex::Builder {
     partition.slots.assign(slotCount, kFree);
     partition.mask = slotCount - 1;
     for (const Group& group : groups) {
-      const std::uint64_t hash = slotHash(group.word);
+      const std::uint64_t hash = slotHash(group.fingerprint);
       std::size_t at = hash & partition.mask;
       while (partition.slots[at] != kFree) {
         at = (at + 1) & partition.mask;
@@ -590,21 +593,21 @@ RowIndex::Match RowIndex::find(Cells key, Probe probe) const {
     if (!recordHasKey(at, key, probe)) {
       continue;
     }
-    if (probe.word >= kHashedWord) {
+    if (probe.fingerprint >= kHashedFingerprint) {
       for (std::size_t k = 0; k < keyColumnCount_; ++k) {
         at += readLength(at);
       }
     } else {
-      at += sizeof probe.word;
+      at += sizeof probe.fingerprint;
     }
-    match.rendering = reinterpret_cast<std::uint64_t>(at);
+    match.payload = reinterpret_cast<std::uint64_t>(at);
     return match;
   }
 }
 
 bool RowIndex::recordHasKey(const char* at, Cells key, Probe probe) const {
-  if (probe.word < kHashedWord) {
-    return std::memcmp(at, &probe.word, sizeof probe.word) == 0;
+  if (probe.fingerprint < kHashedFingerprint) {
+    return std::memcmp(at, &probe.fingerprint, sizeof probe.fingerprint) == 0;
   }
   for (std::string_view cell : key) {
     const std::uint64_t length = readLength(at);

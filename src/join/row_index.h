@@ -44,23 +44,23 @@ class RowIndex {
            CellHash cellHash = hashBytes, CellEncoder encoder = {});
   ~RowIndex();
 
-  // What a lookup needs of a key: its hash, and the word a slot holds for it. A key
-  // of one cell of at most seven bytes is its own word; any other key's word is its
+  // What a lookup needs of a key: its hash, and the fingerprint a slot holds for it. A key
+  // of one cell of at most seven bytes is its own fingerprint; any other key's fingerprint is its
   // full hash with the top bit set, a fingerprint that the key is compared with
   // only when it matches.
   struct Probe {
     std::uint64_t hash;
-    std::uint64_t word;
+    std::uint64_t fingerprint;
   };
   Probe probeFor(Cells key) const;
 
   // The rows of one key, in table order: their positions (only for a table that
-  // keeps its rows; else none), and the place of the first one's rendering; the
-  // others' follow it, each found by nextRendering.
+  // keeps its rows; else none), and the place of the first one's payload; the
+  // others' follow it, each found by nextPayload.
   struct Match {
     const std::uint32_t* rows = nullptr;
     std::uint32_t count = 0;
-    std::uint64_t rendering = 0;
+    std::uint64_t payload = 0;
     std::span<const std::uint32_t> positions() const {
       return rows == nullptr ? std::span<const std::uint32_t>() : std::span(rows, count);
     }
@@ -69,17 +69,17 @@ class RowIndex {
   // The number of distinct keys.
   std::size_t groupCount() const { return groups_; }
 
-  // A row's rendering: the cells outside the key, as a joined row holds them. Its
+  // A row's payload: the cells outside the key, as a joined row holds them. Its
   // place is its address in the index's records, so that reading it takes no
   // lookup of its own.
-  static std::string_view rendering(std::uint64_t place) {
+  static std::string_view payload(std::uint64_t place) {
     const char* at = reinterpret_cast<const char*>(place);
     const std::uint64_t length = readLength(at);
     return {at, static_cast<std::size_t>(length)};
   }
-  // Where the rendering of the next row of the same group starts.
-  static std::uint64_t nextRendering(std::uint64_t place) {
-    const std::string_view bytes = rendering(place);
+  // Where the payload of the next row of the same group starts.
+  static std::uint64_t nextPayload(std::uint64_t place) {
+    const std::string_view bytes = payload(place);
     return reinterpret_cast<std::uint64_t>(bytes.data() + bytes.size());
   }
 
@@ -141,7 +141,7 @@ class RowIndex {
   using Slot = std::uint64_t;
   static constexpr Slot kFree = 0;
   static constexpr unsigned kSlotOffsetBits = 35;
-  static constexpr std::uint64_t kHashedWord = std::uint64_t{1} << 63;
+  static constexpr std::uint64_t kHashedFingerprint = std::uint64_t{1} << 63;
   static Slot fingerprint(std::uint64_t hash) {
     const std::uint64_t bits = (hash >> 20) & ((std::uint64_t{1} << (64 - kSlotOffsetBits)) - 1);
     return (bits == 0 ? 1 : bits) << kSlotOffsetBits;
@@ -153,8 +153,8 @@ class RowIndex {
 
   // The keys whose hashes share their top bits: their slots, and their records,
   // one a group: its row count, the position of its first row in positions (when
-  // the index has them), its key (the word itself when the word is the key), then
-  // the renderings of its rows.
+  // the index has them), its key (the fingerprint itself when the fingerprint is the key), then
+  // the payloads of its rows.
   struct Partition {
     std::vector<Slot> slots;
     std::size_t mask = 0;

@@ -8,7 +8,7 @@
 #include "output/row_format.h"
 
 // Outside this file only the layout's name is known.
-namespace rendering {
+namespace result_layout {
 
 // Copies count bytes, N <= count <= 2N, as two overlapping blocks of N.
 template <std::size_t N>
@@ -48,14 +48,14 @@ class LevelCells {
 
   void addColumn(std::size_t column) { columns_.push_back(column); }
   std::size_t level() const { return level_; }
-  // Whether positions are places of renderings rather than rows.
-  bool rendered() const { return index_ != nullptr; }
+  // Whether positions are places of payloads rather than rows.
+  bool hasPayloads() const { return index_ != nullptr; }
 
   // The bytes this level adds for the row at position; a level without an index
   // finds its rows in firstRows.
   std::size_t length(std::uint64_t position, const RowList& firstRows) const {
-    if (rendered()) {
-      return index_->rendering(position).size();
+    if (hasPayloads()) {
+      return index_->payload(position).size();
     }
     const Row cells = firstRows[position];
     std::size_t total = columns_.size() - 1;
@@ -67,8 +67,8 @@ class LevelCells {
 
   // Writes those bytes at to; returns the end.
   char* write(char* to, std::uint64_t position, const RowList& firstRows) const {
-    if (rendered()) {
-      const std::string_view bytes = index_->rendering(position);
+    if (hasPayloads()) {
+      const std::string_view bytes = index_->payload(position);
       copyBytes(to, bytes.data(), bytes.size());
       return to + bytes.size();
     }
@@ -89,8 +89,8 @@ class LevelCells {
   }
 
   void writeTo(OutputPart& out, std::uint64_t position, const RowList& firstRows) const {
-    if (rendered()) {
-      out.write(index_->rendering(position));
+    if (hasPayloads()) {
+      out.write(index_->payload(position));
       return;
     }
     const Row cells = firstRows[position];
@@ -129,7 +129,7 @@ class RowLayout {
         const RowIndex* index = source.level == 0 ? nullptr : plan.steps[source.level - 1].index;
         levels_.emplace_back(source.level, index, format.encoder());
         wanted_[source.level] =
-            index == nullptr ? LevelPositions::kRows : LevelPositions::kRenderings;
+            index == nullptr ? LevelPositions::kRows : LevelPositions::kPayloads;
       }
       levels_.back().addColumn(source.column);
     }
@@ -152,7 +152,7 @@ class RowLayout {
   const std::vector<LevelPositions>& wanted() const { return wanted_; }
   // Whether a writer keeps the bytes it last wrote for levels()[l], for the rows
   // after it that repeat them.
-  bool remembered(std::size_t l) const { return remembered_[l] && !levels_[l].rendered(); }
+  bool remembered(std::size_t l) const { return remembered_[l] && !levels_[l].hasPayloads(); }
   char separator() const { return separator_; }
   std::string_view lineEnd() const { return lineEnd_; }
   // What a row of one empty cell is written as, where not as an empty line.
@@ -259,10 +259,10 @@ class ChunkWriter {
   std::vector<std::vector<std::uint64_t>> positions_;
 };
 
-}  // namespace rendering
+}  // namespace result_layout
 
-using rendering::ChunkWriter;
-using rendering::RowLayout;
+using result_layout::ChunkWriter;
+using result_layout::RowLayout;
 
 ResultWriter::ResultWriter(const JoinPlan& plan, const RowFormat& format, OutputFile& out)
     : plan_(plan), format_(format), out_(out), layout_(std::make_unique<RowLayout>(plan, format)) {}

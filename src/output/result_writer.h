@@ -14,7 +14,7 @@
 #include "output/output_file.h"
 #include "output/row_format.h"
 
-namespace rendering {
+namespace result_layout {
 class RowLayout;
 }
 
@@ -36,5 +36,5 @@ class ResultWriter {
   const JoinPlan& plan_;
   RowFormat format_;
   OutputFile& out_;
-  std::unique_ptr<rendering::RowLayout> layout_;
+  std::unique_ptr<result_layout::RowLayout> layout_;
 };

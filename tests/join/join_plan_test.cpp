@@ -174,14 +174,14 @@ std::uint64_t hashOfLength(std::string_view cell) {
   return cell.size();
 }
 
-// The renderings of a match, in order.
-std::vector<std::string> renderingsOf(const RowIndex& index, RowIndex::Match match) {
-  std::vector<std::string> renderings;
-  for (std::uint64_t place = match.rendering; renderings.size() < match.count;
-       place = index.nextRendering(place)) {
-    renderings.emplace_back(index.rendering(place));
+// The payloads of a match, in order.
+std::vector<std::string> payloadsOf(const RowIndex& index, RowIndex::Match match) {
+  std::vector<std::string> payloads;
+  for (std::uint64_t place = match.payload; payloads.size() < match.count;
+       place = index.nextPayload(place)) {
+    payloads.emplace_back(index.payload(place));
   }
-  return renderings;
+  return payloads;
 }
 
 // Large tables are indexed in many partitions, on several threads; every key must
@@ -229,12 +229,12 @@ TEST(RowIndexTest, FindsWhatAMapFinds) {
       const std::vector<std::uint32_t> none;
       const std::vector<std::uint32_t>& want = entry == expected.end() ? none : entry->second;
       ASSERT_TRUE(std::equal(found.begin(), found.end(), want.begin(), want.end())) << key;
-      std::vector<std::string> renderings;
+      std::vector<std::string> payloads;
       for (const std::uint32_t row : want) {
-        renderings.push_back(std::to_string(row));
+        payloads.push_back(std::to_string(row));
       }
-      ASSERT_EQ(renderingsOf(index, match), renderings) << key;
-      ASSERT_EQ(renderingsOf(fromText, fromText.find(probe, fromText.probeFor(probe))), renderings)
+      ASSERT_EQ(payloadsOf(index, match), payloads) << key;
+      ASSERT_EQ(payloadsOf(fromText, fromText.find(probe, fromText.probeFor(probe))), payloads)
           << key;
     }
   }
