@@ -21,20 +21,6 @@
 
 namespace {
 
-struct FileCloser {
-  // Standard input stays open: descriptor 0 must not go to the next file opened.
-  void operator()(std::FILE* file) const {
-    if (file != stdin) {
-      std::fclose(file);
-    }
-  }
-};
-using InputFile = std::unique_ptr<std::FILE, FileCloser>;
-
-}  // namespace
-
-namespace {
-
 // The system's reason for the last failure, after the run's own message, with the
 // name of the file it concerns, as grep and gcc say it.
 void hintReason(Console& console, const std::string& name, int number, bool output = false) {
@@ -74,7 +60,7 @@ std::size_t inputMemoryLimit(bool countProcessLimits) {
 }  // namespace
 
 bool DiskFiles::readInput(const std::string& path, InputText& inputText, Console& console) {
-  const InputFile file(openInputFile(path, console));
+  const InputFile file = openInputFile(path, console);
   if (file == nullptr) {
     return false;
   }
@@ -149,10 +135,10 @@ bool DiskFiles::openOutput(const InputText& input, const std::string& outputName
   return true;
 }
 
-std::FILE* openInputFile(const std::string& path, Console& console) {
+InputFile openInputFile(const std::string& path, Console& console) {
   // Standard input, read whole; the stream is never closed (see FileCloser).
   if (path == "-") {
-    return stdin;
+    return InputFile(stdin);
   }
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) {
@@ -166,5 +152,5 @@ std::FILE* openInputFile(const std::string& path, Console& console) {
     console.fail(message::kCantOpenInput);
     hintReason(console, path, reason);
   }
-  return file;
+  return InputFile(file);
 }

@@ -1,3 +1,5 @@
+#include "driver/export.h"
+
 // The file is read a line at a time and each row written
 // as it is read, so memory does not grow with the file; it is checked as a run
 // checks it. The files are one unit: each is written beside its name, and all take
@@ -13,8 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/export.h"
-
 #include "driver/messages.h"
 #include "driver/run.h"
 #include "join/join_plan.h"
@@ -29,16 +29,6 @@
 #include "text/string_helpers.h"
 
 namespace {
-
-struct FileCloser {
-  // Standard input stays open: descriptor 0 must not go to the next file opened.
-  void operator()(std::FILE* file) const {
-    if (file != stdin) {
-      std::fclose(file);
-    }
-  }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 constexpr std::size_t kLongestFileName = 255;
 
@@ -280,7 +270,7 @@ int exportTables(const CommandLine& line, Console& console) {
   const std::string inputName = line.files.empty() ? "input1k.txt" : line.files[0];
   console.tell(message::kUsage);
   console.tell(std::string(message::kOpeningInput) + inputName + "\n");
-  const File input(openInputFile(inputName, console));
+  const InputFile input = openInputFile(inputName, console);
   if (input == nullptr) {
     return kFilesFailed;
   }

@@ -129,28 +129,18 @@ constexpr std::size_t kHelpColumn = 24;
 
 // "  -h, --help            shows this text", the help's later lines below it.
 void appendOptionHelp(std::string& text, const Option& option) {
-  std::string names = "  ";
-  names.append(option.shortName).append(option.shortName.empty() ? "" : ", ");
-  names.append(option.longName);
-  if (!option.valueName.empty()) {
-    names.append(" ").append(option.valueName);
-  }
-  const std::string_view help = option.help;
-  names.resize(std::max(names.size() + 1, kHelpColumn), ' ');
-  text.append(names);
-  for (std::size_t start = 0;;) {
-    const std::size_t end = help.find('\n', start);
-    text.append(help.substr(start, end - start));
-    if (end == std::string_view::npos) {
-      break;
-    }
-    text.append("\n").append(kHelpColumn, ' ');
-    start = end + 1;
+  std::string line = "  ";
+  line.append(option.shortName).append(option.shortName.empty() ? "" : ", ");
+  line.append(option.longName).append(option.valueName.empty() ? "" : " ");
+  line.append(option.valueName);
+  line.resize(std::max(line.size() + 1, kHelpColumn), ' ');
+  for (const char byte : option.help) {
+    line.append(byte == '\n' ? "\n" + std::string(kHelpColumn, ' ') : std::string(1, byte));
   }
   if (!option.valueName.empty()) {
-    text.append("; ").append(option.longName).append("=").append(option.valueName).append(" too");
+    line.append("; ").append(option.longName).append("=").append(option.valueName).append(" too");
   }
-  text.append("\n");
+  text.append(line).append("\n");
 }
 
 }  // namespace
@@ -190,7 +180,8 @@ The input file:
 Exit status: 0 result written; 1 wrong arguments, or a file that can't be opened
 or read; 2 a wrong join header; 3 a wrong table descriptor; 4 a row with the
 wrong number of cells; 5 no table named; 6 a named table missing; 7 the output
-could not be written; 8 out of memory; 128 + n ended by signal n.
+could not be written; 8 out of memory; 128 + n ended by signal n (141: the
+reader of the output's pipe left).
 )");
   return text;
 }

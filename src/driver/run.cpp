@@ -44,24 +44,13 @@ class Run {
       : line_(line), console_(console), files_(files), settings_(settings) {}
 
   int execute() {
-    Next status = chooseFiles();
-    if (!status) {
-      status = readInput();
-    }
-    if (!status) {
-      status = openOutput();
-    }
-    if (!status) {
-      status = parse();
-    }
-    if (!status) {
-      status = planJoin();
-    }
-    if (!status) {
-      status = indexTables();
-    }
-    if (!status) {
-      status = joinAndWrite();
+    Next status = kGoOn;
+    // The stages in order; the first that ends the run ends it.
+    for (const auto stage : {&Run::chooseFiles, &Run::readInput, &Run::openOutput, &Run::parse,
+                             &Run::planJoin, &Run::indexTables, &Run::joinAndWrite}) {
+      if ((status = (this->*stage)())) {
+        break;
+      }
     }
     // The tables joined are read again from the input, which may have changed since.
     hintIfInputChanged();

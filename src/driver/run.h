@@ -4,6 +4,8 @@
 // stage returns the status the run ends with, or nothing: the run goes on.
 #pragma once
 
+#include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -33,9 +35,19 @@ class DiskFiles : public RunFiles {
                   Console& console) override;
 };
 
+// An open input file; standard input stays open: descriptor 0 must not go to the
+// next file opened.
+struct FileCloser {
+  void operator()(std::FILE* file) const {
+    if (file != stdin) {
+      std::fclose(file);
+    }
+  }
+};
+using InputFile = std::unique_ptr<std::FILE, FileCloser>;
 // Opens an input file for reading (standard input for "-"); null, with
 // "Can't open input file!" and the system's reason on console, when it can't.
-std::FILE* openInputFile(const std::string& name, Console& console);
+InputFile openInputFile(const std::string& name, Console& console);
 // How a file's name shows in hints: "-" is "(standard input)" or, for the output,
 // "(standard output)".
 std::string shownName(const std::string& name, bool output = false);
