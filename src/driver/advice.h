@@ -55,6 +55,6 @@ void hintAtEmptyHeader(std::ostream& out);
 // column key given twice in one descriptor, a few lines of each kind.
 void warnOfRepeats(const std::vector<Table>& tables, std::ostream& out);
 
-// After "Table <name>not found!": the tables there are, and the near misses.
+// After the message that a table is missing: the tables there are, and the near misses.
 void hintAtMissingTable(std::string_view file, const std::string& name,
                         const std::vector<Table>& tables, std::string_view text, std::ostream& out);

@@ -30,6 +30,6 @@ class ProcessGuard {
 };
 
 // For a failed allocation, from any thread: the output's name gets the copy of the
-// input, every other temporary file is removed, "Not enough memory!" is printed,
+// input, every other temporary file is removed, message::kOutOfMemory is printed,
 // status 8.
 [[noreturn]] void endWithoutMemory();

@@ -46,7 +46,7 @@ struct FileCloser {
 };
 using InputFile = std::unique_ptr<std::FILE, FileCloser>;
 // Opens an input file for reading (standard input for "-"); null, with
-// "Can't open input file!" and the system's reason on console, when it can't.
+// message::kCantOpenInput and the system's reason on console, when it can't.
 InputFile openInputFile(const std::string& name, Console& console);
 // How a file's name shows in hints: "-" is "(standard input)" or, for the output,
 // "(standard output)".
