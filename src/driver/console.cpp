@@ -57,12 +57,6 @@ void Console::hint(std::string_view text) {
   toDiagnostics(line);
 }
 
-void Console::enter(ProgressLine::Stage stage) {
-  if (progress_ != nullptr) {
-    progress_->enter(stage);
-  }
-}
-
 void Console::pass(std::string_view bytes, std::streambuf& target) {
   if (bytes.empty()) {
     return;
@@ -82,8 +76,14 @@ void Console::toMessages(std::string_view bytes) {
   pass(bytes, messageTarget());
   messageLineOpen_.store(bytes.back() != '\n');
   // What was held back for the line's end follows it.
-  if (!messageLineOpen_.load() && !held_.empty()) {
-    const std::string held = std::move(held_);
+  if (!messageLineOpen_.load()) {
+    passHeld("");
+  }
+}
+
+void Console::passHeld(std::string_view before) {
+  if (!held_.empty()) {
+    const std::string held = std::string(before) + held_;
     held_.clear();
     pass(held, err_);
   }
@@ -101,14 +101,7 @@ void Console::toDiagnostics(std::string_view bytes) {
 }
 
 void Console::finish() {
-  if (!held_.empty()) {
-    if (terminal_.shared) {
-      held_.insert(held_.begin(), '\n');
-    }
-    const std::string held = std::move(held_);
-    held_.clear();
-    pass(held, err_);
-  }
+  passHeld(terminal_.shared ? "\n" : "");
   progress_.reset();
 }
 

@@ -68,7 +68,6 @@ class Console {
 
   // The progress line, when one is drawn.
   ProgressLine* progress() { return progress_.get(); }
-  void enter(ProgressLine::Stage stage);
 
   // Everything held back is said, and the progress line erased.
   void finish();
@@ -96,6 +95,7 @@ class Console {
   std::streambuf& messageTarget() const { return messagesToError_.load() ? err_ : out_; }
   void toMessages(std::string_view bytes);
   void toDiagnostics(std::string_view bytes);
+  void passHeld(std::string_view before);
   void pass(std::string_view bytes, std::streambuf& target);
 
   std::streambuf& out_;

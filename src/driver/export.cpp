@@ -32,10 +32,6 @@ namespace {
 
 constexpr std::size_t kLongestFileName = 255;
 
-// What a step of the export returns: the status it ends with, or nothing: it goes on.
-using Next = std::optional<int>;
-constexpr std::nullopt_t kGoOn = std::nullopt;
-
 class CsvExport {
  public:
   CsvExport(std::filesystem::path folder, FileIdentity input, Console& console)
@@ -262,13 +258,12 @@ class CsvExport {
 }  // namespace
 
 int exportTables(const CommandLine& line, Console& console) {
+  console.tell(message::kUsage);
   if (line.files.size() > 1) {
-    console.tell(message::kUsage);
     console.fail(message::kTooManyArguments);
     return kFilesFailed;
   }
   const std::string inputName = line.files.empty() ? "input1k.txt" : line.files[0];
-  console.tell(message::kUsage);
   console.tell(std::string(message::kOpeningInput) + inputName + "\n");
   const InputFile input = openInputFile(inputName, console);
   if (input == nullptr) {

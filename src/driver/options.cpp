@@ -49,8 +49,6 @@ constexpr Option kOptions[] = {
      }},
 };
 
-constexpr std::string_view kEndOfOptions = "--";
-
 bool refuse(std::ostream& errors, std::string_view why, std::string_view option) {
   errors << "prg: " << why << ": " << escapedForConsole(option)
          << " (prg --help lists the options)\n"
@@ -114,7 +112,7 @@ std::optional<CommandLine> parseCommandLine(int argc, const char* const* argv,
       refuse(errors, "options come before the file names", argument);
       return std::nullopt;
     }
-    if (argument == kEndOfOptions) {
+    if (argument == "--") {
       optionsEnded = true;
     } else if (!applyOption(i, argc, argv, line, errors)) {
       return std::nullopt;

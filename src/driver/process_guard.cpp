@@ -19,7 +19,7 @@
 
 #include "driver/console.h"
 #include "driver/messages.h"
-#include "driver/run_status.h"
+#include "driver/run.h"
 #include "output/output_file.h"
 #include "output/placed_file.h"
 #include "tables/cell_array.h"
@@ -102,9 +102,17 @@ void sayInEnding(std::string_view text, std::string_view hint, bool startLine) {
   writeWhenReady(STDERR_FILENO, hint);
 }
 
+// Once the ending is claimed for an interruption: every temporary file is removed
+// and the progress line erased, so the shell's prompt comes on a clean line.
+[[noreturn]] void endAsInterrupted(int signal) {
+  removeTemporaryFiles();
+  sayInEnding("", "", false);
+  _exit(128 + signal);
+}
+
 // For SIGINT, SIGTERM and SIGHUP, from a signal handler or a thread that waits for
-// them: only async-signal-safe calls. The output's name keeps what it held before,
-// every temporary file is removed; status 128 + signal.
+// them: only async-signal-safe calls. The output's name keeps what it held before;
+// status 128 + signal.
 void endOnSignal(int signal) {
   if (!claimEnding(signal)) {
     return;
@@ -112,9 +120,7 @@ void endOnSignal(int signal) {
   if (OutputFile* output = watchedOutput.load()) {
     output->abandonOnSignal();
   }
-  removeTemporaryFiles();
-  sayInEnding("", "", false);  // the progress line goes, the shell's prompt comes on a clean line
-  _exit(128 + signal);
+  endAsInterrupted(signal);
 }
 
 // For a SIGBUS in the mapped input inside its file: the system failed to read
@@ -153,9 +159,7 @@ class GuardedRenaming : public RenamingGate {
     state.store(kRunning);
     const int signal = heldSignal.exchange(0);
     if (signal != 0 && claimEnding(signal)) {
-      removeTemporaryFiles();
-      sayInEnding("", "", false);
-      _exit(128 + signal);
+      endAsInterrupted(signal);
     }
   }
   bool ending() const override { return state.load() == kEnding; }

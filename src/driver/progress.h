@@ -43,9 +43,6 @@ class ProgressLine {
   void passMessage(std::string_view bytes, std::streambuf& target);
   // For an ending: erases the line for good. Async-signal-safe.
   void eraseFromEnding();
-  // Whether the last message ended in the middle of a line. From any thread, and
-  // from a signal handler.
-  bool messageLineOpen() const { return messageLineOpen_.load(std::memory_order_relaxed); }
 
  private:
   void loop();

@@ -24,10 +24,6 @@
 
 namespace {
 
-// What a stage returns: the status the run ends with, or nothing: the run goes on.
-using Next = std::optional<int>;
-constexpr std::nullopt_t kGoOn = std::nullopt;
-
 // The suffix of the default file names input1k.txt and output1k.txt.
 constexpr std::string_view kDefaultSuffix = "1k.txt";
 
@@ -299,7 +295,9 @@ class Run {
 
   void enter(ProgressLine::Stage stage) {
     stageTimes_.stages[static_cast<int>(stage)] = StageTimes::Clock::now();
-    console_.enter(stage);
+    if (ProgressLine* line = console_.progress()) {
+      line->enter(stage);
+    }
   }
 
   void reportStats() {
@@ -308,21 +306,20 @@ class Run {
     static constexpr const char* kNames[] = {"read", "parse", "index", "join and write"};
     std::ostringstream out;
     out << std::fixed << std::setprecision(3) << "prg: stats:";
-    for (std::size_t stage = 0; stage < std::size(kNames); ++stage) {
+    // A stage lasts until the next one begun, or the end; the last begun comes first.
+    StageTimes::Clock::time_point next = ended;
+    std::string stages;
+    for (std::size_t stage = std::size(kNames); stage-- > 0;) {
       const StageTimes::Clock::time_point begun = stageTimes_.stages[stage];
-      if (begun == StageTimes::Clock::time_point{}) {
-        continue;
+      if (begun != StageTimes::Clock::time_point{}) {
+        std::ostringstream time;
+        time << std::fixed << std::setprecision(3) << (stage == 0 ? " " : ", ") << kNames[stage]
+             << ' ' << Seconds(next - begun).count() << " s";
+        stages.insert(0, time.str());
+        next = begun;
       }
-      StageTimes::Clock::time_point next = ended;
-      for (std::size_t later = stage + 1; later < std::size(kNames); ++later) {
-        if (stageTimes_.stages[later] != StageTimes::Clock::time_point{}) {
-          next = stageTimes_.stages[later];
-          break;
-        }
-      }
-      out << (stage == 0 ? " " : ", ") << kNames[stage] << ' ' << Seconds(next - begun).count()
-          << " s";
     }
+    out << stages;
     out << "; " << Seconds(ended - stageTimes_.started).count() << " s in all\n";
     constexpr std::size_t kTablesShown = 10;
     if (!joinList_.empty() && !tables_.empty()) {

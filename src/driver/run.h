@@ -10,11 +10,31 @@
 #include <string>
 
 #include "driver/console.h"
-#include "driver/run_status.h"
 #include "join/joined_rows.h"
 #include "output/output_file.h"
 #include "tables/input_text.h"
 #include "threads/threads.h"
+
+// How a run ends: the process's exit status.
+enum RunStatus : int {
+  kResultWritten = 0,
+  kFilesFailed = 1,
+  kHeaderFailed = 2,
+  kDescriptorFailed = 3,
+  kTableDataFailed = 4,
+  kNoTablesToJoin = 5,
+  kTableNotFound = 6,
+  kOutputWriteFailed = 7,
+  kOutOfMemory = 8,
+  // The reader of the output's pipe left: the run ends silently, as SIGPIPE's
+  // default action would end it.
+  kOutputReaderLeft = 128 + 13,
+};
+
+// What a stage of a run returns: the status the run ends with, or nothing: the run
+// goes on.
+using Next = std::optional<int>;
+inline constexpr std::nullopt_t kGoOn = std::nullopt;
 
 // Where a run's bytes come from and go: the files on disk the command line names,
 // or, in tests, text held in memory.

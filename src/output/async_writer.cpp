@@ -80,14 +80,14 @@ void AsyncWriter::writeBorrowed(std::string_view bytes) {
 void AsyncWriter::beginParts() {
   submitOwnBuffer();
   const std::lock_guard lock(mutex_);
-  parts_.restart();
+  parts_ = OrderedParts<Piece>();
   partsActive_ = true;
 }
 
 void AsyncWriter::endParts() {
   const std::lock_guard lock(mutex_);
   partsActive_ = false;
-  parts_.restart();
+  parts_ = OrderedParts<Piece>();
 }
 
 void AsyncWriter::submit(std::size_t part, OutputBuffer buffer) {

@@ -106,7 +106,6 @@ class AsyncWriter {
 
   // The owning thread's own writes, before or after the numbered parts.
   void write(std::string_view bytes);
-  void put(char byte) { write(std::string_view(&byte, 1)); }
   // Queues bytes without copying them; they must stay valid until flush returns.
   void writeBorrowed(std::string_view bytes);
 

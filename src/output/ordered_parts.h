@@ -1,6 +1,6 @@
 // Numbered parts of an output, filled at once by several threads, handed on in the
-// order of their numbers. Bookkeeping only: the caller holds whatever lock guards
-// it and moves the pieces where they go.
+// order of their numbers, from part 0. Bookkeeping only: the caller holds whatever
+// lock guards it and moves the pieces where they go.
 #pragma once
 
 #include <cstddef>
@@ -11,12 +11,6 @@
 template <typename Piece>
 class OrderedParts {
  public:
-  // Part 0 is due next.
-  void restart() {
-    held_.clear();
-    heldPieces_ = 0;
-    due_ = 0;
-  }
   // A piece of the due part goes on at once; the caller holds others.
   bool due(std::size_t part) const { return part == due_; }
   void hold(std::size_t part, Piece piece) {

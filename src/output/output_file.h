@@ -29,7 +29,6 @@ class OutputFile {
   bool readerLeft() const { return file_.readerLeft(); }
 
   AsyncWriter& writer() { return writer_; }
-  void write(std::string_view bytes) { writer_.write(bytes); }
   // The copy of the input: queued without copying it, and what the name keeps
   // when the run fails after it.
   void writeCopy(std::string_view bytes);

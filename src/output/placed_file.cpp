@@ -34,7 +34,14 @@ namespace {
 
 std::atomic<TemporaryName*> temporaries{nullptr};
 
-std::atomic<RenamingGate*> gate{nullptr};
+// Without a guard, names are given at once.
+class OpenGate : public RenamingGate {
+ public:
+  bool beginRenaming() override { return true; }
+  void endRenaming() override {}
+  bool ending() const override { return false; }
+} openGate;
+std::atomic<RenamingGate*> gate{&openGate};
 // The standard descriptors that were closed as the process started.
 std::atomic<bool> closedAtStart[3] = {false, false, false};
 
@@ -51,22 +58,6 @@ TemporaryName* registerTemporary(std::string path, bool folder = false, int dire
   while (!temporaries.compare_exchange_weak(name->next, name)) {
   }
   return name;
-}
-
-bool beginRenaming() {
-  RenamingGate* const held = gate.load();
-  return held == nullptr || held->beginRenaming();
-}
-
-void endRenaming() {
-  if (RenamingGate* const held = gate.load()) {
-    held->endRenaming();
-  }
-}
-
-bool endingClaimed() {
-  const RenamingGate* const held = gate.load();
-  return held != nullptr && held->ending();
 }
 
 std::string folderOf(const std::string& path) {
@@ -392,7 +383,7 @@ bool PlacedFile::openBeside(const std::string& real, const struct stat* replaced
       return false;
     }
     // An ending that began while the file was made has removed what it found.
-    if (endingClaimed()) {
+    if (gate.load()->ending()) {
       removeTemporary(*name);
     }
     return true;
@@ -498,7 +489,7 @@ bool placeTogether(PlacedFile* files, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     complete = files[i].complete() && complete;
   }
-  if (!complete || !beginRenaming()) {
+  if (!complete || !gate.load()->beginRenaming()) {
     for (std::size_t i = 0; i < count; ++i) {
       files[i].discard();
     }
@@ -513,7 +504,7 @@ bool placeTogether(PlacedFile* files, std::size_t count) {
       }
     }
   }
-  endRenaming();
+  gate.load()->endRenaming();
   return renamed;
 }
 
@@ -568,5 +559,5 @@ MadeFolders::~MadeFolders() {
 }
 
 void setRenamingGate(RenamingGate* held) {
-  gate.store(held);
+  gate.store(held != nullptr ? held : &openGate);
 }

@@ -270,7 +270,7 @@ ResultWriter::ResultWriter(const JoinPlan& plan, const RowFormat& format, Output
 ResultWriter::~ResultWriter() = default;
 
 void ResultWriter::writeStart() {
-  out_.write(format_.tableStart(plan_.name, plan_.columns));
+  out_.writer().write(format_.tableStart(plan_.name, plan_.columns));
 }
 
 const std::vector<LevelPositions>& ResultWriter::wanted() const {

@@ -132,7 +132,6 @@ class RowList {
   // The same, on one thread at a time, for any cell.
   void store(std::uint64_t* at, std::string_view cell) { *at = encode(cell); }
   const std::uint64_t* cellData() const { return cells_.data(); }
-  std::size_t cellCount() const { return cells_.size(); }
   void reserve(std::size_t rows) { cells_.reserve(rows * width_); }
 
   std::string_view decode(std::uint64_t cell) const {

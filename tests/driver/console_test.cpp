@@ -141,7 +141,7 @@ TEST(ConsoleTest, ProgressLineNeverTearsAMessageNorWraps) {
     {
       DescriptorBuffer bytes(screenOf.descriptor());
       Console console(bytes, bytes, drawnOn(screenOf.descriptor()));
-      console.enter(ProgressLine::Stage::kParsing);
+      console.progress()->enter(ProgressLine::Stage::kParsing);
       for (int i = 0; i < 200; ++i) {
         // A line in two writes, with time for the progress line in between.
         console.tell("message " + std::to_string(i) + ": ");
@@ -170,7 +170,7 @@ TEST(ConsoleTest, AnEndingErasesTheProgressLine) {
   }
   DescriptorBuffer bytes(screenOf.descriptor());
   Console console(bytes, bytes, drawnOn(screenOf.descriptor()));
-  console.enter(ProgressLine::Stage::kWriting);
+  console.progress()->enter(ProgressLine::Stage::kWriting);
   console.tell("Joining the tables: ");
   console.tell("\nJoin complete.\n");
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -192,7 +192,7 @@ TEST(ConsoleTest, NoProgressLineOnADumbTerminal) {
   {
     DescriptorBuffer bytes(screenOf.descriptor());
     Console console(bytes, bytes, drawnOn(screenOf.descriptor()));
-    console.enter(ProgressLine::Stage::kParsing);
+    console.progress()->enter(ProgressLine::Stage::kParsing);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     console.tell("Output written.");
   }

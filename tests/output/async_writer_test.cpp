@@ -43,7 +43,7 @@ TEST(AsyncWriterTest, KeepsOrderAcrossBufferBoundaries) {
     }
     writer.writeBorrowed(copy);
     writer.write(almostFull);
-    writer.put('x');
+    writer.write("x");
     writer.write(large);
     writer.write("0123");
     EXPECT_TRUE(writer.flush());
@@ -116,7 +116,6 @@ TEST(OrderedPartsTest, HandsOnPiecesInPartOrder) {
   for (const std::vector<std::size_t>& order : endings) {
     SCOPED_TRACE(::testing::PrintToString(order));
     OrderedParts<std::string> parts;
-    parts.restart();
     std::string out;
     for (const std::size_t part : order) {
       for (const char* piece : {"a", "b"}) {
