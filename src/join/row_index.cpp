@@ -175,13 +175,13 @@ class Bytes {
 // The rows one thread scattered into one partition: the entries of the stretches
 // it took, one after another, and where each stretch's begin.
 struct Scattered {
-  struct Stretch {
+  struct StretchEntries {
     std::size_t number;
     std::size_t begin;
     std::size_t end;
   };
   Bytes bytes;
-  std::vector<Stretch> stretches;
+  std::vector<StretchEntries> stretches;
   std::size_t entries = 0;
 };
 
@@ -282,12 +282,12 @@ class RowIndex::Builder {
     std::vector<std::uint32_t> table;  // group numbers by hash, kNoGroup where free
     std::vector<Group> groups;
     // The partition's entries of each stretch, in table order.
-    struct Stretch {
+    struct StretchSpan {
       std::size_t number;
       const char* begin;
       const char* end;
     };
-    std::vector<Stretch> stretches;
+    std::vector<StretchSpan> stretches;
   };
   static constexpr std::uint32_t kNoGroup = 0xFFFFFFFF;
 
@@ -399,7 +399,7 @@ class RowIndex::Builder {
   template <typename Visit>
   void forEachEntry(const Grouping& grouping, Visit&& visit) const {
     std::vector<std::string_view> cells(keyColumns_.size());
-    for (const Grouping::Stretch& stretch : grouping.stretches) {
+    for (const Grouping::StretchSpan& stretch : grouping.stretches) {
       for (const char* at = stretch.begin; at != stretch.end;) {
         visit(readEntry(at, cells));
       }
@@ -417,13 +417,14 @@ class RowIndex::Builder {
     for (const std::vector<Scattered>& own : scattered_) {
       entries += own[p].entries;
       const char* const bytes = own[p].bytes.data();
-      for (const Scattered::Stretch& stretch : own[p].stretches) {
+      for (const Scattered::StretchEntries& stretch : own[p].stretches) {
         grouping.stretches.push_back({stretch.number, bytes + stretch.begin, bytes + stretch.end});
       }
     }
-    std::sort(
-        grouping.stretches.begin(), grouping.stretches.end(),
-        [](const Grouping::Stretch& a, const Grouping::Stretch& b) { return a.number < b.number; });
+    std::sort(grouping.stretches.begin(), grouping.stretches.end(),
+              [](const Grouping::StretchSpan& a, const Grouping::StretchSpan& b) {
+                return a.number < b.number;
+              });
     groupEntries(grouping, entries);
     Partition& partition = index_.partitions_[p];
     layOutRecords(partition, grouping, entries);

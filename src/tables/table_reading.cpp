@@ -224,7 +224,7 @@ class Assembler {
                  });
     // A cell that must be kept aside is kept by its list, on one thread.
     std::vector<std::string_view> fields;
-    for (Stretch& stretch : stretches_) {
+    for (ReservedRows& stretch : stretches_) {
       if (!stretch.complete) {
         parseStretch(stretch, fields, true);
       }
@@ -264,7 +264,7 @@ class Assembler {
  private:
   // Rows of a piece to parse into a table's reserved cells: taken together, on
   // every thread, once all are placed.
-  struct Stretch {
+  struct ReservedRows {
     std::size_t table;  // in tables_, which may move until the parse
     std::uint64_t* to;  // room for rows rows
     std::size_t rows;
@@ -306,10 +306,10 @@ class Assembler {
       const std::size_t begin = piece.stretchStarts[i];
       const std::size_t end =
           i + 1 < piece.stretchStarts.size() ? piece.stretchStarts[i + 1] : piece.continuedEnd;
-      stretches_.push_back(Stretch{static_cast<std::size_t>(&table - tables_.data()),
-                                   to + i * kRowsAStretch * width,
-                                   std::min(kRowsAStretch, piece.continuedRows - i * kRowsAStretch),
-                                   text_.substr(begin, end - begin)});
+      stretches_.push_back(ReservedRows{
+          static_cast<std::size_t>(&table - tables_.data()), to + i * kRowsAStretch * width,
+          std::min(kRowsAStretch, piece.continuedRows - i * kRowsAStretch),
+          text_.substr(begin, end - begin)});
     }
     return true;
   }
@@ -317,7 +317,8 @@ class Assembler {
   // False when a cell had to be kept aside and anywhere was not given. The text
   // may have changed since it was checked: exactly the rows counted then are
   // stored, each of the table's width, whatever the lines now hold.
-  bool parseStretch(const Stretch& stretch, std::vector<std::string_view>& fields, bool anywhere) {
+  bool parseStretch(const ReservedRows& stretch, std::vector<std::string_view>& fields,
+                    bool anywhere) {
     std::uint64_t* to = stretch.to;
     RowList& rows = tables_[stretch.table].rows;
     LineReader lines(stretch.lines);
@@ -376,7 +377,7 @@ class Assembler {
   std::vector<Table>& tables_;
   std::ostream& console_;
   std::size_t maxRows_;
-  std::vector<Stretch> stretches_;
+  std::vector<ReservedRows> stretches_;
 };
 
 }  // namespace
