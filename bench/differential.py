@@ -9,7 +9,8 @@ random files in the format's own style (", " between cells, quoted cells, inner
 spaces, short and long keys, wrong rows, missing tables and blank lines). Each runs
 as `prg in.txt out.txt`, with `--result csv`, with `-q` and as `--csv exp in.txt`.
 Changes made on purpose are listed in INTENDED and applied to the old build's
-standard error before the comparison; the summary counts both kinds.
+console before the comparison; the summary counts both kinds. --together sends
+standard error into standard output's pipe, to compare the order of the lines too.
 """
 import argparse
 import os
@@ -77,11 +78,12 @@ def random_cell(rng):
     return rng.choice(["a b", " spaced ", "x\ty", '"q"', "caf\u00e9"])
 
 
-def run(program, arguments, data):
+def run(program, arguments, data, together=False):
     with tempfile.TemporaryDirectory() as folder:
         with open(os.path.join(folder, "in.txt"), "wb") as file:
             file.write(data)
-        done = subprocess.run([program] + arguments, cwd=folder, capture_output=True, timeout=60)
+        done = subprocess.run([program] + arguments, cwd=folder, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT if together else subprocess.PIPE, timeout=60)
         files = {}
         for root, _, names in os.walk(folder):
             for name in names:
@@ -97,6 +99,8 @@ def main():
     parser.add_argument("new")
     parser.add_argument("--random", type=int, default=1000)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--together", action="store_true",
+                        help="standard error into the same pipe as standard output")
     options = parser.parse_args()
     options.old, options.new = os.path.abspath(options.old), os.path.abspath(options.new)
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -113,15 +117,15 @@ def main():
     differing = []
     for what, data in inputs:
         for arguments in ARGUMENTS:
-            old = run(options.old, arguments, data)
-            new = run(options.new, arguments, data)
+            old = run(options.old, arguments, data, options.together)
+            new = run(options.new, arguments, data, options.together)
             if old == new:
                 same += 1
                 continue
-            err = old[1]
+            said = list(old[:2])
             for pattern, replacement in INTENDED:
-                err = pattern.sub(replacement, err)
-            if (old[0], err, old[2], old[3]) == new:
+                said = [pattern.sub(replacement, text) if text else text for text in said]
+            if (said[0], said[1], old[2], old[3]) == new:
                 intended += 1
             else:
                 differing.append((what, arguments, old, new))
