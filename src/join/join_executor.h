@@ -24,7 +24,7 @@ struct JoinProgress {
 };
 
 // The joined rows of one part: a call hands them, a chunk at a time, in order, to
-// sink, and returns false when sink or the work limit stopped them.
+// sink, and returns false when sink or the work budget stopped them.
 using PartRows = std::function<bool(const JoinedChunkSink& sink)>;
 // Called once for every part, on the thread that joins it, which calls rows once.
 // What it returns, false to stop the join, is what rows returned, or false.

@@ -231,7 +231,7 @@ class Enumerator {
   }
 
   // Extends the partial rows of level - 1 into level, until its chunk is full or
-  // the level before is used up. False when the work limit is reached.
+  // the level before is used up. False when the work budget is spent.
   bool fill(std::size_t level) {
     ChunkLevel& out = levels_[level];
     Resume& resume = resume_[level];
