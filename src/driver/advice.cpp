@@ -16,6 +16,9 @@ constexpr const char* kHint = "prg: hint: ";
 constexpr std::size_t kTablesListed = 5;
 // Lines of one kind of warning or hint before the rest is only counted.
 constexpr std::size_t kLinesOfAKind = 5;
+// Keys of one length compared with a key that may be a typo of one: a bound on the
+// work whatever the names.
+constexpr std::size_t kKeysOfALength = 64;
 
 // ASCII letters only: names are bytes, and no other character set is assumed.
 char foldCase(char byte) {
@@ -44,6 +47,14 @@ std::string withoutTabs(std::string_view key) {
     }
   }
   return kept;
+}
+
+// A key such as "id\tname": the descriptor was separated by tabs, not commas.
+bool separatesByTabs(std::string_view key) {
+  const std::size_t first = key.find_first_not_of("\t\r");
+  const std::size_t last = key.find_last_not_of("\t\r");
+  return first != std::string_view::npos &&
+         key.substr(first, last - first).find('\t') != std::string_view::npos;
 }
 
 std::size_t lineNumberAt(std::string_view text, std::size_t position) {
@@ -76,6 +87,32 @@ bool rowStart(std::string_view text, std::string_view cell, std::size_t& positio
   return true;
 }
 
+// The names among candidates within two edits of name (one for a name of fewer
+// than eight bytes, none below four, where any name is near any other), nearest
+// first, with their edits, at most three. Names that differ only in
+// letter case, spaces or tabs are told of on their own.
+std::vector<std::pair<std::size_t, std::string_view>> nearNames(
+    std::string_view name, const std::vector<std::string_view>& candidates) {
+  const std::size_t most = std::min<std::size_t>(2, name.size() / 4);
+  std::vector<std::pair<std::size_t, std::string_view>> near;
+  if (most == 0) {
+    return near;
+  }
+  for (const std::string_view candidate : candidates) {
+    if (equalButForCase(candidate, name) || trimmedView(candidate) == trimmedView(name) ||
+        equalButForCase(withoutTabs(candidate), withoutTabs(name))) {
+      continue;
+    }
+    if (const std::size_t edits = editDistance(candidate, name, most); edits <= most) {
+      near.emplace_back(edits, candidate);
+    }
+  }
+  std::stable_sort(near.begin(), near.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  near.resize(std::min<std::size_t>(near.size(), 3));
+  return near;
+}
+
 }  // namespace
 
 void StepWarnings::add(const Table& table) {
@@ -83,14 +120,72 @@ void StepWarnings::add(const Table& table) {
     const std::string key = columnKey(table, j);
     byCase_.emplace(folded(key), key);
     byTabs_.emplace(folded(withoutTabs(key)), key);
+    std::vector<std::string>& sameLength = byLength_[key.size()];
+    if (sameLength.size() < kKeysOfALength) {
+      sameLength.push_back(key);
+    }
+    sawTabs_ = sawTabs_ || separatesByTabs(key);
   }
 }
 
-void StepWarnings::warnOfStep(const JoinPlan& plan, const Table& right, std::ostream& out) {
+namespace {
+
+bool sharesKey(const JoinPlan& plan, const Table& right) {
   for (std::size_t j = 0; j < right.columns.size(); ++j) {
     if (plan.columnOfKey.count(columnKey(right, j)) != 0) {
-      return;
+      return true;
     }
+  }
+  return false;
+}
+
+}  // namespace
+
+void StepWarnings::hintAtCrossStep(const Table& right, std::ostream& out) const {
+  bool tabs = sawTabs_;
+  for (std::size_t j = 0; j < std::min(right.columns.size(), kKeysOfALength); ++j) {
+    const std::string key = columnKey(right, j);
+    tabs = tabs || separatesByTabs(key);
+    std::vector<std::string_view> similar;
+    for (std::size_t length = key.size() < 2 ? 0 : key.size() - 2; length <= key.size() + 2;
+         ++length) {
+      if (const auto keys = byLength_.find(length); keys != byLength_.end()) {
+        similar.insert(similar.end(), keys->second.begin(), keys->second.end());
+      }
+    }
+    // One side has a typo, most likely the one before: the new table names the key
+    // it is joined on. Keys with tabs are told of below.
+    for (const auto& [edits, before] :
+         tabs ? decltype(nearNames(key, similar)){} : nearNames(key, similar)) {
+      out << kHint << "the column " << escapedForConsole(before) << " before "
+          << escapedForConsole(right.name) << " and its column " << escapedForConsole(key)
+          << " differ by " << edits << (edits == 1 ? " edit" : " edits") << ": did you mean "
+          << escapedForConsole(key) << "?\n";
+      break;
+    }
+  }
+  if (tabs) {
+    out << kHint << "the descriptors hold tabs, and only commas separate columns and cells\n";
+  }
+}
+
+bool StepWarnings::refuseCrossStep(const JoinPlan& plan, const Table& right, std::ostream& out) {
+  if (sharesKey(plan, right)) {
+    return false;
+  }
+  out << "prg: --no-cross: "
+      << (plan.tables.size() == 1
+              ? escapedForConsole(plan.tables.front()->name) + " and " +
+                    escapedForConsole(right.name) + " share no column key"
+              : escapedForConsole(right.name) + " shares no column key with the tables before it")
+      << '\n';
+  hintAtCrossStep(right, out);
+  return true;
+}
+
+void StepWarnings::warnOfStep(const JoinPlan& plan, const Table& right, std::ostream& out) {
+  if (sharesKey(plan, right)) {
+    return;
   }
   const std::size_t rightRows = rowCount(right);
   if (plan.tables.size() == 1) {
@@ -118,6 +213,9 @@ void StepWarnings::warnOfStep(const JoinPlan& plan, const Table& right, std::ost
             << " before it differ only in tabs or carriage returns\n";
       }
     }
+  }
+  if (plan.tables.size() == 1 || crossSteps_ <= kLinesOfAKind) {
+    hintAtCrossStep(right, out);
   }
 }
 
@@ -171,9 +269,22 @@ void hintAtHeader(std::string_view text, std::ostream& out) {
 }
 
 void hintAtRefusedLine(std::string_view file, std::string_view text, std::size_t position,
-                       bool dataLine, std::ostream& out) {
+                       const Table* table, std::ostream& out) {
   out << kHint << file << ':' << lineNumberAt(text, position) << ": the refused line\n";
   const std::string_view line = lineAt(text, position);
+  const bool dataLine = table != nullptr;
+  if (line.find('\t') != std::string_view::npos) {
+    out << kHint << "the line holds tabs, and only commas separate "
+        << (dataLine ? "cells" : "columns") << '\n';
+  }
+  // "2, Zoe," in a table of three columns: the comma ends Zoe, it opens no cell.
+  const std::string_view trimmed = trimmedView(line);
+  std::vector<std::string_view> fields;
+  splitInto(trimmed, ',', fields);
+  if (dataLine && trimmed.ends_with(',') && fields.size() + 1 == table->columns.size()) {
+    out << kHint << "a comma at the end of a line only ends the last cell; an empty last cell "
+        << "takes one more: " << escapedForConsole(trimmed) << ",\n";
+  }
   if (dataLine && readsAsDescriptor(line)) {
     out << kHint << "it reads as the descriptor of a new table: a blank line must come "
         << "before it\n";
@@ -224,6 +335,17 @@ void warnOfRepeats(const std::vector<Table>& tables, std::ostream& out) {
 void hintAtMissingTable(std::string_view file, const std::string& name,
                         const std::vector<Table>& tables, std::string_view text,
                         std::ostream& out) {
+  std::vector<std::string_view> names;
+  for (const Table& table : tables) {
+    names.push_back(table.name);
+  }
+  const auto near = nearNames(name, names);
+  for (std::size_t i = 0; i < near.size(); ++i) {
+    out << (i == 0                 ? std::string(kHint) + "did you mean "
+            : i + 1 == near.size() ? " or "
+                                   : ", ")
+        << escapedForConsole(near[i].second) << (i + 1 == near.size() ? "?\n" : "");
+  }
   if (tables.empty()) {
     out << kHint << "the file holds no table\n";
   } else {

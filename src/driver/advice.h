@@ -22,6 +22,9 @@ class StepWarnings {
   // the step pairs every row with every row; also a key that differs from one
   // before it only in letter case, tabs or carriage returns, the likely reason.
   void warnOfStep(const JoinPlan& plan, const Table& right, std::ostream& out);
+  // For --no-cross: whether right shares no column key with what the plan holds;
+  // then that message, and the likely reasons.
+  bool refuseCrossStep(const JoinPlan& plan, const Table& right, std::ostream& out);
   // How many lines of each kind were left out.
   void finish(std::ostream& out) const;
 
@@ -30,6 +33,12 @@ class StepWarnings {
   // and carriage returns).
   std::unordered_map<std::string, std::string> byCase_;
   std::unordered_map<std::string, std::string> byTabs_;
+  // A few keys so far of each length, to look for one a key is a typo of.
+  std::unordered_map<std::size_t, std::vector<std::string>> byLength_;
+  bool sawTabs_ = false;  // in a key so far
+  // The likely reasons for a step that shares no key: a key a few edits from one
+  // before, tabs where commas were meant.
+  void hintAtCrossStep(const Table& right, std::ostream& out) const;
   std::size_t crossSteps_ = 0;
   std::size_t caseKeys_ = 0;
   std::size_t tabKeys_ = 0;
@@ -43,10 +52,11 @@ void warnOfEmptyResult(const JoinPlan& plan, std::size_t levelsWithRows, std::os
 void hintAtHeader(std::string_view text, std::ostream& out);
 
 // After a refused descriptor or data line starting at position of text, the
-// contents of file: its line number, as FILE:LINE, and for a data line that reads
-// as a descriptor, the missing blank line.
+// contents of file: its line number, as FILE:LINE; tabs where commas were meant;
+// for a data line of table (null for a descriptor), a comma at its end taken for
+// an empty last cell, or a descriptor without the blank line before it.
 void hintAtRefusedLine(std::string_view file, std::string_view text, std::size_t position,
-                       bool dataLine, std::ostream& out);
+                       const Table* table, std::ostream& out);
 
 // After "No tables in to join !": what the header should read.
 void hintAtEmptyHeader(std::ostream& out);

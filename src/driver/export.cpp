@@ -6,12 +6,15 @@
 // their names only once all are written, so a failure or an interruption leaves the
 // folder as it was.
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <iomanip>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,9 @@
 #include "text/string_helpers.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
 
 constexpr std::size_t kLongestFileName = 255;
 
@@ -162,6 +168,7 @@ class CsvExport {
     }
     exported_[table_->name] = ExportedTable{fileName, keys};
     exporting_ = &exported_[table_->name];
+    rowsWritten_.emplace_back(table_->name, 0);
     const std::vector<std::string_view> fields(keys.begin(), keys.end());
     buffer_.clear();
     RowFormat(RowFormat::Kind::kCsv).appendRow(buffer_, fields);
@@ -183,6 +190,7 @@ class CsvExport {
     warnIfNotUtf8();
     const std::size_t before = buffer_.size();
     RowFormat(RowFormat::Kind::kCsv).appendRow(buffer_, fields_);
+    ++rowsWritten_.back().second;
     exporting_->longestLine = std::max(exporting_->longestLine, buffer_.size() - before);
     if (buffer_.size() >= kFlushBytes) {
       flushBuffer();
@@ -227,6 +235,22 @@ class CsvExport {
 
   bool healthy() const { return !failedWrite_; }
 
+ public:
+  // What --stats says of an export that took seconds: its tables and their rows.
+  std::string stats(double seconds) const {
+    constexpr std::size_t kTablesShown = 10;
+    std::ostringstream out;
+    out << std::fixed << std::setprecision(3) << "prg: stats: export " << seconds << " s, "
+        << rowsWritten_.size() << (rowsWritten_.size() == 1 ? " table" : " tables") << '\n';
+    for (std::size_t i = 0; i < std::min(rowsWritten_.size(), kTablesShown); ++i) {
+      out << (i == 0 ? "prg: stats: rows: " : ", ") << escapedForConsole(rowsWritten_[i].first)
+          << ' ' << rowsWritten_[i].second;
+    }
+    out << (rowsWritten_.size() > kTablesShown ? ", ...\n" : rowsWritten_.empty() ? "" : "\n");
+    return out.str();
+  }
+
+ private:
   int fail(int status) {
     if (status == kOutputWriteFailed) {
       console_.fail(message::kCantWriteOutput);
@@ -248,6 +272,7 @@ class CsvExport {
   ExportedTable* exporting_ = nullptr;  // of the open table, when it is written
   std::size_t lineNumber_ = 0;          // of the line read last, in the file
   bool notUtf8Told_ = false;
+  std::vector<std::pair<std::string, std::size_t>> rowsWritten_;  // by table written, in order
   std::vector<PlacedFile> files_;
   PlacedFile* out_ = nullptr;  // the open table's file, when it is written
   std::string buffer_;
@@ -258,6 +283,7 @@ class CsvExport {
 }  // namespace
 
 int exportTables(const CommandLine& line, Console& console) {
+  const Clock::time_point started = Clock::now();
   console.tell(message::kUsage);
   if (line.files.size() > 1) {
     console.fail(message::kTooManyArguments);
@@ -278,6 +304,10 @@ int exportTables(const CommandLine& line, Console& console) {
   const int status = exporter.run(fileLines);
   if (status == kResultWritten) {
     made.keep();
+  }
+  if (line.stats) {
+    console.diagnostics() << exporter.stats(Seconds(Clock::now() - started).count())
+                          << memoryStats();
   }
   return status;
 }

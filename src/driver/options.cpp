@@ -27,6 +27,10 @@ constexpr Option kOptions[] = {
      "tells on standard error each stage's time, the rows of\n"
      "the joined tables, peak memory and page faults",
      [](CommandLine& line, std::string_view) { return line.stats = true; }},
+    {"", "--no-cross", "",
+     "refuses a step that shares no column key with those\n"
+     "before it: it would pair every row with every row",
+     [](CommandLine& line, std::string_view) { return line.noCross = true; }},
     {"", "--result", "FORMAT",
      "the output holds the joined table alone, in FORMAT:\n"
      "csv (RFC 4180), or tsv (a tab between cells, and\n"

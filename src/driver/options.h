@@ -16,6 +16,7 @@ struct CommandLine {
   bool version = false;
   bool quiet = false;                    // only a failure's own lines on the console
   bool stats = false;                    // each stage's time, the tables' rows, memory
+  bool noCross = false;                  // a step that shares no column key is refused
   std::optional<std::string> csvFolder;  // --csv FOLDER: the tables as CSV files
   RowFormat result;                      // --result FORMAT: the joined table alone
   std::vector<std::string> files;        // the input and output names given

@@ -90,6 +90,10 @@ class Run {
   Next readInput() {
     console_.tell(std::string(message::kOpeningInput) + inputName_ + "\n");
     if (!files_.readInput(inputName_, input_, console_)) {
+      // "prg" alone, in a folder without the default input.
+      if (line_.files.empty()) {
+        console_.hint("prg --help shows how to name the files");
+      }
       return kFilesFailed;
     }
     lines_ = LineReader(input_.view());
@@ -154,11 +158,13 @@ class Run {
     switch (outcome.kind) {
       case TablesOutcome::kBadDescriptor:
         messages << message::kBadDescriptor << outcome.descriptor << '\n';
-        hintAtRefusedLine(shownName(inputName_), input_.view(), outcome.refusedLine, false, hints);
+        hintAtRefusedLine(shownName(inputName_), input_.view(), outcome.refusedLine, nullptr,
+                          hints);
         return kDescriptorFailed;
       case TablesOutcome::kBadData:
         messages << message::kBadTableData << outcome.table->name << '\n';
-        hintAtRefusedLine(shownName(inputName_), input_.view(), outcome.refusedLine, true, hints);
+        hintAtRefusedLine(shownName(inputName_), input_.view(), outcome.refusedLine, outcome.table,
+                          hints);
         return kTableDataFailed;
       case TablesOutcome::kRead:
         break;
@@ -194,6 +200,10 @@ class Run {
         plan_.payloadEncoder = line_.result.encoder();
         stepWarnings_.add(*table);
         continue;
+      }
+      if (line_.noCross && stepWarnings_.refuseCrossStep(plan_, *table, console_.diagnostics())) {
+        console_.tell(std::string(i - 1, '.'));
+        return kFilesFailed;
       }
       stepWarnings_.warnOfStep(plan_, *table, warnings_);
       stepWarnings_.add(*table);
@@ -252,6 +262,8 @@ class Run {
     if (!output_.flush() || !report.complete) {
       return failedWrite();
     }
+    resultRows_ = progress.rows.load();
+    resultBytes_ = output_.bytesWritten() - (line_.result.followsCopy() ? input_.view().size() : 0);
     if (progress.rows.load() == 0) {
       warnOfEmptyResult(plan_, report.levelsWithRows, console_.diagnostics());
     }
@@ -274,9 +286,12 @@ class Run {
       return status;
     }
     const bool whole = status == kResultWritten;
-    const OutputFile::Keep keep = whole                         ? OutputFile::Keep::kEverything
-                                  : !line_.result.followsCopy() ? OutputFile::Keep::kNothing
-                                                                : OutputFile::Keep::kCopy;
+    // A run refused once the output was open (--no-cross) leaves the name as it was.
+    const bool refused = status == kFilesFailed;
+    const OutputFile::Keep keep = whole ? OutputFile::Keep::kEverything
+                                  : !line_.result.followsCopy() || refused
+                                      ? OutputFile::Keep::kNothing
+                                      : OutputFile::Keep::kCopy;
     if (!output_.finish(keep)) {
       return status == kOutputWriteFailed || status == kOutputReaderLeft ? status : failedWrite();
     }
@@ -327,15 +342,15 @@ class Run {
       for (std::size_t i = 0; i < std::min(joinList_.size(), kTablesShown); ++i) {
         const Table* table = tableLookup_.find(joinList_[i]);
         out << (i == 0 ? " " : ", ") << escapedForConsole(joinList_[i]) << ' '
-            << (table == nullptr ? 0 : rowCount(*table));
+            << (table == nullptr ? "missing" : std::to_string(rowCount(*table)));
       }
       out << (joinList_.size() > kTablesShown ? ", ...\n" : "\n");
     }
-    struct rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    out << "prg: stats: peak memory " << usage.ru_maxrss / 1024 << " MiB, " << usage.ru_minflt
-        << " page faults\n";
-    console_.diagnostics() << out.str();
+    if (resultRows_) {
+      out << "prg: stats: result " << *resultRows_ << (*resultRows_ == 1 ? " row, " : " rows, ")
+          << resultBytes_ << " bytes\n";
+    }
+    console_.diagnostics() << out.str() << memoryStats();
   }
 
   const CommandLine& line_;
@@ -354,6 +369,8 @@ class Run {
   TableLookup tableLookup_;
   JoinPlan plan_;
   StepWarnings stepWarnings_;
+  std::optional<std::size_t> resultRows_;  // once the result is written whole
+  std::size_t resultBytes_ = 0;
   std::ostringstream warnings_;
   StageTimes stageTimes_;
 };
@@ -371,6 +388,13 @@ void routeAroundTheOutput(const CommandLine& line, Console& console) {
 }
 
 }  // namespace
+
+std::string memoryStats() {
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  return "prg: stats: peak memory " + std::to_string(usage.ru_maxrss / 1024) + " MiB, " +
+         std::to_string(usage.ru_minflt) + " page faults\n";
+}
 
 std::string shownName(const std::string& name, bool output) {
   if (name == "-") {

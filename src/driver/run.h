@@ -71,6 +71,8 @@ InputFile openInputFile(const std::string& name, Console& console);
 // How a file's name shows in hints: "-" is "(standard input)" or, for the output,
 // "(standard output)".
 std::string shownName(const std::string& name, bool output = false);
+// The last line --stats prints: the process's peak memory and page faults.
+std::string memoryStats();
 
 // How a run spreads its work, and, for the fuzzer, a bound on the join's work.
 struct RunSettings {

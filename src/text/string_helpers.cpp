@@ -1,6 +1,7 @@
 #include "text/string_helpers.h"
 
 #include <algorithm>
+#include <vector>
 
 std::string_view trimmedView(std::string_view text) {
   const std::size_t first = text.find_first_not_of(' ');
@@ -119,4 +120,39 @@ bool isUtf8(std::string_view text) {
     i += length;
   }
   return true;
+}
+
+std::size_t editDistance(std::string_view a, std::string_view b, std::size_t most) {
+  if (a.size() > b.size()) {
+    std::swap(a, b);
+  }
+  if (b.size() - a.size() > most) {
+    return most + 1;
+  }
+  // One row of the distances at a time, only the band within most of the diagonal.
+  constexpr std::size_t kFar = static_cast<std::size_t>(-1) / 2;
+  std::vector<std::size_t> row(a.size() + 1);
+  for (std::size_t i = 0; i <= a.size(); ++i) {
+    row[i] = i <= most ? i : kFar;
+  }
+  for (std::size_t j = 1; j <= b.size(); ++j) {
+    const std::size_t from = j > most ? j - most : 1;
+    const std::size_t to = std::min(a.size(), j + most);
+    std::size_t diagonal = row[from - 1];
+    row[from - 1] = from - 1 == 0 && j <= most ? j : kFar;
+    std::size_t best = row[from - 1];
+    for (std::size_t i = from; i <= to; ++i) {
+      const std::size_t above = row[i];
+      row[i] = std::min({above + 1, row[i - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+      best = std::min(best, row[i]);
+    }
+    if (to < a.size()) {
+      row[to + 1] = kFar;
+    }
+    if (best > most) {
+      return most + 1;
+    }
+  }
+  return std::min(row[a.size()], most + 1);
 }

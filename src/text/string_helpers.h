@@ -36,6 +36,10 @@ void printFields(std::span<const std::string_view> items, std::ostream& console)
 // every other byte as it is.
 std::string escapedForConsole(std::string_view text);
 
+// The fewest byte insertions, deletions and substitutions that turn a into b, or
+// most + 1 when it takes more than most; in time of about most times their length.
+std::size_t editDistance(std::string_view a, std::string_view b, std::size_t most);
+
 // Whether text is well-formed UTF-8 (no overlong forms, surrogates or code points
 // past U+10FFFF).
 bool isUtf8(std::string_view text);

@@ -380,6 +380,15 @@ TEST(EndToEndTest, NothingLostOnAnyStatus) {
 // What a user sees for the usual mistakes: standard output exactly as ever, and on
 // standard error a warning or a hint, one line each.
 TEST(EndToEndTest, WarningsAndHintsGoToStandardError) {
+  std::string manyTables = "join(orders, customres)\n\norders(id, cid)\n1, 2\n\n";
+  for (int i = 0; i < 200; ++i) {
+    manyTables += "table" +
+                  std::string(i < 10    ? "00"
+                              : i < 100 ? "0"
+                                        : "") +
+                  std::to_string(i) + "(a)\n1\n\n";
+  }
+  manyTables += "customers(cid, name)\n2, Zoe\n\ncustom(x)\n1\n";
   const std::string opened = opening("in.txt", "out.txt");
   const std::string parsed = "Parsing the input file complete.\n";
   const struct {
@@ -468,6 +477,36 @@ TEST(EndToEndTest, WarningsAndHintsGoToStandardError) {
        4},
       {"an empty join()", "join()\n\nA(x)\n1\n", opened + parsed + "No tables in to join !\n",
        "prg: hint: line 1 names no table; it must read join(A, B, ...)\n", 5},
+      {"a typo in a table's name among many", manyTables,
+       opened + parsed + "Joining the tables: Table customresnot found!\n",
+       "prg: hint: did you mean customers?\nprg: hint: the file holds 203 tables: orders, "
+       "table000, table001, table002, table003, ...\n",
+       6},
+      {"a typo in a key",
+       "join(orders, customers)\n\norders(id, custmer_id)\n1, 2\n\n"
+       "customers(customer_id, name)\n2, Zoe\n",
+       opened + kJoined,
+       "prg: warning: orders and customers share no column: every pairing, 1 x 1 rows\n"
+       "prg: hint: the column custmer_id before customers and its column customer_id differ by 1 "
+       "edit: did you mean customer_id?\n",
+       0},
+      {"a file separated by tabs", "join(A, B)\nA(id\tx)\n1\tp\n\nB(id\ty)\n1\tq\n",
+       opened + kJoined,
+       "prg: warning: A and B share no column: every pairing, 1 x 1 rows\n"
+       "prg: hint: the descriptors hold tabs, and only commas separate columns and cells\n",
+       0},
+      {"a row separated by tabs", "join(A)\nA(id, x)\n1\tp\n",
+       opened + "1\tp|\nrszie: 1 ; colsize: 2\nWrong number of columns in line: 1\tp\n"
+                "Error reading table data from table: A\n",
+       "prg: hint: in.txt:3: the refused line\n"
+       "prg: hint: the line holds tabs, and only commas separate cells\n",
+       4},
+      {"an empty last cell", "join(A)\nA(id, name, note)\n1, Ann, x\n2, Zoe,\n",
+       opened + "2| Zoe|\nrszie: 2 ; colsize: 3\nWrong number of columns in line: 2, Zoe,\n"
+                "Error reading table data from table: A\n",
+       "prg: hint: in.txt:4: the refused line\nprg: hint: a comma at the end of a line only "
+       "ends the last cell; an empty last cell takes one more: 2, Zoe,,\n",
+       4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -493,6 +532,9 @@ TEST(EndToEndTest, FileFailuresSayWhy) {
       {"a folder as input", ". out.txt", "prg: hint: .: Is a directory\n"},
       {"an output in a missing folder", "in.txt no/out.txt",
        "prg: hint: no/out.txt: No such file or directory\n"},
+      {"no name, and no input1k.txt", "",
+       "prg: hint: input1k.txt: No such file or directory\n"
+       "prg: hint: prg --help shows how to name the files\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -602,7 +644,8 @@ TEST(EndToEndTest, OptionsAndStandardStreams) {
     const std::string errors = folder.read("err.txt").value_or("?");
     if (c.errors == any) {
       EXPECT_EQ(errors.rfind("prg: stats: read ", 0), 0u) << errors;
-      EXPECT_NE(errors.find("\nprg: stats: rows: A 2, B 1\nprg: stats: peak memory "),
+      EXPECT_NE(errors.find("\nprg: stats: rows: A 2, B 1\nprg: stats: result 1 row, 37 "
+                            "bytes\nprg: stats: peak memory "),
                 std::string::npos)
           << errors;
     } else {
@@ -634,6 +677,93 @@ TEST(EndToEndTest, OptionsAndStandardStreams) {
   for (const char* option : {"-h, --help", "--version", "-q, --quiet", "--stats", "--csv FOLDER",
                              "--csv=FOLDER", "--result FORMAT", "  --  ", "Exit status: 0"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// --no-cross refuses a step that shares no key, after the lines of the steps
+// before it, with status 1 and the output's name as it was; a join whose steps
+// all share a key runs as without it.
+TEST(EndToEndTest, NoCrossRefusesAStepThatSharesNoKey) {
+  const std::string typo =
+      "join(orders, customers)\n\norders(id, custmer_id)\n1, 2\n\ncustomers(customer_id, "
+      "name)\n2, Zoe\n";
+  const std::string later = "join(A, B, C)\n\nA(k)\n1\n\nB(k, v)\n1, 2\n\nC(z)\n7\n";
+  const std::string fine = "join(A, B)\n\nA(k)\n1\n\nB(k, v)\n1, 2\n";
+  const std::string parsed = opening("in.txt", "out.txt") + "Parsing the input file complete.\n";
+  const struct {
+    const char* what;
+    std::string input;
+    std::string console;
+    std::string errors;
+    int status;
+    std::string output;
+  } cases[] = {
+      {"the first step", typo, parsed + "Joining the tables: ",
+       "prg: --no-cross: orders and customers share no column key\nprg: hint: the column "
+       "custmer_id before customers and its column customer_id differ by 1 edit: did you mean "
+       "customer_id?\n",
+       1, "old"},
+      {"a later step", later, parsed + "Joining the tables: .",
+       "prg: --no-cross: C shares no column key with the tables before it\n", 1, "old"},
+      {"steps that share keys", fine, opening("in.txt", "out.txt") + kJoined, "", 0,
+       fine + "\n\nresult(k, v)\n1,2\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder folder;
+    folder.write("in.txt", c.input);
+    folder.write("out.txt", "old");
+    const Folder::Outcome outcome =
+        folder.runShell(Folder::program() + " --no-cross in.txt out.txt 2> err");
+    EXPECT_EQ(outcome.console, c.console);
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_EQ(folder.read("err"), c.errors);
+    EXPECT_EQ(folder.read("out.txt"), c.output);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"err", "in.txt", "out.txt"}));
+  }
+}
+
+// --stats counts the result, shows a missing table as missing, and tells an
+// export's tables, rows and time.
+TEST(EndToEndTest, StatsCountTheResultAndTheExport) {
+  const struct {
+    const char* what;
+    std::string input;
+    std::string arguments;
+    std::vector<std::string> lines;  // each on standard error, in this order
+  } cases[] = {
+      {"a run",
+       kTypical,
+       "in.txt out.txt",
+       {"prg: stats: rows: A 2, B 1\n", "prg: stats: result 1 row, 37 bytes\n"}},
+      {"a run as CSV",
+       kTypical,
+       "--result csv in.txt out.txt",
+       {"prg: stats: rows: A 2, B 1\n", "prg: stats: result 1 row, 23 bytes\n"}},
+      {"a missing table",
+       "join(A, X)\n\nA(id)\n1\n",
+       "in.txt out.txt",
+       {"prg: stats: rows: A 1, X missing\nprg: stats: peak memory "}},
+      {"an export",
+       kTypical,
+       "--csv d in.txt",
+       {"prg: stats: export ", " s, 2 tables\nprg: stats: rows: A 2, B 1\nprg: stats: peak "}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Folder folder;
+    folder.write("in.txt", c.input);
+    folder.runShell(Folder::program() + " --stats " + c.arguments + " > /dev/null 2> err");
+    const std::string errors = folder.read("err").value_or("");
+    std::size_t at = 0;
+    for (const std::string& line : c.lines) {
+      at = errors.find(line, at);
+      EXPECT_NE(at, std::string::npos) << line << " in " << errors;
+    }
   }
 }
 

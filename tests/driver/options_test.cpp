@@ -31,6 +31,7 @@ TEST(OptionsTest, ParsesWhatTheCommandLineSays) {
       {{"-q", "in.txt", "out.txt"},
        [](const CommandLine& l) { return l.quiet && l.files.size() == 2; }},
       {{"--quiet", "--stats"}, [](const CommandLine& l) { return l.quiet && l.stats; }},
+      {{"--no-cross"}, [](const CommandLine& l) { return l.noCross && !l.quiet; }},
       {{"-h"}, [](const CommandLine& l) { return l.help; }},
       {{"--version"}, [](const CommandLine& l) { return l.version; }},
       {{"--result", "csv"},
@@ -114,7 +115,7 @@ TEST(OptionsTest, HelpShowsWhatTheParserTakes) {
     }
     ++shown;
   }
-  EXPECT_EQ(shown, 6u);
+  EXPECT_EQ(shown, 7u);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -95,6 +97,40 @@ TEST(Utf8Test, WellFormedOnly) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(isUtf8(c.text), c.utf8);
   }
+}
+
+// The banded distance agrees with the full one wherever it is within the bound,
+// on random short strings over a small alphabet, where edits are common.
+TEST(EditDistanceTest, AgreesWithThePlainDistanceWithinTheBound) {
+  const auto plain = [](const std::string& a, const std::string& b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) {
+      for (std::size_t j = 0; j <= b.size(); ++j) {
+        d[i][j] = i == 0   ? j
+                  : j == 0 ? i
+                           : std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                       d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      }
+    }
+    return d[a.size()][b.size()];
+  };
+  std::mt19937 random(7);
+  const auto word = [&random] {
+    std::string text(random() % 9, 'a');
+    for (char& byte : text) {
+      byte = static_cast<char>('a' + random() % 3);
+    }
+    return text;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    const std::string a = word();
+    const std::string b = word();
+    const std::size_t most = random() % 4;
+    SCOPED_TRACE(a + " / " + b + " within " + std::to_string(most));
+    EXPECT_EQ(editDistance(a, b, most), std::min(plain(a, b), most + 1));
+  }
+  EXPECT_EQ(editDistance("customres", "customers", 2), 2u);
+  EXPECT_EQ(editDistance("cust_id", "customer_id", 2), 3u);
 }
 
 }  // namespace
