@@ -2,7 +2,9 @@
 # `make test` builds and runs every test.
 BUILD ?= build
 
-.PHONY: all configure build run test clean coverage
+PREFIX ?= /usr/local
+
+.PHONY: all configure build run test install clean coverage
 
 all: build
 
@@ -22,6 +24,14 @@ test: build
 	@test -f $(BUILD)/prg_tests || { echo "make test: GoogleTest was not found, so no test was built;" \
 	  "install it (apt-get install libgtest-dev) and run make test again"; exit 1; }
 	cd $(BUILD) && ctest --output-on-failure
+	@{ node --version && test -d bench/node_modules/@duckdb/node-api; } > /dev/null 2>&1 || echo \
+	  "make test: the test of join.sql was skipped: it runs DuckDB, which cd bench && npm ci installs"
+
+# The tool and its manual page alone, not the tests: into $(PREFIX), under $(DESTDIR)
+# for a staged install.
+install: configure
+	cmake --build $(BUILD) --target prg manual_page
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 clean:
 	rm -rf $(BUILD)

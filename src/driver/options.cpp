@@ -188,6 +188,8 @@ reader of the output's pipe left).
   return text;
 }
 
-std::string_view versionText() {
-  return "prg " PRG_VERSION "\n";
+std::string versionText() {
+  const std::string_view commit = PRG_COMMIT;
+  return std::string("prg " PRG_VERSION) +
+         (commit.empty() ? "" : " (" + std::string(commit) + ")") + "\n";
 }

@@ -30,4 +30,5 @@ std::optional<CommandLine> parseCommandLine(int argc, const char* const* argv,
 
 // What --help shows: the usage, the option table, the format and the statuses.
 std::string helpText();
-std::string_view versionText();
+// "prg 1.0.0 (abc1234)": the version, and the commit the build comes from.
+std::string versionText();
