@@ -68,6 +68,12 @@ class Console {
 
   // The progress line, when one is drawn.
   ProgressLine* progress() { return progress_.get(); }
+  // From the thread that takes the process's signals, on SIGWINCH.
+  void terminalResized() const {
+    if (progress_ != nullptr) {
+      progress_->redrawResized();
+    }
+  }
 
   // Everything held back is said, and the progress line erased.
   void finish();

@@ -240,17 +240,24 @@ sigset_t interruptionsLeftAtDefault() {
 // handler does the same, which is why the ending makes only async-signal-safe calls.
 void endOnInterruption() {
   const sigset_t set = interruptionsLeftAtDefault();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  // The same thread redraws the progress line when the terminal is resized.
+  sigset_t taken = set;
+  sigaddset(&taken, SIGWINCH);
+  pthread_sigmask(SIG_BLOCK, &taken, nullptr);
   try {
-    std::thread([set] {
+    std::thread([taken] {
       for (;;) {
         int signal = 0;
-        sigwait(&set, &signal);
-        endOnSignal(signal);
+        sigwait(&taken, &signal);
+        if (signal != SIGWINCH) {
+          endOnSignal(signal);
+        } else if (const Console* console = watchedConsole.load()) {
+          console->terminalResized();
+        }
       }
     }).detach();
   } catch (const std::system_error&) {
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &taken, nullptr);
     struct sigaction action {};
     action.sa_handler = endOnSignal;
     sigfillset(&action.sa_mask);

@@ -103,8 +103,18 @@ void ProgressLine::loop() {
     return;
   }
   do {
+    resized_ = false;
     draw();
-  } while (!stop_.wait_for(lock, redrawEvery_, [this] { return stopping_; }));
+    stop_.wait_for(lock, redrawEvery_, [this] { return stopping_ || resized_; });
+  } while (!stopping_);
+}
+
+void ProgressLine::redrawResized() {
+  {
+    const std::lock_guard lock(mutex_);
+    resized_ = true;
+  }
+  stop_.notify_all();
 }
 
 void ProgressLine::eraseFromEnding() {

@@ -41,6 +41,8 @@ class ProgressLine {
 
   // Hands bytes of a message to target, with the line cleared first.
   void passMessage(std::string_view bytes, std::streambuf& target);
+  // The terminal changed its size (SIGWINCH): the line is drawn again at once.
+  void redrawResized();
   // For an ending: erases the line for good. Async-signal-safe.
   void eraseFromEnding();
 
@@ -63,5 +65,6 @@ class ProgressLine {
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;
+  bool resized_ = false;
   std::thread thread_;
 };

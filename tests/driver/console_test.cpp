@@ -163,6 +163,32 @@ TEST(ConsoleTest, ProgressLineNeverTearsAMessageNorWraps) {
   }
 }
 
+// A resized terminal gets the line again at once, cut to its new width, however
+// long the wait before the next redraw would be.
+TEST(ConsoleTest, ARedrawFollowsAResize) {
+  Terminal screenOf(80);
+  if (!screenOf.opened()) {
+    GTEST_SKIP() << "no pseudo-terminal";
+  }
+  Console::Terminal slow = drawnOn(screenOf.descriptor());
+  slow.redrawEvery = std::chrono::seconds(30);
+  DescriptorBuffer bytes(screenOf.descriptor());
+  Console console(bytes, bytes, slow);
+  console.progress()->enter(ProgressLine::Stage::kParsing);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  winsize narrow{};
+  narrow.ws_col = 12;
+  narrow.ws_row = 24;
+  ASSERT_EQ(ioctl(screenOf.descriptor(), TIOCSWINSZ, &narrow), 0);
+  console.terminalResized();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  console.sayInEnding("", "", false);
+  const std::vector<std::string> drawn = drawings(screenOf.close());
+  ASSERT_EQ(drawn.size(), 2u);
+  EXPECT_EQ(drawn[0], "prg: parsing the tables");
+  EXPECT_EQ(drawn[1], "prg: parsin");
+}
+
 TEST(ConsoleTest, AnEndingErasesTheProgressLine) {
   Terminal screenOf(80);
   if (!screenOf.opened()) {
