@@ -1,6 +1,6 @@
 // Cuts arbitrary bytes with both separators the tool uses and checks what every cut
 // must keep: each byte that is not a cut separator lands in exactly one field, in
-// order, and an empty line gives no field.
+// order, an empty line gives no field, and the wide cut is the plain one.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +21,13 @@ void check(bool condition) {
 void checkCut(std::string_view line, char separator) {
   std::vector<std::string_view> fields;
   splitInto(line, separator, fields);
+  // The cut that looks at many bytes at once is the plain cut.
+  std::vector<std::string_view> plain;
+  splitIntoPlainly(line, separator, plain);
+  check(plain.size() == fields.size() && fieldCount(line, separator) == plain.size());
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    check(plain[i].data() == fields[i].data() && plain[i].size() == fields[i].size());
+  }
   if (line.empty()) {
     check(fields.empty());
     return;

@@ -105,12 +105,14 @@ class PieceParser {
         }
         continue;
       }
-      splitInto(trimmed, ',', fields_);
+      // Rows that are only checked here are counted, not cut.
+      const bool checkedOnly = table == nullptr || table->rowsLeftInText;
+      const std::size_t width = checkedOnly ? fieldCount(trimmed, ',') : cut(trimmed);
       if (table == nullptr) {
         if (piece.continuedWidth == kNone) {
-          piece.continuedWidth = fields_.size();
+          piece.continuedWidth = width;
         }
-        if (fields_.size() != piece.continuedWidth) {
+        if (width != piece.continuedWidth) {
           fail(piece, number, Failure{Failure::kFieldCount, position, kNone});
           return;
         }
@@ -122,7 +124,7 @@ class PieceParser {
         continue;
       }
       const std::size_t tableNumber = piece.tables.size() - 1;
-      if (fields_.size() != table->columns.size()) {
+      if (width != table->columns.size()) {
         fail(piece, number, Failure{Failure::kFieldCount, position, tableNumber});
         return;
       }
@@ -143,6 +145,11 @@ class PieceParser {
   }
 
  private:
+  std::size_t cut(std::string_view line) {
+    splitInto(line, ',', fields_);
+    return fields_.size();
+  }
+
   void fail(Piece& piece, std::size_t number, Failure failure) {
     piece.failure = failure;
     std::size_t known = firstFailed_.load();
