@@ -34,46 +34,77 @@ void splitUnquoted(std::string_view line, char separator, std::vector<std::strin
 }
 
 #if defined(__SSE2__)
-// One pass over the line, 16 bytes at a time (SSE2 is part of every x86-64): the
-// separators' bits of each block give the fields' borders; false, with fields
-// cleared, at the first apostrophe.
-bool splitUnquotedWide(std::string_view line, char separator,
-                       std::vector<std::string_view>& fields) {
-  const char* const data = line.data();
-  const std::size_t size = line.size();
+// The cuts of a line 16 bytes at a time (SSE2 is part of every x86-64), quotes
+// included: of each block, the bits of its separators, apostrophes and
+// backslashes. An apostrophe after one backslash, not two, is escaped; each other
+// one toggles the quote, so the bytes inside quotes are a running XOR of the
+// toggles, carried from block to block, and only separators outside them cut.
+// Calls cut(position) for each cut, in order, and returns the position of the
+// first byte of the tail (fewer than 16) left for the plain loop, with the quote
+// state there.
+template <typename Cut>
+std::size_t cutBlocks(std::string_view line, char separator, bool& quoted, Cut&& cut) {
   const __m128i separators = _mm_set1_epi8(separator);
   const __m128i apostrophes = _mm_set1_epi8(kApostrophe);
-  std::size_t fieldStart = 0;
+  const __m128i backslashes = _mm_set1_epi8(kBackslash);
+  unsigned before = 0;  // backslash bits of the two bytes before the block
+  unsigned inside = 0;  // all ones while a quote is open
   std::size_t i = 0;
-  for (; i + 16 <= size; i += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(block, apostrophes)) != 0) {
-      fields.clear();
-      return false;
+  for (; i + 16 <= line.size(); i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + i));
+    const auto bits = [&block](__m128i byte) {
+      return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, byte)));
+    };
+    const unsigned apostropheBits = bits(apostrophes);
+    const unsigned backslashBits = bits(backslashes);
+    unsigned cuts = bits(separators);
+    if ((apostropheBits | inside) != 0) {
+      // Bit k + 2 stands for byte k; bits 0 and 1 for the two bytes before.
+      const unsigned shifted = (backslashBits << 2) | before;
+      const unsigned escaped = apostropheBits & (shifted >> 1) & ~shifted;
+      unsigned quotes = apostropheBits & ~escaped;
+      quotes ^= quotes << 1;
+      quotes ^= quotes << 2;
+      quotes ^= quotes << 4;
+      quotes ^= quotes << 8;
+      quotes = (quotes ^ inside) & 0xFFFF;
+      cuts &= ~quotes;
+      inside = (quotes & 0x8000) != 0 ? 0xFFFF : 0;
     }
-    for (auto cuts = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, separators)));
-         cuts != 0; cuts &= cuts - 1) {
-      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(cuts));
-      fields.emplace_back(data + fieldStart, at - fieldStart);
-      fieldStart = at + 1;
+    before = backslashBits >> 14;
+    for (; cuts != 0; cuts &= cuts - 1) {
+      cut(i + static_cast<std::size_t>(__builtin_ctz(cuts)));
     }
   }
-  for (; i < size; ++i) {
-    if (data[i] == kApostrophe) {
-      fields.clear();
-      return false;
-    }
-    if (data[i] == separator) {
-      fields.emplace_back(data + fieldStart, i - fieldStart);
-      fieldStart = i + 1;
-    }
-  }
-  if (fieldStart < size) {
-    fields.emplace_back(data + fieldStart, size - fieldStart);
-  }
-  return true;
+  quoted = inside != 0;
+  return i;
 }
 #endif
+
+// The plain loop from position start on, quote state quoted there.
+template <typename Cut>
+void cutBytes(std::string_view line, char separator, std::size_t start, bool quoted, Cut&& cut) {
+  for (std::size_t i = start; i < line.size(); ++i) {
+    const char byte = line[i];
+    if (byte == kApostrophe && !isEscapedApostrophe(line, i)) {
+      quoted = !quoted;
+    }
+    if (!quoted && byte == separator) {
+      cut(i);
+    }
+  }
+}
+
+// Every cut of line, the wide way where the machine has it.
+template <typename Cut>
+void cutLine(std::string_view line, char separator, Cut&& cut) {
+  bool quoted = false;
+  std::size_t start = 0;
+#if defined(__SSE2__)
+  start = cutBlocks(line, separator, quoted, cut);
+#endif
+  cutBytes(line, separator, start, quoted, cut);
+}
 
 void splitQuoted(std::string_view line, char separator, std::vector<std::string_view>& fields) {
   bool quoted = false;
@@ -97,13 +128,14 @@ void splitQuoted(std::string_view line, char separator, std::vector<std::string_
 
 void splitInto(std::string_view line, char separator, std::vector<std::string_view>& fields) {
   fields.clear();
-#if defined(__SSE2__)
-  if (!splitUnquotedWide(line, separator, fields)) {
-    splitQuoted(line, separator, fields);
+  std::size_t fieldStart = 0;
+  cutLine(line, separator, [&](std::size_t at) {
+    fields.emplace_back(line.data() + fieldStart, at - fieldStart);
+    fieldStart = at + 1;
+  });
+  if (fieldStart < line.size()) {
+    fields.emplace_back(line.data() + fieldStart, line.size() - fieldStart);
   }
-#else
-  splitIntoPlainly(line, separator, fields);
-#endif
 }
 
 void splitIntoPlainly(std::string_view line, char separator,
@@ -117,30 +149,14 @@ void splitIntoPlainly(std::string_view line, char separator,
 }
 
 std::size_t fieldCount(std::string_view line, char separator) {
-  std::size_t separators = 0;
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  const __m128i separatorBytes = _mm_set1_epi8(separator);
-  const __m128i apostrophes = _mm_set1_epi8(kApostrophe);
-  for (; i + 16 <= line.size(); i += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(block, apostrophes)) != 0) {
-      break;  // the rest is counted a byte at a time
-    }
-    separators += static_cast<std::size_t>(__builtin_popcount(
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, separatorBytes)))));
-  }
-#endif
-  for (std::size_t j = i; j < line.size(); ++j) {
-    if (line[j] == kApostrophe) {
-      std::vector<std::string_view> fields;
-      splitQuoted(line, separator, fields);
-      return fields.size();
-    }
-    separators += line[j] == separator ? 1 : 0;
-  }
+  std::size_t cuts = 0;
+  std::size_t last = 0;  // one past the last cut
+  cutLine(line, separator, [&](std::size_t at) {
+    ++cuts;
+    last = at + 1;
+  });
   // A separator at the very end closes the last field without opening another.
-  return separators + (!line.empty() && line.back() != separator ? 1 : 0);
+  return cuts + (last < line.size() ? 1 : 0);
 }
 
 std::vector<std::string> split(const std::string& line, char separator) {
