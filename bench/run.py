@@ -46,6 +46,21 @@ def fresh_memory_cost():
     return float(out[0]), float(out[1])
 
 
+STAGES = ("read", "parse", "index", "join and write")
+
+
+def stage_times(path):
+    """The seconds of each stage that prg --stats wrote to path, by stage name."""
+    times = {}
+    with open(path) as stats:
+        for line in stats:
+            if line.startswith("prg: stats: read "):
+                for part in line[len("prg: stats: "):].split(";")[0].split(", "):
+                    name, seconds, _ = part.rsplit(" ", 2)
+                    times[name] = float(seconds)
+    return times
+
+
 def checksum(path, skip_until_result):
     """Row count and checksum of the sorted rows of a result file. The peers write
     CSV, which puts double quotes around a cell with a comma inside; prg writes cells
@@ -114,25 +129,26 @@ def main():
                        check=True)
 
     first, again = fresh_memory_cost()
-    print("fresh memory now: 1 GiB touched first %.2f s, again %.2f s" % (first, again),
+    print("fresh memory before: 1 GiB touched first %.2f s, again %.2f s" % (first, again),
           flush=True)
     report = ["| workload | input MiB | tool | median s | peak MiB | faults/KiB in | user s "
-              "| sys s | CPUs | prg / tool |",
-              "|---|---|---|---|---|---|---|---|---|---|"]
+              "| sys s | CPUs | prg / tool | stages s (read, parse, index, join and write) |",
+              "|---|---|---|---|---|---|---|---|---|---|---|"]
     for workload in args.workloads:
         folder = os.path.join(data, workload)
         meta = json.load(open(os.path.join(folder, "workload.json")))
         with open(os.path.join(folder, "sqlite.sql"), "w") as script:
             script.write(sqlite_script(folder, meta, "sqlite.csv"))
         commands = {
-            "prg": "'%s' input.txt output.txt" % prg,
+            "prg": "'%s' --stats input.txt output.txt 2> prg.stats" % prg,
             "floor": "cat input.txt output.copy > floor.out",
-            "base": "'%s' input.txt base.txt" % args.baseline,
+            "base": "'%s' --stats input.txt base.txt 2> base.stats" % args.baseline,
             "duckdb": "node '%s/duckdb_join.mjs' . duckdb.csv" % HERE,
             "polars": "node '%s/polars_join.mjs' . polars.csv" % HERE,
             "sqlite3": "sqlite3 :memory: < sqlite.sql",
         }
         runs = {tool: [] for tool in ["prg"] + peers}
+        stages = {"prg": [], "base": []}
         order = list(runs)
         for round_number in range(args.repetitions):
             # Each round starts with another tool: the run right after a
@@ -140,6 +156,8 @@ def main():
             shift = round_number % len(order)
             for tool in order[shift:] + order[:shift]:
                 runs[tool].append(timed(commands[tool], folder))
+                if tool in stages:
+                    stages[tool].append(stage_times(os.path.join(folder, tool + ".stats")))
                 if tool == "prg" and not os.path.exists(os.path.join(folder, "output.copy")):
                     shutil.copyfile(os.path.join(folder, "output.txt"),
                                     os.path.join(folder, "output.copy"))
@@ -163,16 +181,21 @@ def main():
         for tool in ["prg"] + peers:
             wall, peak, faults, user, system = results[tool]
             ratio = "" if tool == "prg" else "%.2f" % (results["prg"][0] / wall)
-            report.append("| %s | %.0f | %s | %.3f | %.0f | %.3f | %.2f | %.2f | %.2f | %s |" %
+            stage_medians = ", ".join(
+                "%.3f" % statistics.median(run.get(name, 0.0) for run in stages[tool])
+                for name in STAGES) if stages.get(tool) else ""
+            report.append("| %s | %.0f | %s | %.3f | %.0f | %.3f | %.2f | %.2f | %.2f | %s | %s |" %
                           (workload, input_mib, tool, wall, peak, faults / input_kib, user,
-                           system, (user + system) / wall, ratio))
+                           system, (user + system) / wall, ratio, stage_medians))
         print("\n".join(report[-len(peers) - 1:]), " (%d result rows, checksums agree)" %
               expected[0], flush=True)
         for name in ("output.txt", "output.copy", "floor.out", "base.txt", "duckdb.csv",
-                     "polars.csv", "sqlite.csv"):
+                     "polars.csv", "sqlite.csv", "prg.stats", "base.stats"):
             path = os.path.join(folder, name)
             if os.path.exists(path):
                 os.remove(path)
+    first, again = fresh_memory_cost()
+    print("fresh memory after: 1 GiB touched first %.2f s, again %.2f s" % (first, again))
     print()
     print("\n".join(report))
 
