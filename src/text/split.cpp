@@ -49,15 +49,15 @@ std::size_t cutBlocks(std::string_view line, char separator, bool& quoted, Cut&&
   const __m128i backslashes = _mm_set1_epi8(kBackslash);
   unsigned before = 0;  // backslash bits of the two bytes before the block
   unsigned inside = 0;  // all ones while a quote is open
-  std::size_t i = 0;
-  for (; i + 16 <= line.size(); i += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + i));
+  // Cuts the block at start, of which the bytes from fresh on are new.
+  const auto cutBlock = [&](std::size_t start, unsigned fresh) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + start));
     const auto bits = [&block](__m128i byte) {
       return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, byte)));
     };
-    const unsigned apostropheBits = bits(apostrophes);
+    const unsigned apostropheBits = bits(apostrophes) & fresh;
     const unsigned backslashBits = bits(backslashes);
-    unsigned cuts = bits(separators);
+    unsigned cuts = bits(separators) & fresh;
     if ((apostropheBits | inside) != 0) {
       // Bit k + 2 stands for byte k; bits 0 and 1 for the two bytes before.
       const unsigned shifted = (backslashBits << 2) | before;
@@ -73,8 +73,23 @@ std::size_t cutBlocks(std::string_view line, char separator, bool& quoted, Cut&&
     }
     before = backslashBits >> 14;
     for (; cuts != 0; cuts &= cuts - 1) {
-      cut(i + static_cast<std::size_t>(__builtin_ctz(cuts)));
+      cut(start + static_cast<std::size_t>(__builtin_ctz(cuts)));
     }
+  };
+  std::size_t i = 0;
+  for (; i + 16 <= line.size(); i += 16) {
+    cutBlock(i, 0xFFFF);
+  }
+  // The last bytes of a line of 16 or more: the block that ends with the line,
+  // of which only the bytes past i are new.
+  if (i < line.size() && line.size() >= 16) {
+    const std::size_t start = line.size() - 16;
+    const auto backslashAt = [&line](std::size_t at, std::size_t back) {
+      return at >= back && line[at - back] == kBackslash ? 1u : 0u;
+    };
+    before = backslashAt(start, 2) | backslashAt(start, 1) << 1;
+    cutBlock(start, 0xFFFFu & ~((1u << (i - start)) - 1));
+    i = line.size();
   }
   quoted = inside != 0;
   return i;
