@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "text/split.h"
+#include "text/string_helpers.h"
 
 namespace {
 
@@ -27,6 +28,15 @@ void checkCut(std::string_view line, char separator) {
   check(plain.size() == fields.size() && fieldCount(line, separator) == plain.size());
   for (std::size_t i = 0; i < plain.size(); ++i) {
     check(plain[i].data() == fields[i].data() && plain[i].size() == fields[i].size());
+  }
+  // And trimmed, as data lines are read: the plain cut of the trimmed line, each
+  // field trimmed.
+  splitTrimmedInto(line, separator, fields);
+  splitIntoPlainly(trimmedView(line), separator, plain);
+  check(plain.size() == fields.size());
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    const std::string_view field = trimmedView(plain[i]);
+    check(field.data() == fields[i].data() && field.size() == fields[i].size());
   }
   if (line.empty()) {
     check(fields.empty());

@@ -75,10 +75,7 @@ void keepRows(Table& table) {
 }
 
 void readFields(std::string_view line, std::vector<std::string_view>& fields) {
-  splitInto(trimmedView(line), ',', fields);
-  for (std::string_view& field : fields) {
-    field = trimmedView(field);
-  }
+  splitTrimmedInto(line, ',', fields);
 }
 
 bool readFieldsOfWidth(std::string_view line, std::size_t width,

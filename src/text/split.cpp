@@ -163,6 +163,39 @@ void splitIntoPlainly(std::string_view line, char separator,
   splitQuoted(line, separator, fields);
 }
 
+void splitTrimmedInto(std::string_view line, char separator,
+                      std::vector<std::string_view>& fields) {
+  fields.clear();
+  std::size_t first = 0;
+  std::size_t last = line.size();
+  while (first < last && line[first] == ' ') {
+    ++first;
+  }
+  while (last > first && line[last - 1] == ' ') {
+    --last;
+  }
+  const std::string_view trimmed = line.substr(first, last - first);
+  const auto emit = [&fields, &trimmed](std::size_t from, std::size_t to) {
+    std::size_t end = to;
+    while (from < end && trimmed[from] == ' ') {
+      ++from;
+    }
+    while (end > from && trimmed[end - 1] == ' ') {
+      --end;
+    }
+    // A field of spaces alone is the empty cell at its end, as trimmedView gives it.
+    fields.emplace_back(trimmed.data() + (from == end ? to : from), end - from);
+  };
+  std::size_t fieldStart = 0;
+  cutLine(trimmed, separator, [&](std::size_t at) {
+    emit(fieldStart, at);
+    fieldStart = at + 1;
+  });
+  if (fieldStart < trimmed.size()) {
+    emit(fieldStart, trimmed.size());
+  }
+}
+
 std::size_t fieldCount(std::string_view line, char separator) {
   std::size_t cuts = 0;
   std::size_t last = 0;  // one past the last cut

@@ -18,6 +18,11 @@ void splitInto(std::string_view line, char separator, std::vector<std::string_vi
 // The same cut a byte at a time: the reference the wide one is tested against.
 void splitIntoPlainly(std::string_view line, char separator, std::vector<std::string_view>& fields);
 
+// The fields of line without its spaces around them: splitInto of the line without
+// the spaces at its ends, each field without the spaces at its ends (a field of
+// spaces alone is the empty view at its end).
+void splitTrimmedInto(std::string_view line, char separator, std::vector<std::string_view>& fields);
+
 // How many fields splitInto cuts line into, without making them.
 std::size_t fieldCount(std::string_view line, char separator);
 

@@ -1,5 +1,7 @@
 #include "text/split.h"
 
+#include "text/string_helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -95,6 +97,15 @@ TEST(SplitTest, WideCutAgreesWithThePlainOne) {
       ASSERT_EQ(fieldCount(line, separator), plain.size());
       for (std::size_t f = 0; f < wide.size(); ++f) {
         ASSERT_EQ(wide[f].data(), plain[f].data());
+      }
+      // Trimmed as the readers of data lines trim them, views and all.
+      splitTrimmedInto(line, separator, wide);
+      splitIntoPlainly(trimmedView(line), separator, plain);
+      ASSERT_EQ(wide.size(), plain.size());
+      for (std::size_t f = 0; f < plain.size(); ++f) {
+        const std::string_view field = trimmedView(plain[f]);
+        ASSERT_EQ(wide[f], field);
+        ASSERT_EQ(wide[f].data(), field.data());
       }
     }
   }
