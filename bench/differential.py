@@ -2,7 +2,7 @@
 """Runs two builds of prg side by side on the same inputs and compares what each
 leaves: standard output, standard error, exit status and every file in the folder.
 
-    python3 bench/differential.py OLD_PRG NEW_PRG [--random 1000] [--seed 1]
+    python3 bench/differential.py OLD_PRG NEW_PRG [--random 1000] [--variant 1]
 
 The inputs are the shipped examples, the fuzz corpus and its regressions, and
 random files in the format's own style (", " between cells, quoted cells, inner
@@ -104,7 +104,8 @@ def main():
     parser.add_argument("old")
     parser.add_argument("new")
     parser.add_argument("--random", type=int, default=1000)
-    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--variant", type=int, default=1,
+                        help="which set of random inputs: each number gives its own")
     parser.add_argument("--together", action="store_true",
                         help="standard error into the same pipe as standard output")
     options = parser.parse_args()
@@ -117,7 +118,7 @@ def main():
             if folder != "examples" or name.startswith("input"):
                 with open(os.path.join(path, name), "rb") as file:
                     inputs.append((folder + "/" + name, file.read()))
-    rng = random.Random(options.seed)
+    rng = random.Random(options.variant)
     inputs += [(f"random {i}", random_input(rng)) for i in range(options.random)]
     same = intended = 0
     differing = []
