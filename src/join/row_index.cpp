@@ -622,8 +622,17 @@ bool RowIndex::recordHasKey(const char* at, Cells key, Probe probe) const {
 
 RowIndex::Slot RowIndex::likelySlot(Probe probe) const {
   const Partition& partition = partitionOf(probe);
-  const Slot slot = partition.slots[probe.hash & partition.mask];
-  return holds(slot, probe) ? slot : kFree;
+  // A key often sits a few slots past the one it hashes to; those share its cache
+  // line, or the next one, which its prefetch fetched too.
+  std::size_t at = probe.hash & partition.mask;
+  for (std::size_t walked = 0; walked < kSlotsPrefetched;
+       ++walked, at = (at + 1) & partition.mask) {
+    const Slot slot = partition.slots[at];
+    if (slot == kFree || holds(slot, probe)) {
+      return slot;
+    }
+  }
+  return kFree;
 }
 
 void RowIndex::prefetchGroup(Probe probe) const {

@@ -164,9 +164,12 @@ class RowIndex {
   const Partition& partitionOf(Probe probe) const {
     return partitions_[(probe.hash >> partitionShift_) & partitionMask_];
   }
+  static constexpr std::size_t kSlotsPrefetched = 8;
   void prefetchSlot(Probe probe) const {
     const Partition& partition = partitionOf(probe);
-    __builtin_prefetch(&partition.slots[probe.hash & partition.mask]);
+    const std::size_t at = probe.hash & partition.mask;
+    __builtin_prefetch(&partition.slots[at]);
+    __builtin_prefetch(&partition.slots[(at + kSlotsPrefetched - 1) & partition.mask]);
   }
   void prefetchGroup(Probe probe) const;
   void prefetchFirstRow(Probe probe) const;

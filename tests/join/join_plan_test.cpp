@@ -237,6 +237,32 @@ TEST(RowIndexTest, FindsWhatAMapFinds) {
       ASSERT_EQ(payloadsOf(fromText, fromText.find(probe, fromText.probeFor(probe))), payloads)
           << key;
     }
+    // The batched lookups, whose prefetches walk ahead of them, give each key the
+    // probe and the match a single lookup gives it.
+    for (const RowIndex* each : {&index, &fromText}) {
+      RowIndex::ProbeRing ring{};
+      std::string text;
+      std::string_view cell;
+      const Cells probe(&cell, 1);
+      std::size_t visited = 0;
+      const auto probeOf = [&](std::size_t key) {
+        text = keyText(static_cast<int>(key));
+        cell = text;
+        return each->probeFor(probe);
+      };
+      each->probeInOrder(30100, ring, true, probeOf, [&](std::size_t key, RowIndex::Probe got) {
+        const std::string own = keyText(static_cast<int>(key));
+        const std::string_view ownCell = own;
+        const Cells ownKey(&ownCell, 1);
+        const RowIndex::Match single = each->find(ownKey, each->probeFor(ownKey));
+        const RowIndex::Match batched = each->find(ownKey, got);
+        EXPECT_EQ(batched.count, single.count) << key;
+        EXPECT_EQ(batched.payload, single.payload) << key;
+        EXPECT_EQ(batched.rows, single.rows) << key;
+        return ++visited < 30050;
+      });
+      EXPECT_EQ(visited, 30050u);
+    }
   }
 }
 
