@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <random>
 #include <utility>
 
@@ -134,21 +135,36 @@ RowIndex::Probe RowIndex::probeFor(Cells key) const {
 namespace {
 
 // Bytes that grow at their end, never cleared: every byte is written before it
-// is read.
+// is read. They may start in memory lent to them, and move to their own when they
+// outgrow it.
 class Bytes {
  public:
   Bytes() = default;
   Bytes(const Bytes&) = delete;
   Bytes& operator=(const Bytes&) = delete;
-  ~Bytes() { std::free(data_); }
+  ~Bytes() { release(); }
 
   std::size_t size() const { return size_; }
   const char* data() const { return data_; }
+  void lend(char* memory, std::size_t capacity) {
+    release();
+    data_ = memory;
+    capacity_ = capacity;
+    lent_ = true;
+  }
   void reserve(std::size_t bytes) {
-    if (bytes > capacity_) {
-      data_ = static_cast<char*>(reallocOrFail(data_, bytes));
-      capacity_ = bytes;
+    if (bytes <= capacity_) {
+      return;
     }
+    if (lent_) {
+      char* const own = static_cast<char*>(reallocOrFail(nullptr, bytes));
+      std::memcpy(own, data_, size_);
+      data_ = own;
+      lent_ = false;
+    } else {
+      data_ = static_cast<char*>(reallocOrFail(data_, bytes));
+    }
+    capacity_ = bytes;
   }
   // Room for count more bytes; the caller writes them all.
   char* extend(std::size_t count) {
@@ -161,7 +177,11 @@ class Bytes {
     return at;
   }
   void release() {
-    std::free(std::exchange(data_, nullptr));
+    char* const data = std::exchange(data_, nullptr);
+    if (!lent_) {
+      std::free(data);
+    }
+    lent_ = false;
     size_ = 0;
     capacity_ = 0;
   }
@@ -170,6 +190,61 @@ class Bytes {
   char* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+  bool lent_ = false;
+};
+
+// The first room of every thread's entries of a run of neighbouring partitions,
+// taken from the heap at once. Taken a partition at a time, the heap's lock would
+// be held while each fresh page is first touched, and a thread would wait for the
+// other's page faults; a few large blocks leave the touching to the threads that
+// write the entries, side by side. A block goes back to the heap, for the records
+// to reuse, once all its partitions are built.
+class ScatterBlocks {
+ public:
+  ScatterBlocks(std::size_t partitions, unsigned threads, std::size_t share)
+      : share_(share),
+        threads_(threads),
+        perBlock_(std::clamp<std::size_t>(kBlockBytes / (threads * share), 1, partitions)),
+        blocks_((partitions + perBlock_ - 1) / perBlock_),
+        unbuilt_(std::make_unique<std::atomic<std::size_t>[]>(blocks_.size())) {
+    for (std::size_t b = 0; b < blocks_.size(); ++b) {
+      const std::size_t count = std::min(perBlock_, partitions - b * perBlock_);
+      unbuilt_[b] = count;
+      blocks_[b] = static_cast<char*>(reallocOrFail(nullptr, count * threads * share));
+    }
+  }
+  ScatterBlocks(const ScatterBlocks&) = delete;
+  ScatterBlocks& operator=(const ScatterBlocks&) = delete;
+  ~ScatterBlocks() {
+    for (char* block : blocks_) {
+      std::free(block);
+    }
+  }
+
+  // The room of thread's entries of partition.
+  char* room(unsigned thread, std::size_t partition) const {
+    const std::size_t inBlock = partition % perBlock_;
+    return blocks_[partition / perBlock_] + (inBlock * threads_ + thread) * share_;
+  }
+  std::size_t share() const { return share_; }
+  // Called once for each partition built; frees the blocks no partition needs.
+  void built(std::size_t partition) {
+    const std::size_t b = partition / perBlock_;
+    if (--unbuilt_[b] == 0) {
+      std::free(std::exchange(blocks_[b], nullptr));
+    }
+  }
+
+ private:
+  // Blocks stay below the size above which the heap maps memory of its own, so that
+  // what one frees serves the next allocations.
+  static constexpr std::size_t kBlockBytes = std::size_t{16} << 20;
+
+  std::size_t share_;
+  unsigned threads_;
+  std::size_t perBlock_;
+  std::vector<char*> blocks_;
+  std::unique_ptr<std::atomic<std::size_t>[]> unbuilt_;
 };
 
 // The rows one thread scattered into one partition: the entries of the stretches
@@ -236,7 +311,7 @@ class RowIndex::Builder {
     }
     threads_ = static_cast<unsigned>(
         std::clamp<std::size_t>(std::min<std::size_t>(threads, stretches_), 1, 64));
-    share_ = scatteredShare();
+    blocks_.emplace(partitions, threads_, scatteredShare());
     scattered_.resize(threads_);
     for (std::vector<Scattered>& own : scattered_) {
       own = std::vector<Scattered>(partitions);
@@ -249,7 +324,7 @@ class RowIndex::Builder {
       RowList again(table_.columns.size(), table_.rowLines.data());
       std::vector<std::string_view> key;
       for (std::size_t s = nextStretch++; s < stretches_; s = nextStretch++) {
-        scatterStretch(s, scattered_[thread], again, key);
+        scatterStretch(s, thread, again, key);
       }
     });
     std::atomic<std::size_t> nextPartition{0};
@@ -291,11 +366,11 @@ class RowIndex::Builder {
   };
   static constexpr std::uint32_t kNoGroup = 0xFFFFFFFF;
 
-  // The room each partition of a thread is given when its first entry comes, sized
-  // once from the table's size: an entry takes about its line's bytes (the cells
-  // without the spaces around them, with a length each instead of a separator) and
-  // its position. The hash spreads the rows evenly; a partition that gets
-  // more grows a little, and one that gets none (few keys) takes no memory.
+  // The room each partition of a thread is lent for its entries, sized once from
+  // the table's size: an entry takes about its line's bytes (the cells without the
+  // spaces around them, with a length each instead of a separator) and its
+  // position. The hash spreads the rows evenly; a partition that gets more moves to
+  // room of its own, and the room of one that gets none (few keys) is never touched.
   std::size_t scatteredShare() const {
     const std::size_t perRow = keyColumns_.size() + (index_.positions_ ? 4 : 0);
     const std::size_t bytes = table_.rowsLeftInText
@@ -305,8 +380,9 @@ class RowIndex::Builder {
     return share + share / 16 + 64;
   }
 
-  void scatterStretch(std::size_t number, std::vector<Scattered>& own, RowList& again,
+  void scatterStretch(std::size_t number, unsigned thread, RowList& again,
                       std::vector<std::string_view>& key) {
+    std::vector<Scattered>& own = scattered_[thread];
     const RowList* rows = &table_.rows;
     std::size_t first = number * kRowsAStretch;
     std::size_t end = std::min(rows_, first + kRowsAStretch);
@@ -323,9 +399,10 @@ class RowIndex::Builder {
         key.push_back(row[column]);
       }
       const Probe probe = index_.probeFor(key);
-      Scattered& into = own[(probe.hash >> index_.partitionShift_) & index_.partitionMask_];
+      const std::size_t partition = (probe.hash >> index_.partitionShift_) & index_.partitionMask_;
+      Scattered& into = own[partition];
       if (into.stretches.empty()) {
-        into.bytes.reserve(share_);
+        into.bytes.lend(blocks_->room(thread, partition), blocks_->share());
       }
       if (into.stretches.empty() || into.stretches.back().number != number) {
         into.stretches.push_back({number, into.bytes.size(), into.bytes.size()});
@@ -433,6 +510,7 @@ class RowIndex::Builder {
       own[p].bytes.release();
       own[p].stretches = {};
     }
+    blocks_->built(p);
     return grouping.groups.size();
   }
 
@@ -562,7 +640,7 @@ class RowIndex::Builder {
   std::size_t stretches_ = 0;
   unsigned requestedThreads_;
   unsigned threads_ = 1;  // that scatter
-  std::size_t share_ = 0;
+  std::optional<ScatterBlocks> blocks_;
   std::vector<std::vector<Scattered>> scattered_;  // by thread, then partition
 };
 
