@@ -196,8 +196,6 @@ class Run {
         // A header may name a table a million times: its steps get their memory once.
         plan_.tables.reserve(joinList_.size());
         plan_.steps.reserve(joinList_.size() - 1);
-        plan_.indexThreads = settings_.parallelism.threads;
-        plan_.payloadEncoder = line_.result.encoder();
         stepWarnings_.add(*table);
         continue;
       }
@@ -227,8 +225,10 @@ class Run {
   // The rows themselves are made while they are written, so no joined table, final
   // or intermediate, is ever held in memory.
   Next indexTables() {
+    StepIndexes& indexes = indexes_.emplace(
+        HashIndexBuilder(settings_.parallelism.threads, KeyHash(), line_.result.encoder()));
     for (std::size_t step = 0; step < plan_.steps.size(); ++step) {
-      indexStep(plan_, step);
+      indexes.index(plan_, step);
       console_.tell(".");
     }
     console_.tell(message::kJoined);
@@ -368,6 +368,7 @@ class Run {
   std::vector<Table> tables_;
   TableLookup tableLookup_;
   JoinPlan plan_;
+  std::optional<StepIndexes> indexes_;  // what plan_'s steps point to
   StepWarnings stepWarnings_;
   std::optional<std::size_t> resultRows_;  // once the result is written whole
   std::size_t resultBytes_ = 0;

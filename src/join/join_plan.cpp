@@ -25,20 +25,6 @@ JoinPlan startJoin(const Table& first) {
   return plan;
 }
 
-namespace {
-
-std::shared_ptr<const RowIndex> indexFor(JoinPlan& plan, const Table& table,
-                                         std::vector<std::size_t> keyColumns) {
-  auto& cached = plan.indexes[{&table, keyColumns}];
-  if (cached == nullptr) {
-    cached = std::make_shared<const RowIndex>(table, std::move(keyColumns), plan.indexThreads,
-                                              plan.cellHash, plan.payloadEncoder);
-  }
-  return cached;
-}
-
-}  // namespace
-
 std::vector<bool> levelsWhoseRowsAreRead(const JoinPlan& plan) {
   std::vector<bool> read(plan.tables.size(), false);
   read.front() = true;
@@ -48,16 +34,20 @@ std::vector<bool> levelsWhoseRowsAreRead(const JoinPlan& plan) {
   return read;
 }
 
-void indexStep(JoinPlan& plan, std::size_t step) {
+void StepIndexes::index(JoinPlan& plan, std::size_t step) {
   const std::span<const std::size_t> keys = plan.rightKeysOf(step);
-  plan.steps[step].index =
-      indexFor(plan, *plan.tables[step + 1], std::vector<std::size_t>(keys.begin(), keys.end()))
-          .get();
+  std::vector<std::size_t> keyColumns(keys.begin(), keys.end());
+  const Table& table = *plan.tables[step + 1];
+  std::unique_ptr<const HashIndex>& built = built_[{&table, keyColumns}];
+  if (built == nullptr) {
+    built = std::make_unique<const HashIndex>(builder_.build(table, keyColumns));
+  }
+  plan.steps[step].index = built.get();
 }
 
-void indexSteps(JoinPlan& plan) {
+void StepIndexes::indexAll(JoinPlan& plan) {
   for (std::size_t step = 0; step < plan.steps.size(); ++step) {
-    indexStep(plan, step);
+    index(plan, step);
   }
 }
 

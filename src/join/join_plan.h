@@ -16,7 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "join/row_index.h"
+#include "join/hash_index.h"
+#include "join/hash_index_builder.h"
 #include "tables/table.h"
 
 // The key of a column descriptor: its first field, cut at spaces ("id" of "id int");
@@ -39,7 +40,7 @@ struct ColumnSource {
 struct JoinStep {
   std::size_t firstKey = 0;  // in JoinPlan::leftKeys and rightKeys
   std::size_t keyCount = 0;
-  const RowIndex* index = nullptr;  // right rows by those cells, once indexed
+  const HashIndex* index = nullptr;  // right rows by those cells, once indexed
 };
 
 // A joined table described by the tables it is joined from.
@@ -68,16 +69,6 @@ struct JoinPlan {
   std::map<std::string, std::size_t> columnOfKey;
   // Of each result column, the level it is read from (see JoinStep).
   std::vector<ColumnSource> freshestSource;
-
-  // Threads that build each index, and the hash it takes of key cells.
-  unsigned indexThreads = 1;
-  CellHash cellHash = hashBytes;
-  // How the right tables' payloads are written; set before the steps are added.
-  CellEncoder payloadEncoder;
-  // A table joined several times on the same columns is indexed once; the plan
-  // (and every copy of it) owns the indexes its steps point to.
-  std::map<std::pair<const Table*, std::vector<std::size_t>>, std::shared_ptr<const RowIndex>>
-      indexes;
 };
 
 // A plan whose rows are those of first.
@@ -92,7 +83,19 @@ void addJoinStep(JoinPlan& plan, const Table& right);
 // a key from them. The first table's rows are always read.
 std::vector<bool> levelsWhoseRowsAreRead(const JoinPlan& plan);
 
-// Builds the index of step, once for each table and key columns.
-void indexStep(JoinPlan& plan, std::size_t step);
-// Builds every step's index.
-void indexSteps(JoinPlan& plan);
+// The indexes a plan's steps point to, owned here: a table joined several times on
+// the same columns is indexed once.
+class StepIndexes {
+ public:
+  explicit StepIndexes(HashIndexBuilder builder = HashIndexBuilder()) : builder_(builder) {}
+
+  // Builds the index of plan's step, or finds it built, and points the step to it.
+  void index(JoinPlan& plan, std::size_t step);
+  // The same for every step.
+  void indexAll(JoinPlan& plan);
+
+ private:
+  HashIndexBuilder builder_;
+  std::map<std::pair<const Table*, std::vector<std::size_t>>, std::unique_ptr<const HashIndex>>
+      built_;
+};

@@ -136,7 +136,7 @@ class Enumerator {
   // probe, and the matches of an entry that did not all fit.
   struct Resume {
     std::size_t next = 0;
-    RowIndex::Match pending;
+    HashIndex::Match pending;
     std::uint32_t pendingParent = 0;
   };
 
@@ -208,7 +208,7 @@ class Enumerator {
   }
 
   // Takes up to room of match's rows into out, and leaves match with the others.
-  void append(std::size_t level, const RowIndex& index, RowIndex::Match& match,
+  void append(std::size_t level, const HashIndex& index, HashIndex::Match& match,
               std::uint32_t parent, std::size_t room) {
     ChunkLevel& out = levels_[level];
     const std::size_t take = std::min<std::size_t>(match.count, room);
@@ -237,7 +237,7 @@ class Enumerator {
     Resume& resume = resume_[level];
     const std::size_t room = chunkRows_;
     const std::size_t stepNumber = level - 1;
-    const RowIndex& index = *plan_.steps[stepNumber].index;
+    const HashIndex& index = *plan_.steps[stepNumber].index;
     append(level, index, resume.pending, resume.pendingParent, room);
     const std::size_t start = resume.next;
     const std::size_t count = entries(level - 1) - start;
@@ -254,9 +254,9 @@ class Enumerator {
         }
         return index.probeFor(keyOf(stepNumber, level - 1, static_cast<std::uint32_t>(start + i)));
       };
-      const auto extend = [&](std::size_t i, RowIndex::Probe probe) {
+      const auto extend = [&](std::size_t i, HashIndex::Probe probe) {
         const auto entry = static_cast<std::uint32_t>(start + i);
-        RowIndex::Match matches = index.find(keyOf(stepNumber, level - 1, entry), probe);
+        HashIndex::Match matches = index.find(keyOf(stepNumber, level - 1, entry), probe);
         append(level, index, matches, entry, room - out.parents.size());
         resume.next = entry + 1;
         if (matches.count != 0) {
@@ -284,7 +284,7 @@ class Enumerator {
   std::vector<bool> rowsKept_;
   bool tracksOrigins_ = false;
   std::vector<std::string_view> key_;
-  RowIndex::ProbeRing probes_{};
+  HashIndex::ProbeRing probes_{};
   std::size_t levelsWithRows_ = 0;
 };
 

@@ -43,7 +43,7 @@ inline void copyBytes(char* to, const char* from, std::size_t count) {
 // its index, next to the key that found them, and copied from there.
 class LevelCells {
  public:
-  LevelCells(std::size_t level, const RowIndex* index, CellEncoder encoder)
+  LevelCells(std::size_t level, const HashIndex* index, CellEncoder encoder)
       : level_(level), index_(index), encoder_(encoder) {}
 
   void addColumn(std::size_t column) { columns_.push_back(column); }
@@ -111,7 +111,7 @@ class LevelCells {
 
  private:
   std::size_t level_;
-  const RowIndex* index_;  // of the step that joins this level's table; none at level 0
+  const HashIndex* index_;  // of the step that joins this level's table; none at level 0
   CellEncoder encoder_;
   std::vector<std::size_t> columns_;
 };
@@ -126,7 +126,7 @@ class RowLayout {
         loneEmptyCell_(plan.columns.size() == 1 ? format.loneEmptyCell() : "") {
     for (const ColumnSource source : plan.sources) {
       if (levels_.empty() || levels_.back().level() != source.level) {
-        const RowIndex* index = source.level == 0 ? nullptr : plan.steps[source.level - 1].index;
+        const HashIndex* index = source.level == 0 ? nullptr : plan.steps[source.level - 1].index;
         levels_.emplace_back(source.level, index, format.encoder());
         wanted_[source.level] =
             index == nullptr ? LevelPositions::kRows : LevelPositions::kPayloads;
@@ -137,7 +137,7 @@ class RowLayout {
     // the product of the matches each later step finds for a row.
     std::vector<double> repeats(plan.tables.size(), 1);
     for (std::size_t level = plan.steps.size(); level-- > 0;) {
-      const RowIndex& index = *plan.steps[level].index;
+      const HashIndex& index = *plan.steps[level].index;
       const double rows = static_cast<double>(rowCount(*plan.tables[level + 1]));
       const double groups = static_cast<double>(std::max<std::size_t>(1, index.groupCount()));
       repeats[level] = repeats[level + 1] * std::max(1.0, rows / groups);

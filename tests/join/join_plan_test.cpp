@@ -57,7 +57,8 @@ TEST(JoinPlanTest, SinkCanStopTheRows) {
   const Table right = b.make("R", {"b"}, {{"x"}, {"y"}});
   JoinPlan plan = startJoin(left);
   addJoinStep(plan, right);
-  indexSteps(plan);
+  StepIndexes indexes;
+  indexes.indexAll(plan);
   std::vector<Strings> seen;
   EXPECT_FALSE(forEachJoinedRow(plan, [&seen](Cells row) {
     seen.emplace_back(row.begin(), row.end());
@@ -142,10 +143,11 @@ TEST(JoinPlanTest, ChainMatchesLeftToRightFold) {
     const Table tables[] = {builder.make(plain[0]), builder.make(plain[1]), builder.make(plain[2])};
     PlainTable folded = plain[0];
     JoinPlan plan = startJoin(tables[0]);
+    StepIndexes indexes;
     for (int i = 1; i < 3; ++i) {
       folded = referenceJoin(folded, plain[i]);
       addJoinStep(plan, tables[i]);
-      indexSteps(plan);
+      indexes.indexAll(plan);
       if (i == 1) {
         const Table pair = joinTables(tables[0], tables[1]);
         ASSERT_EQ(pair.columns, folded.columns);
@@ -175,7 +177,7 @@ std::uint64_t hashOfLength(std::string_view cell) {
 }
 
 // The payloads of a match, in order.
-std::vector<std::string> payloadsOf(const RowIndex& index, RowIndex::Match match) {
+std::vector<std::string> payloadsOf(const HashIndex& index, HashIndex::Match match) {
   std::vector<std::string> payloads;
   for (std::uint64_t place = match.payload; payloads.size() < match.count;
        place = index.nextPayload(place)) {
@@ -187,7 +189,7 @@ std::vector<std::string> payloadsOf(const RowIndex& index, RowIndex::Match match
 // Large tables are indexed in many partitions, on several threads; every key must
 // find its rows, in table order, whether the hashes keep keys apart or not, and
 // whether the table keeps its rows or is read from its text.
-TEST(RowIndexTest, FindsWhatAMapFinds) {
+TEST(HashIndexTest, FindsWhatAMapFinds) {
   std::vector<Strings> rows;
   std::string lines;
   std::map<std::string, std::vector<std::uint32_t>> expected;
@@ -208,22 +210,23 @@ TEST(RowIndexTest, FindsWhatAMapFinds) {
   leftInText.rowsInText = rows.size();
   const struct {
     const char* what;
-    CellHash hash;
+    KeyHash::CellHash hash;
     unsigned threads;
   } cases[] = {{"one thread", hashBytes, 1},
                {"threads", hashBytes, 4},
                {"colliding hashes on threads", hashOfLastByte, 2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const RowIndex index(table, {0}, c.threads, c.hash);
-    const RowIndex fromText(leftInText, {0}, c.threads, c.hash);
+    const HashIndexBuilder indexBuilder(c.threads, KeyHash(c.hash));
+    const HashIndex index = indexBuilder.build(table, {0});
+    const HashIndex fromText = indexBuilder.build(leftInText, {0});
     EXPECT_EQ(index.groupCount(), expected.size());
     EXPECT_EQ(fromText.groupCount(), expected.size());
     for (int key = 0; key < 30100; ++key) {
       const std::string text = keyText(key);
       const std::string_view cell = text;
       const Cells probe(&cell, 1);
-      const RowIndex::Match match = index.find(probe, index.probeFor(probe));
+      const HashIndex::Match match = index.find(probe, index.probeFor(probe));
       const auto found = match.positions();
       const auto entry = expected.find(text);
       const std::vector<std::uint32_t> none;
@@ -239,8 +242,8 @@ TEST(RowIndexTest, FindsWhatAMapFinds) {
     }
     // The batched lookups, whose prefetches walk ahead of them, give each key the
     // probe and the match a single lookup gives it.
-    for (const RowIndex* each : {&index, &fromText}) {
-      RowIndex::ProbeRing ring{};
+    for (const HashIndex* each : {&index, &fromText}) {
+      HashIndex::ProbeRing ring{};
       std::string text;
       std::string_view cell;
       const Cells probe(&cell, 1);
@@ -250,12 +253,12 @@ TEST(RowIndexTest, FindsWhatAMapFinds) {
         cell = text;
         return each->probeFor(probe);
       };
-      each->probeInOrder(30100, ring, true, probeOf, [&](std::size_t key, RowIndex::Probe got) {
+      each->probeInOrder(30100, ring, true, probeOf, [&](std::size_t key, HashIndex::Probe got) {
         const std::string own = keyText(static_cast<int>(key));
         const std::string_view ownCell = own;
         const Cells ownKey(&ownCell, 1);
-        const RowIndex::Match single = each->find(ownKey, each->probeFor(ownKey));
-        const RowIndex::Match batched = each->find(ownKey, got);
+        const HashIndex::Match single = each->find(ownKey, each->probeFor(ownKey));
+        const HashIndex::Match batched = each->find(ownKey, got);
         EXPECT_EQ(batched.count, single.count) << key;
         EXPECT_EQ(batched.payload, single.payload) << key;
         EXPECT_EQ(batched.rows, single.rows) << key;
@@ -289,7 +292,7 @@ std::string writtenResult(const JoinPlan& plan, JoinSpread spread) {
 TEST(JoinPlanTest, ChainsAgreeWithReferenceUnderAnyHash) {
   const struct {
     const char* what;
-    CellHash hash;
+    KeyHash::CellHash hash;
   } hashes[] = {{"real hash", hashBytes},
                 {"one hash for all", oneHashForAll},
                 {"hash of the last byte", hashOfLastByte},
@@ -316,11 +319,11 @@ TEST(JoinPlanTest, ChainsAgreeWithReferenceUnderAnyHash) {
       SCOPED_TRACE(h.what);
       JoinPlan plan = startJoin(tables.front());
       plan.name = "result";
-      plan.cellHash = h.hash;
       for (std::size_t t = 1; t < count; ++t) {
         addJoinStep(plan, tables[t]);
       }
-      indexSteps(plan);
+      StepIndexes indexes(HashIndexBuilder(1, KeyHash(h.hash)));
+      indexes.indexAll(plan);
       ASSERT_EQ(writtenResult(plan, JoinSpread{2, 1}), renderResult(expected));
       std::vector<Strings> streamed;
       forEachJoinedRow(plan, [&streamed](Cells row) {
@@ -366,7 +369,8 @@ TEST(JoinPlanTest, LargeGroupsMetAgainAgreeWithReference) {
     JoinPlan plan = startJoin(tables[0]);
     plan.name = "result";
     addJoinStep(plan, tables[1]);
-    indexSteps(plan);
+    StepIndexes indexes;
+    indexes.indexAll(plan);
     // In one stretch, chunk borders fall inside groups; in stretches of 7 rows, a
     // group is met again by another thread.
     EXPECT_EQ(writtenResult(plan, JoinSpread{1, 0}), renderResult(expected));
@@ -377,14 +381,14 @@ TEST(JoinPlanTest, LargeGroupsMetAgainAgreeWithReference) {
 // Keys crafted to share a hash would make an index quadratic, so the hash starts
 // from a random value of each process: this test program, started again, hashes the
 // same bytes differently.
-TEST(RowIndexTest, HashIsSeededPerProcess) {
+TEST(HashIndexTest, HashIsSeededPerProcess) {
   const std::string hash = std::to_string(hashBytes("the same bytes"));
   if (std::getenv("PRG_PRINT_HASH") != nullptr) {
     std::printf("hash=%s\n", hash.c_str());
     return;
   }
   FILE* child = popen(
-      "PRG_PRINT_HASH=1 /proc/$PPID/exe --gtest_filter=RowIndexTest.HashIsSeededPerProcess", "r");
+      "PRG_PRINT_HASH=1 /proc/$PPID/exe --gtest_filter=HashIndexTest.HashIsSeededPerProcess", "r");
   ASSERT_NE(child, nullptr);
   std::string printed;
   char block[256];

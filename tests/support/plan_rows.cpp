@@ -31,7 +31,8 @@ bool forEachJoinedRow(const JoinPlan& plan, const std::function<bool(Cells)>& si
 Table joinTables(const Table& left, const Table& right) {
   JoinPlan plan = startJoin(left);
   addJoinStep(plan, right);
-  indexSteps(plan);
+  StepIndexes indexes;
+  indexes.indexAll(plan);
   Table result = makeTable("", plan.columns);
   forEachJoinedRow(plan, [&result](Cells row) {
     result.rows.push_back(row);

@@ -7,7 +7,7 @@
 // and one record, in which the key is confirmed and the rows to write lie next to
 // it, whatever the width of the key and wherever the table's text lies. The index
 // needs the table's cells only while it is built, and not even them for a table
-// left in its text.
+// left in its text. A HashIndexBuilder builds one; once built, it never changes.
 #pragma once
 
 #include <array>
@@ -19,40 +19,65 @@
 #include <string_view>
 #include <vector>
 
+#include "join/key_hash.h"
 #include "tables/table.h"
-#include "text/cell_encoder.h"
 
-// A fast, well-mixed hash of a byte string. It starts from a random value drawn
-// once per process, so that no input can be built to make its keys collide. The
-// output never varies with it: groups keep table order whatever their slots.
-std::uint64_t hashBytes(std::string_view bytes);
+// How an index lays out its slots and records, which its builder writes.
+struct HashIndexLayout {
+  // A group of rows sharing a key is found by a slot, the one its key hashes to
+  // or the next free one: a fingerprint of the key's hash above kSlotOffsetBits,
+  // the place of its record in its partition's below; 0 when the slot is unused.
+  using Slot = std::uint64_t;
+  static constexpr Slot kFree = 0;
+  static constexpr unsigned kSlotOffsetBits = 35;
+  static constexpr std::uint64_t kSlotOffsetMask = (std::uint64_t{1} << kSlotOffsetBits) - 1;
+  static Slot fingerprint(std::uint64_t hash) {
+    const std::uint64_t bits = (hash >> 20) & ((std::uint64_t{1} << (64 - kSlotOffsetBits)) - 1);
+    return (bits == 0 ? 1 : bits) << kSlotOffsetBits;
+  }
 
-// The hash an index takes of each cell of a key. Tests give a weak one, to see
-// distinct keys share a hash.
-using CellHash = std::uint64_t (*)(std::string_view);
-
-class RowIndex {
- public:
-  // Indexes every row of table by its cells in keyColumns (in that order). With no
-  // key column all rows share the one empty key. The table holds at most
-  // kMaxTableRows rows, which the parser enforces; its rows are read from its cells
-  // when it keeps them, else from its text. The rows are hashed once, on the given
-  // number of threads, and scattered by the top bits of their hashes into
-  // partitions, each then built on its own while it sits in the cache. Rows are
-  // rendered with their cells as encoder writes them. Once built, an index never changes.
-  RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads = 1,
-           CellHash cellHash = hashBytes, CellEncoder encoder = {});
-  ~RowIndex();
-
-  // What a lookup needs of a key: its hash, and the fingerprint a slot holds for it. A key
-  // of one cell of at most seven bytes is its own fingerprint; any other key's fingerprint is its
-  // full hash with the top bit set, a fingerprint that the key is compared with
-  // only when it matches.
-  struct Probe {
-    std::uint64_t hash;
-    std::uint64_t fingerprint;
+  // The keys whose hashes share their top bits: their slots, and their records,
+  // one a group: its row count, the position of its first row in positions (when
+  // the index has them), its key (the fingerprint itself when the fingerprint is
+  // the key), then the payloads of its rows.
+  struct Partition {
+    std::vector<Slot> slots;
+    std::size_t mask = 0;
+    std::unique_ptr<char[]> records;
+    std::unique_ptr<std::uint32_t[]> positions;  // row positions, grouped, in table order
   };
-  Probe probeFor(Cells key) const;
+
+  // Lengths in records take one byte below 128, a byte more for each 7 bits above.
+  static std::uint64_t readLength(const char*& at) {
+    std::uint64_t length = 0;
+    for (unsigned shift = 0;; shift += 7) {
+      const auto byte = static_cast<unsigned char>(*at++);
+      length |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+      if (byte < 0x80) {
+        return length;
+      }
+    }
+  }
+};
+
+// What a HashIndexBuilder built: the partitions, and how a hash chooses one.
+struct HashIndexParts {
+  KeyHash hash;
+  std::size_t keyColumnCount = 0;
+  bool positions = false;  // whether records tell their rows' positions
+  unsigned partitionShift = 63;
+  std::size_t partitionMask = 0;
+  std::vector<HashIndexLayout::Partition> partitions;
+  std::size_t groups = 0;
+};
+
+class HashIndex : private HashIndexLayout {
+ public:
+  explicit HashIndex(HashIndexParts parts);
+  HashIndex(HashIndex&&) = default;
+
+  using Probe = KeyProbe;
+  Probe probeFor(Cells key) const { return parts_.hash.probe(key); }
 
   // The rows of one key, in table order: their positions (only for a table that
   // keeps its rows; else none), and the place of the first one's payload; the
@@ -67,7 +92,7 @@ class RowIndex {
   };
   Match find(Cells key, Probe probe) const;
   // The number of distinct keys.
-  std::size_t groupCount() const { return groups_; }
+  std::size_t groupCount() const { return parts_.groups; }
 
   // A row's payload: the cells outside the key, as a joined row holds them. Its
   // place is its address in the index's records, so that reading it takes no
@@ -120,49 +145,14 @@ class RowIndex {
     return true;
   }
 
-  // Lengths in records take one byte below 128, a byte more for each 7 bits above.
-  static std::uint64_t readLength(const char*& at) {
-    std::uint64_t length = 0;
-    for (unsigned shift = 0;; shift += 7) {
-      const auto byte = static_cast<unsigned char>(*at++);
-      length |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-      if (byte < 0x80) {
-        return length;
-      }
-    }
-  }
+  using HashIndexLayout::readLength;
 
  private:
-  class Builder;
-
-  // A group of rows sharing a key is found by a slot, the one its key hashes to
-  // or the next free one: a fingerprint of the key's hash above kSlotOffsetBits, the
-  // place of its record in its partition's below; 0 when the slot is unused.
-  using Slot = std::uint64_t;
-  static constexpr Slot kFree = 0;
-  static constexpr unsigned kSlotOffsetBits = 35;
-  static constexpr std::uint64_t kHashedFingerprint = std::uint64_t{1} << 63;
-  static Slot fingerprint(std::uint64_t hash) {
-    const std::uint64_t bits = (hash >> 20) & ((std::uint64_t{1} << (64 - kSlotOffsetBits)) - 1);
-    return (bits == 0 ? 1 : bits) << kSlotOffsetBits;
-  }
   static bool holds(Slot slot, Probe probe) {
     return (slot & ~kSlotOffsetMask) == fingerprint(probe.hash);
   }
-  static constexpr std::uint64_t kSlotOffsetMask = (std::uint64_t{1} << kSlotOffsetBits) - 1;
-
-  // The keys whose hashes share their top bits: their slots, and their records,
-  // one a group: its row count, the position of its first row in positions (when
-  // the index has them), its key (the fingerprint itself when the fingerprint is the key), then
-  // the payloads of its rows.
-  struct Partition {
-    std::vector<Slot> slots;
-    std::size_t mask = 0;
-    std::unique_ptr<char[]> records;
-    std::unique_ptr<std::uint32_t[]> positions;  // row positions, grouped, in table order
-  };
   const Partition& partitionOf(Probe probe) const {
-    return partitions_[(probe.hash >> partitionShift_) & partitionMask_];
+    return parts_.partitions[(probe.hash >> parts_.partitionShift) & parts_.partitionMask];
   }
   static constexpr std::size_t kSlotsPrefetched = 8;
   void prefetchSlot(Probe probe) const {
@@ -179,11 +169,5 @@ class RowIndex {
   // Whether the record at place, in its partition's records, is that of key.
   bool recordHasKey(const char* record, Cells key, Probe probe) const;
 
-  std::size_t keyColumnCount_;
-  CellHash cellHash_;
-  bool positions_;
-  unsigned partitionShift_ = 63;
-  std::size_t partitionMask_ = 0;
-  std::vector<Partition> partitions_;
-  std::size_t groups_ = 0;
+  HashIndexParts parts_;
 };

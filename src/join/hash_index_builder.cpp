@@ -1,4 +1,4 @@
-#include "join/row_index.h"
+#include "join/hash_index_builder.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,7 +6,6 @@
 #include <cstring>
 #include <new>
 #include <optional>
-#include <random>
 #include <utility>
 
 #include "tables/cell_array.h"
@@ -15,55 +14,6 @@
 
 namespace {
 
-std::uint64_t randomSeed() {
-  std::random_device source;
-  return (static_cast<std::uint64_t>(source()) << 32) ^ source();
-}
-
-const std::uint64_t kSeed = randomSeed();
-
-constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ULL;
-
-std::uint64_t mix(std::uint64_t value) {
-  value ^= value >> 32;
-  value *= 0xD6E8FEB86659FD93ULL;
-  value ^= value >> 32;
-  return value;
-}
-
-std::uint64_t absorb(std::uint64_t state, std::uint64_t bytes) {
-  state = (state ^ bytes) * kMultiplier;
-  return state ^ (state >> 29);
-}
-
-std::uint64_t combine(std::uint64_t state, std::uint64_t cellHash) {
-  return absorb(state + 0x632BE59BD9B4E019ULL, cellHash);
-}
-
-// The count (below 8) bytes at bytes as a little-endian number, without a call:
-// overlapping loads cover every length.
-std::uint64_t loadShort(const char* bytes, std::size_t count) {
-  if (count >= 4) {
-    std::uint32_t low;
-    std::uint32_t high;
-    std::memcpy(&low, bytes, 4);
-    std::memcpy(&high, bytes + count - 4, 4);
-    return low | (static_cast<std::uint64_t>(high) << (8 * (count - 4)));
-  }
-  if (count == 0) {
-    return 0;
-  }
-  const auto byte = [bytes](std::size_t i) {
-    return static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i]));
-  };
-  return byte(0) | (byte(count / 2) << (8 * (count / 2))) | (byte(count - 1) << (8 * (count - 1)));
-}
-
-std::uint64_t hashOfShortKey(std::uint64_t fingerprint) {
-  return mix(absorb(kSeed ^ kMultiplier, fingerprint));
-}
-
-constexpr std::size_t kLongestShortKey = 7;
 // Slots are kept at most this full (in tenths), so that a probe stays short.
 constexpr std::size_t kMostLoad = 8;
 // A partition holds about this many rows, so that it is built in the cache.
@@ -98,39 +48,6 @@ char* writeBytes(char* to, std::string_view bytes) {
 }
 
 }  // namespace
-
-std::uint64_t hashBytes(std::string_view bytes) {
-  std::uint64_t state = kSeed ^ kMultiplier ^ bytes.size();
-  const char* position = bytes.data();
-  std::size_t remaining = bytes.size();
-  while (remaining >= 8) {
-    std::uint64_t block;
-    std::memcpy(&block, position, 8);
-    state = absorb(state, block);
-    position += 8;
-    remaining -= 8;
-  }
-  if (remaining > 0) {
-    state = absorb(state, loadShort(position, remaining));
-  }
-  return mix(state);
-}
-
-RowIndex::Probe RowIndex::probeFor(Cells key) const {
-  if (key.size() == 1 && key[0].size() <= kLongestShortKey) {
-    // The length is kept above the bytes, one more than it is, so that no key's
-    // fingerprint is 0 (a free slot) and none has the top bit of hashed fingerprints.
-    std::uint64_t fingerprint = loadShort(key[0].data(), key[0].size());
-    fingerprint |= static_cast<std::uint64_t>(key[0].size() + 1) << 56;
-    return Probe{hashOfShortKey(fingerprint), fingerprint};
-  }
-  std::uint64_t hash = 0;
-  for (std::string_view cell : key) {
-    hash = combine(hash, cellHash_(cell));
-  }
-  hash = mix(hash);
-  return Probe{hash, hash | kHashedFingerprint};
-}
 
 namespace {
 
@@ -274,19 +191,18 @@ T take(const char*& at) {
   return value;
 }
 
-}  // namespace
-
 // Builds an index in two passes. The first hashes every row once and scatters an
 // entry of it into its partition by the hash: its position when the index keeps
 // positions, its key and its payload, as its record will hold them. The second
 // builds each partition from its entries in table order: it groups them, lays out
 // the records and then the slots, each at its final size, and gives the entries'
 // memory back for the next partitions.
-class RowIndex::Builder {
+class PartitionedBuild : HashIndexLayout {
  public:
-  Builder(RowIndex& index, const Table& table, const std::vector<std::size_t>& keyColumns,
-          unsigned threads, CellEncoder encoder)
-      : index_(index),
+  PartitionedBuild(HashIndexParts& parts, const Table& table,
+                   const std::vector<std::size_t>& keyColumns, unsigned threads,
+                   CellEncoder encoder)
+      : index_(parts),
         table_(table),
         keyColumns_(keyColumns),
         encoder_(encoder),
@@ -300,9 +216,9 @@ class RowIndex::Builder {
     const std::size_t partitions =
         std::min(kMostPartitions, std::bit_ceil(std::max<std::size_t>(rows_ / kRowsAPartition, 1)));
     const auto bits = static_cast<unsigned>(std::countr_zero(partitions));
-    index.partitionShift_ = bits == 0 ? 63 : 64 - bits;
-    index.partitionMask_ = partitions - 1;
-    index.partitions_.resize(partitions);
+    parts.partitionShift = bits == 0 ? 63 : 64 - bits;
+    parts.partitionMask = partitions - 1;
+    parts.partitions.resize(partitions);
     if (table.rowsLeftInText) {
       stretchLines_ = LineStretches(table.rowLines, kBytesAStretch);
       stretches_ = stretchLines_.count();
@@ -329,7 +245,7 @@ class RowIndex::Builder {
     });
     std::atomic<std::size_t> nextPartition{0};
     std::atomic<std::size_t> groups{0};
-    const std::size_t partitions = index_.partitions_.size();
+    const std::size_t partitions = index_.partitions.size();
     runOnThreads(static_cast<unsigned>(std::min<std::size_t>(requestedThreads_, partitions)),
                  [&](unsigned) {
                    Grouping grouping;
@@ -337,7 +253,7 @@ class RowIndex::Builder {
                      groups += buildPartition(p, grouping);
                    }
                  });
-    index_.groups_ = groups;
+    index_.groups = groups;
   }
 
  private:
@@ -372,11 +288,11 @@ class RowIndex::Builder {
   // position. The hash spreads the rows evenly; a partition that gets more moves to
   // room of its own, and the room of one that gets none (few keys) is never touched.
   std::size_t scatteredShare() const {
-    const std::size_t perRow = keyColumns_.size() + (index_.positions_ ? 4 : 0);
+    const std::size_t perRow = keyColumns_.size() + (index_.positions ? 4 : 0);
     const std::size_t bytes = table_.rowsLeftInText
                                   ? table_.rowLines.size() + perRow * rows_
                                   : (perRow + 2 + 8 * table_.columns.size()) * rows_;
-    const std::size_t share = bytes / (threads_ * index_.partitions_.size());
+    const std::size_t share = bytes / (threads_ * index_.partitions.size());
     return share + share / 16 + 64;
   }
 
@@ -398,8 +314,8 @@ class RowIndex::Builder {
       for (std::size_t column : keyColumns_) {
         key.push_back(row[column]);
       }
-      const Probe probe = index_.probeFor(key);
-      const std::size_t partition = (probe.hash >> index_.partitionShift_) & index_.partitionMask_;
+      const KeyProbe probe = index_.hash.probe(key);
+      const std::size_t partition = (probe.hash >> index_.partitionShift) & index_.partitionMask;
       Scattered& into = own[partition];
       if (into.stretches.empty()) {
         into.bytes.lend(blocks_->room(thread, partition), blocks_->share());
@@ -419,14 +335,14 @@ class RowIndex::Builder {
       length += encoder_.lengthOf(row[column]);
     }
     std::size_t bytes = lengthBytes(length) + length;
-    if (index_.positions_) {
+    if (index_.positions) {
       bytes += sizeof position;
     }
     for (std::size_t column : keyColumns_) {
       bytes += lengthBytes(row[column].size()) + row[column].size();
     }
     char* to = into.bytes.extend(bytes);
-    if (index_.positions_) {
+    if (index_.positions) {
       put(to, position);
     }
     for (std::size_t column : keyColumns_) {
@@ -455,7 +371,7 @@ class RowIndex::Builder {
   // scattered with them: eight bytes a row less of memory touched the first time.
   Entry readEntry(const char*& at, std::vector<std::string_view>& cells) const {
     Entry entry{};
-    if (index_.positions_) {
+    if (index_.positions) {
       entry.position = take<std::uint32_t>(at);
     }
     entry.key = at;
@@ -465,7 +381,7 @@ class RowIndex::Builder {
       at += length;
     }
     entry.keyBytes = static_cast<std::uint32_t>(at - entry.key);
-    entry.fingerprint = index_.probeFor(cells).fingerprint;
+    entry.fingerprint = index_.hash.probe(cells).fingerprint;
     entry.payload = at;
     at += readLength(at);
     entry.renderingBytes = static_cast<std::uint32_t>(at - entry.payload);
@@ -483,8 +399,8 @@ class RowIndex::Builder {
     }
   }
 
-  static std::uint64_t slotHash(std::uint64_t fingerprint) {
-    return fingerprint >= kHashedFingerprint ? fingerprint : hashOfShortKey(fingerprint);
+  std::uint64_t slotHash(std::uint64_t fingerprint) const {
+    return index_.hash.hashOf(fingerprint);
   }
 
   // Builds partition p; returns its number of groups.
@@ -503,7 +419,7 @@ class RowIndex::Builder {
                 return a.number < b.number;
               });
     groupEntries(grouping, entries);
-    Partition& partition = index_.partitions_[p];
+    Partition& partition = index_.partitions[p];
     layOutRecords(partition, grouping, entries);
     placeSlots(partition, grouping.groups);
     for (std::vector<Scattered>& own : scattered_) {
@@ -515,7 +431,7 @@ class RowIndex::Builder {
   }
 
   // The group of entry, found among those grouped so far, or kNoGroup.
-  static std::uint32_t groupOf(const Grouping& grouping, const Entry& entry, std::size_t& at) {
+  std::uint32_t groupOf(const Grouping& grouping, const Entry& entry, std::size_t& at) const {
     const std::size_t mask = grouping.table.size() - 1;
     for (at = slotHash(entry.fingerprint) & mask;; at = (at + 1) & mask) {
       const std::uint32_t number = grouping.table[at];
@@ -524,7 +440,7 @@ class RowIndex::Builder {
       }
       const Group& group = grouping.groups[number];
       if (group.fingerprint == entry.fingerprint &&
-          (entry.fingerprint < kHashedFingerprint ||
+          (entry.fingerprint < KeyHash::kHashedFingerprint ||
            (group.keyBytes == entry.keyBytes &&
             std::memcmp(group.key, entry.key, entry.keyBytes) == 0))) {
         return number;
@@ -534,7 +450,7 @@ class RowIndex::Builder {
 
   // Gives the groups a table twice as large, when they fill half of it: it grows
   // with the groups, not with the rows, of which one key may have millions.
-  static void growTable(Grouping& grouping) {
+  void growTable(Grouping& grouping) const {
     grouping.table.assign(2 * grouping.table.size(), kNoGroup);
     const std::size_t mask = grouping.table.size() - 1;
     for (std::size_t number = 0; number < grouping.groups.size(); ++number) {
@@ -574,10 +490,10 @@ class RowIndex::Builder {
     for (Group& group : grouping.groups) {
       group.next = bytes;
       group.nextPosition = position;
-      bytes +=
-          lengthBytes(group.count) + (index_.positions_ ? lengthBytes(position) : 0) +
-          (group.fingerprint >= kHashedFingerprint ? group.keyBytes : sizeof group.fingerprint) +
-          group.renderingBytes;
+      bytes += lengthBytes(group.count) + (index_.positions ? lengthBytes(position) : 0) +
+               (group.fingerprint >= KeyHash::kHashedFingerprint ? group.keyBytes
+                                                                 : sizeof group.fingerprint) +
+               group.renderingBytes;
       position += group.count;
     }
     if (bytes > kSlotOffsetMask) {
@@ -585,7 +501,7 @@ class RowIndex::Builder {
     }
     partition.records.reset(new char[std::max<std::uint64_t>(bytes, 1)]);
     char* const records = partition.records.get();
-    if (index_.positions_) {
+    if (index_.positions) {
       partition.positions.reset(new std::uint32_t[std::max<std::size_t>(entries, 1)]);
     }
     adviseHugePagesOnHeap();
@@ -593,10 +509,10 @@ class RowIndex::Builder {
       group.record = group.next;
       char* to = records + group.next;
       to = writeLength(to, group.count);
-      if (index_.positions_) {
+      if (index_.positions) {
         to = writeLength(to, group.nextPosition);
       }
-      if (group.fingerprint >= kHashedFingerprint) {
+      if (group.fingerprint >= KeyHash::kHashedFingerprint) {
         to = writeBytes(to, std::string_view(group.key, group.keyBytes));
       } else {
         put(to, group.fingerprint);
@@ -610,13 +526,13 @@ class RowIndex::Builder {
       Group& group = grouping.groups[groupOf(grouping, entry, at)];
       std::memcpy(records + group.next, entry.payload, entry.renderingBytes);
       group.next += entry.renderingBytes;
-      if (index_.positions_) {
+      if (index_.positions) {
         partition.positions[group.nextPosition++] = entry.position;
       }
     });
   }
 
-  static void placeSlots(Partition& partition, const std::vector<Group>& groups) {
+  void placeSlots(Partition& partition, const std::vector<Group>& groups) const {
     const std::size_t slotCount = std::bit_ceil(groups.size() * 10 / kMostLoad + 1);
     partition.slots.assign(slotCount, kFree);
     partition.mask = slotCount - 1;
@@ -630,7 +546,7 @@ class RowIndex::Builder {
     }
   }
 
-  RowIndex& index_;
+  HashIndexParts& index_;
   const Table& table_;
   const std::vector<std::size_t>& keyColumns_;
   std::vector<std::size_t> otherColumns_;
@@ -644,91 +560,17 @@ class RowIndex::Builder {
   std::vector<std::vector<Scattered>> scattered_;  // by thread, then partition
 };
 
-RowIndex::RowIndex(const Table& table, std::vector<std::size_t> keyColumns, unsigned threads,
-                   CellHash cellHash, CellEncoder encoder)
-    : keyColumnCount_(keyColumns.size()), cellHash_(cellHash), positions_(!table.rowsLeftInText) {
-  Builder(*this, table, keyColumns, threads, encoder).build();
-}
+}  // namespace
 
-RowIndex::~RowIndex() = default;
+HashIndexBuilder::HashIndexBuilder(unsigned threads, KeyHash hash, CellEncoder encoder)
+    : threads_(threads), hash_(hash), encoder_(encoder) {}
 
-RowIndex::Match RowIndex::find(Cells key, Probe probe) const {
-  const Partition& partition = partitionOf(probe);
-  for (std::size_t slot = probe.hash & partition.mask;; slot = (slot + 1) & partition.mask) {
-    const Slot candidate = partition.slots[slot];
-    if (candidate == kFree) {
-      return {};
-    }
-    if (!holds(candidate, probe)) {
-      continue;
-    }
-    const char* const record = partition.records.get() + (candidate & kSlotOffsetMask);
-    const char* at = record;
-    Match match;
-    match.count = static_cast<std::uint32_t>(readLength(at));
-    if (positions_) {
-      match.rows = partition.positions.get() + readLength(at);
-    }
-    if (!recordHasKey(at, key, probe)) {
-      continue;
-    }
-    if (probe.fingerprint >= kHashedFingerprint) {
-      for (std::size_t k = 0; k < keyColumnCount_; ++k) {
-        at += readLength(at);
-      }
-    } else {
-      at += sizeof probe.fingerprint;
-    }
-    match.payload = reinterpret_cast<std::uint64_t>(at);
-    return match;
-  }
-}
-
-bool RowIndex::recordHasKey(const char* at, Cells key, Probe probe) const {
-  if (probe.fingerprint < kHashedFingerprint) {
-    return std::memcmp(at, &probe.fingerprint, sizeof probe.fingerprint) == 0;
-  }
-  for (std::string_view cell : key) {
-    const std::uint64_t length = readLength(at);
-    if (length != cell.size() || (length != 0 && std::memcmp(at, cell.data(), cell.size()) != 0)) {
-      return false;
-    }
-    at += length;
-  }
-  return true;
-}
-
-RowIndex::Slot RowIndex::likelySlot(Probe probe) const {
-  const Partition& partition = partitionOf(probe);
-  // A key often sits a few slots past the one it hashes to; those share its cache
-  // line, or the next one, which its prefetch fetched too.
-  std::size_t at = probe.hash & partition.mask;
-  for (std::size_t walked = 0; walked < kSlotsPrefetched;
-       ++walked, at = (at + 1) & partition.mask) {
-    const Slot slot = partition.slots[at];
-    if (slot == kFree || holds(slot, probe)) {
-      return slot;
-    }
-  }
-  return kFree;
-}
-
-void RowIndex::prefetchGroup(Probe probe) const {
-  const Slot group = likelySlot(probe);
-  if (group == kFree) {
-    return;
-  }
-  const char* record = partitionOf(probe).records.get() + (group & kSlotOffsetMask);
-  __builtin_prefetch(record);
-  __builtin_prefetch(record + 64);
-}
-
-void RowIndex::prefetchFirstRow(Probe probe) const {
-  const Slot group = likelySlot(probe);
-  if (group == kFree || !positions_) {
-    return;
-  }
-  const char* at = partitionOf(probe).records.get() + (group & kSlotOffsetMask);
-  readLength(at);
-  __builtin_prefetch(&partitionOf(probe).positions[readLength(at)]);
+HashIndex HashIndexBuilder::build(const Table& table,
+                                  const std::vector<std::size_t>& keyColumns) const {
+  HashIndexParts parts;
+  parts.hash = hash_;
+  parts.keyColumnCount = keyColumns.size();
+  parts.positions = !table.rowsLeftInText;
+  PartitionedBuild(parts, table, keyColumns, threads_, encoder_).build();
+  return HashIndex(std::move(parts));
 }
