@@ -43,7 +43,8 @@ class Run {
     Next status = kGoOn;
     // The stages in order; the first that ends the run ends it.
     for (const auto stage : {&Run::chooseFiles, &Run::readInput, &Run::openOutput, &Run::parse,
-                             &Run::planJoin, &Run::indexTables, &Run::joinAndWrite}) {
+                             &Run::indexWhileCopying, &Run::reportParse, &Run::planJoin,
+                             &Run::indexTables, &Run::joinAndWrite}) {
       if ((status = (this->*stage)())) {
         break;
       }
@@ -117,27 +118,45 @@ class Run {
   // reported first, as it happened first.
   Next parse() {
     enter(ProgressLine::Stage::kParsing);
-    std::ostringstream parsing;
-    std::ostringstream hints;
-    const Next parsed =
-        ::readHeader(lines_, joinList_, parsing) ? readTables(parsing, hints) : Next(kHeaderFailed);
+    parsed_ = ::readHeader(lines_, joinList_, parsing_) ? readTables(parsing_, parsingHints_)
+                                                        : Next(kHeaderFailed);
+    if (!parsed_) {
+      tableLookup_ = TableLookup(tables_);
+    }
+    return kGoOn;
+  }
+
+  // A copy of a large input takes longer to write than the input takes to parse:
+  // meanwhile the indexes the join will need are built, without a word, so that
+  // the console says what it would have said, in the same order.
+  Next indexWhileCopying() {
+    JoinPlan plan;
+    if (parsed_ || !planQuietly(plan)) {
+      return kGoOn;
+    }
+    enter(ProgressLine::Stage::kIndexing);
+    keepRowsTheJoinReads(plan);
+    stepIndexes().indexAll(plan);
+    return kGoOn;
+  }
+
+  Next reportParse() {
     if (!output_.flush()) {
       return failedWrite();
     }
     hintIfInputChanged();
-    console_.fail(parsing.str());
-    if (!parsed) {
+    console_.fail(parsing_.str());
+    if (!parsed_) {
       console_.tell(message::kParsed);
     }
-    if (parsed == kHeaderFailed) {
+    if (parsed_ == kHeaderFailed) {
       hintAtHeader(input_.view(), console_.diagnostics());
     }
-    console_.diagnostics() << hints.str();
-    if (parsed) {
-      return parsed;
+    console_.diagnostics() << parsingHints_.str();
+    if (parsed_) {
+      return parsed_;
     }
     warnOfRepeats(tables_, console_.diagnostics());
-    tableLookup_ = TableLookup(tables_);
     return kGoOn;
   }
 
@@ -207,26 +226,53 @@ class Run {
       stepWarnings_.add(*table);
       addJoinStep(plan_, *table);
     }
-    keepRowsTheJoinReads();
+    keepRowsTheJoinReads(plan_);
     return kGoOn;
+  }
+
+  // The plan planJoin makes, made without a word; false where planJoin stops the
+  // run for a table not found.
+  bool planQuietly(JoinPlan& plan) const {
+    for (std::size_t i = 0; i < joinList_.size(); ++i) {
+      const Table* table = tableLookup_.find(joinList_[i]);
+      if (table == nullptr) {
+        return false;
+      }
+      if (i == 0) {
+        plan = startJoin(*table);
+        plan.tables.reserve(joinList_.size());
+        plan.steps.reserve(joinList_.size() - 1);
+      } else {
+        addJoinStep(plan, *table);
+      }
+    }
+    return !joinList_.empty();
   }
 
   // Reads again, to hold them, the rows of the tables left in the text whose cells
   // the join reads; the first table's are read again part by part as it is joined.
-  void keepRowsTheJoinReads() {
-    const std::vector<bool> read = levelsWhoseRowsAreRead(plan_);
-    for (std::size_t level = 1; level < plan_.tables.size(); ++level) {
-      if (read[level] && plan_.tables[level]->rowsLeftInText) {
-        keepRows(tables_[static_cast<std::size_t>(plan_.tables[level] - tables_.data())]);
+  void keepRowsTheJoinReads(const JoinPlan& plan) {
+    const std::vector<bool> read = levelsWhoseRowsAreRead(plan);
+    for (std::size_t level = 1; level < plan.tables.size(); ++level) {
+      if (read[level] && plan.tables[level]->rowsLeftInText) {
+        keepRows(tables_[static_cast<std::size_t>(plan.tables[level] - tables_.data())]);
       }
     }
+  }
+
+  // Built once, by the first stage that needs them.
+  StepIndexes& stepIndexes() {
+    if (!indexes_) {
+      indexes_.emplace(
+          HashIndexBuilder(settings_.parallelism.threads, KeyHash(), line_.result.encoder()));
+    }
+    return *indexes_;
   }
 
   // The rows themselves are made while they are written, so no joined table, final
   // or intermediate, is ever held in memory.
   Next indexTables() {
-    StepIndexes& indexes = indexes_.emplace(
-        HashIndexBuilder(settings_.parallelism.threads, KeyHash(), line_.result.encoder()));
+    StepIndexes& indexes = stepIndexes();
     for (std::size_t step = 0; step < plan_.steps.size(); ++step) {
       indexes.index(plan_, step);
       console_.tell(".");
@@ -308,8 +354,14 @@ class Run {
     }
   }
 
+  // A stage is entered once: the indexing begun while the copy is written goes on
+  // when the join is planned.
   void enter(ProgressLine::Stage stage) {
-    stageTimes_.stages[static_cast<int>(stage)] = StageTimes::Clock::now();
+    StageTimes::Clock::time_point& begun = stageTimes_.stages[static_cast<int>(stage)];
+    if (begun != StageTimes::Clock::time_point{}) {
+      return;
+    }
+    begun = StageTimes::Clock::now();
     if (ProgressLine* line = console_.progress()) {
       line->enter(stage);
     }
@@ -367,6 +419,9 @@ class Run {
   std::vector<std::string> joinList_;
   std::vector<Table> tables_;
   TableLookup tableLookup_;
+  Next parsed_;  // what parsing found, said once the copy is written
+  std::ostringstream parsing_;
+  std::ostringstream parsingHints_;
   JoinPlan plan_;
   std::optional<StepIndexes> indexes_;  // what plan_'s steps point to
   StepWarnings stepWarnings_;
