@@ -191,6 +191,65 @@ T take(const char*& at) {
   return value;
 }
 
+// Where an index's rows come from, a stretch at a time, taken in turn by the
+// threads: the rows a table keeps, whose positions the join reads, or those of
+// its text, read again, that have none worth keeping.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  virtual std::size_t stretches() const = 0;
+  // The rows of stretch number, in again when they are read again (a list each
+  // thread keeps); first is the position of the first.
+  struct Stretch {
+    const RowList* rows;
+    std::size_t begin;
+    std::size_t end;
+    std::size_t first;
+  };
+  virtual Stretch stretch(std::size_t number, RowList& again) const = 0;
+  virtual bool positioned() const = 0;
+  // About the bytes that the rows' entries take, given the bytes each adds to
+  // its cells.
+  virtual std::size_t entryBytes(std::size_t perRow) const = 0;
+};
+
+class KeptRows : public RowSource {
+ public:
+  explicit KeptRows(const Table& table) : table_(table) {}
+  std::size_t stretches() const override {
+    return (table_.rows.size() + kRowsAStretch - 1) / kRowsAStretch;
+  }
+  Stretch stretch(std::size_t number, RowList&) const override {
+    const std::size_t begin = number * kRowsAStretch;
+    return {&table_.rows, begin, std::min(table_.rows.size(), begin + kRowsAStretch), begin};
+  }
+  bool positioned() const override { return true; }
+  std::size_t entryBytes(std::size_t perRow) const override {
+    return (perRow + 2 + 8 * table_.columns.size()) * table_.rows.size();
+  }
+
+ private:
+  const Table& table_;
+};
+
+class RowsInText : public RowSource {
+ public:
+  explicit RowsInText(const Table& table) : table_(table), lines_(table.rowLines, kBytesAStretch) {}
+  std::size_t stretches() const override { return lines_.count(); }
+  Stretch stretch(std::size_t number, RowList& again) const override {
+    readRowsAgain(lines_.stretch(number), again);
+    return {&again, 0, again.size(), 0};
+  }
+  bool positioned() const override { return false; }
+  std::size_t entryBytes(std::size_t perRow) const override {
+    return table_.rowLines.size() + perRow * rowCount(table_);
+  }
+
+ private:
+  const Table& table_;
+  LineStretches lines_;
+};
+
 // Builds an index in two passes. The first hashes every row once and scatters an
 // entry of it into its partition by the hash: its position when the index keeps
 // positions, its key and its payload, as its record will hold them. The second
@@ -199,11 +258,12 @@ T take(const char*& at) {
 // memory back for the next partitions.
 class PartitionedBuild : HashIndexLayout {
  public:
-  PartitionedBuild(HashIndexParts& parts, const Table& table,
+  PartitionedBuild(HashIndexParts& parts, const Table& table, const RowSource& source,
                    const std::vector<std::size_t>& keyColumns, unsigned threads,
                    CellEncoder encoder)
       : index_(parts),
         table_(table),
+        source_(source),
         keyColumns_(keyColumns),
         encoder_(encoder),
         requestedThreads_(std::max(threads, 1u)) {
@@ -219,12 +279,7 @@ class PartitionedBuild : HashIndexLayout {
     parts.partitionShift = bits == 0 ? 63 : 64 - bits;
     parts.partitionMask = partitions - 1;
     parts.partitions.resize(partitions);
-    if (table.rowsLeftInText) {
-      stretchLines_ = LineStretches(table.rowLines, kBytesAStretch);
-      stretches_ = stretchLines_.count();
-    } else {
-      stretches_ = (rows_ + kRowsAStretch - 1) / kRowsAStretch;
-    }
+    stretches_ = source.stretches();
     threads_ = static_cast<unsigned>(
         std::clamp<std::size_t>(std::min<std::size_t>(threads, stretches_), 1, 64));
     blocks_.emplace(partitions, threads_, scatteredShare());
@@ -289,9 +344,7 @@ class PartitionedBuild : HashIndexLayout {
   // room of its own, and the room of one that gets none (few keys) is never touched.
   std::size_t scatteredShare() const {
     const std::size_t perRow = keyColumns_.size() + (index_.positions ? 4 : 0);
-    const std::size_t bytes = table_.rowsLeftInText
-                                  ? table_.rowLines.size() + perRow * rows_
-                                  : (perRow + 2 + 8 * table_.columns.size()) * rows_;
+    const std::size_t bytes = source_.entryBytes(perRow);
     const std::size_t share = bytes / (threads_ * index_.partitions.size());
     return share + share / 16 + 64;
   }
@@ -299,17 +352,9 @@ class PartitionedBuild : HashIndexLayout {
   void scatterStretch(std::size_t number, unsigned thread, RowList& again,
                       std::vector<std::string_view>& key) {
     std::vector<Scattered>& own = scattered_[thread];
-    const RowList* rows = &table_.rows;
-    std::size_t first = number * kRowsAStretch;
-    std::size_t end = std::min(rows_, first + kRowsAStretch);
-    if (table_.rowsLeftInText) {
-      readRowsAgain(stretchLines_.stretch(number), again);
-      rows = &again;
-      first = 0;
-      end = again.size();
-    }
-    for (std::size_t r = first; r < end; ++r) {
-      const Row row = (*rows)[r];
+    const RowSource::Stretch rows = source_.stretch(number, again);
+    for (std::size_t r = rows.begin; r < rows.end; ++r) {
+      const Row row = (*rows.rows)[r];
       key.clear();
       for (std::size_t column : keyColumns_) {
         key.push_back(row[column]);
@@ -323,7 +368,7 @@ class PartitionedBuild : HashIndexLayout {
       if (into.stretches.empty() || into.stretches.back().number != number) {
         into.stretches.push_back({number, into.bytes.size(), into.bytes.size()});
       }
-      scatterRow(into, row, static_cast<std::uint32_t>(r));
+      scatterRow(into, row, static_cast<std::uint32_t>(rows.first + r - rows.begin));
       into.stretches.back().end = into.bytes.size();
       ++into.entries;
     }
@@ -548,11 +593,11 @@ class PartitionedBuild : HashIndexLayout {
 
   HashIndexParts& index_;
   const Table& table_;
+  const RowSource& source_;
   const std::vector<std::size_t>& keyColumns_;
   std::vector<std::size_t> otherColumns_;
   CellEncoder encoder_;
   std::size_t rows_ = 0;
-  LineStretches stretchLines_;
   std::size_t stretches_ = 0;
   unsigned requestedThreads_;
   unsigned threads_ = 1;  // that scatter
@@ -570,7 +615,14 @@ HashIndex HashIndexBuilder::build(const Table& table,
   HashIndexParts parts;
   parts.hash = hash_;
   parts.keyColumnCount = keyColumns.size();
-  parts.positions = !table.rowsLeftInText;
-  PartitionedBuild(parts, table, keyColumns, threads_, encoder_).build();
+  const auto buildFrom = [&](const RowSource& source) {
+    parts.positions = source.positioned();
+    PartitionedBuild(parts, table, source, keyColumns, threads_, encoder_).build();
+  };
+  if (table.rowsLeftInText) {
+    buildFrom(RowsInText(table));
+  } else {
+    buildFrom(KeptRows(table));
+  }
   return HashIndex(std::move(parts));
 }
