@@ -1,4 +1,5 @@
 #include "text/split.h"
+#include "text/split_paths.h"
 
 #include "text/string_helpers.h"
 
@@ -74,40 +75,53 @@ TEST(SplitTest, BackslashEscapesApostrophe) {
   }
 }
 
-// The cut that looks at 16 bytes at a time, and its count, agree with the plain
-// cut on lines of every length, with separators, apostrophes, backslashes and CRs
-// at every place of a block and across its borders.
-TEST(SplitTest, WideCutAgreesWithThePlainOne) {
-  std::mt19937 random(11);
-  const char bytes[] = {'a', ',', ' ', '\'', '\\', '\r', 'x', '\0'};
+// Each way through a line the splitter can take (a byte, 16 or 32 bytes at a
+// time), its count and its trimmed cut agree with the plain cut on lines of every
+// length, with separators, apostrophes, backslashes and CRs at every place of a
+// block and across its borders.
+TEST(SplitTest, EveryCutPathAgreesWithThePlainOne) {
+  const CutPath taken = widestCutPath();
   std::vector<std::string_view> wide;
   std::vector<std::string_view> plain;
-  for (int round = 0; round < 20000; ++round) {
-    std::string line(random() % 70, 'a');
-    // Mostly plain bytes, so that many lines hold no apostrophe at all.
-    const unsigned rare = 1 + random() % 8;
-    for (char& byte : line) {
-      byte = random() % rare == 0 ? bytes[random() % sizeof bytes] : 'v';
+  const char bytes[] = {'a', ',', ' ', '\'', '\\', '\r', 'x', '\0'};
+  for (const CutPath path : {CutPath::kBytes, CutPath::kSse2, CutPath::kAvx2}) {
+    SCOPED_TRACE(static_cast<int>(path));
+    if (path > widestCutPath()) {
+      continue;  // said at the end
     }
-    for (const char separator : {',', ' '}) {
-      SCOPED_TRACE(::testing::PrintToString(line));
-      splitInto(line, separator, wide);
-      splitIntoPlainly(line, separator, plain);
-      ASSERT_EQ(wide, plain);
-      ASSERT_EQ(fieldCount(line, separator), plain.size());
-      for (std::size_t f = 0; f < wide.size(); ++f) {
-        ASSERT_EQ(wide[f].data(), plain[f].data());
+    takeCutPath(path);
+    std::mt19937 random(11);
+    for (int round = 0; round < 20000; ++round) {
+      std::string line(random() % 140, 'a');
+      // Mostly plain bytes, so that many lines hold no apostrophe at all.
+      const unsigned rare = 1 + random() % 8;
+      for (char& byte : line) {
+        byte = random() % rare == 0 ? bytes[random() % sizeof bytes] : 'v';
       }
-      // Trimmed as the readers of data lines trim them, views and all.
-      splitTrimmedInto(line, separator, wide);
-      splitIntoPlainly(trimmedView(line), separator, plain);
-      ASSERT_EQ(wide.size(), plain.size());
-      for (std::size_t f = 0; f < plain.size(); ++f) {
-        const std::string_view field = trimmedView(plain[f]);
-        ASSERT_EQ(wide[f], field);
-        ASSERT_EQ(wide[f].data(), field.data());
+      for (const char separator : {',', ' '}) {
+        SCOPED_TRACE(::testing::PrintToString(line));
+        splitInto(line, separator, wide);
+        splitIntoPlainly(line, separator, plain);
+        ASSERT_EQ(wide, plain);
+        ASSERT_EQ(fieldCount(line, separator), plain.size());
+        for (std::size_t f = 0; f < wide.size(); ++f) {
+          ASSERT_EQ(wide[f].data(), plain[f].data());
+        }
+        // Trimmed as the readers of data lines trim them, views and all.
+        splitTrimmedInto(line, separator, wide);
+        splitIntoPlainly(trimmedView(line), separator, plain);
+        ASSERT_EQ(wide.size(), plain.size());
+        for (std::size_t f = 0; f < plain.size(); ++f) {
+          const std::string_view field = trimmedView(plain[f]);
+          ASSERT_EQ(wide[f], field);
+          ASSERT_EQ(wide[f].data(), field.data());
+        }
       }
     }
+  }
+  takeCutPath(taken);
+  if (widestCutPath() < CutPath::kAvx2) {
+    GTEST_SKIP() << "this CPU has no AVX2: its cut was not taken";
   }
 }
 
