@@ -145,7 +145,10 @@ class AsyncWriter {
 
   static constexpr std::size_t kOwnPart = static_cast<std::size_t>(-1);
   static constexpr std::size_t kQueuedLimit = 4;  // buffers waiting for the thread
-  static constexpr std::size_t kHeldLimit = 8;    // buffers of parts not yet due
+  // Buffers of parts not yet due: 16 MiB, room for the whole of a part of 65,536
+  // joined rows of up to 256 bytes, so that the thread ahead rarely waits for the
+  // one due to end (8 buffers cost a run of 10^7 rows 0.2-0.3 s of such waits).
+  static constexpr std::size_t kHeldLimit = 32;
 
   Sink* sink_ = nullptr;
   std::mutex sinkMutex_;  // held while bytes go to the sink
