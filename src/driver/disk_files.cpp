@@ -59,16 +59,13 @@ std::size_t inputMemoryLimit(bool countProcessLimits) {
 
 }  // namespace
 
-bool DiskFiles::readInput(const std::string& path, InputText& inputText, Console& console) {
+std::unique_ptr<InputSource> DiskFiles::readInput(const std::string& path, Console& console) {
   const InputFile file = openInputFile(path, console);
   if (file == nullptr) {
-    return false;
+    return nullptr;
   }
   struct stat before {};
   const bool known = ::fstat(fileno(file.get()), &before) == 0;
-  if (known && S_ISREG(before.st_mode)) {
-    inputText.setSource(FileIdentity{true, before.st_dev, before.st_ino});
-  }
   // Standard input may be a file read from anywhere but its start: it is read.
   const bool regular = path != "-" && known && S_ISREG(before.st_mode);
   const std::size_t size = regular ? static_cast<std::size_t>(before.st_size) : 0;
@@ -79,41 +76,45 @@ bool DiskFiles::readInput(const std::string& path, InputText& inputText, Console
   }
   if (regular) {
     const int descriptor = ::dup(fileno(file.get()));
-    if (descriptor != -1 && inputText.map(descriptor, before)) {
-      return true;
-    }
     if (descriptor != -1) {
+      if (std::unique_ptr<MappedFile> mapped = MappedFile::map(descriptor, before)) {
+        return mapped;
+      }
       ::close(descriptor);
     }
   }
-  switch (inputText.readFrom(fileno(file.get()), size, inputMemoryLimit(true))) {
-    case InputText::Read::kTooLarge:
+  auto held = std::make_unique<HeldText>();
+  if (known && S_ISREG(before.st_mode)) {
+    held->setIdentity(FileIdentity{true, before.st_dev, before.st_ino});
+  }
+  switch (held->readFrom(fileno(file.get()), size, inputMemoryLimit(true))) {
+    case HeldText::Read::kTooLarge:
       endWithoutMemory();
-    case InputText::Read::kFailed: {
+    case HeldText::Read::kFailed: {
       const int reason = errno;
       console.fail(message::kCantReadInput);
       hintReason(console, path, reason);
-      return false;
+      return nullptr;
     }
-    case InputText::Read::kWhole:
+    case HeldText::Read::kWhole:
       break;
   }
   // The run goes on with what it read, which is also what its output copies.
   if (regular && fileChangedSince(fileno(file.get()), before)) {
     console.hint("the input file changed while it was read; the run uses the " +
-                 std::to_string(inputText.view().size()) + " bytes it read");
+                 std::to_string(held->text().size()) + " bytes it read");
   }
-  return true;
+  return held;
 }
 
-bool DiskFiles::openOutput(const InputText& input, const std::string& outputName,
+bool DiskFiles::openOutput(const InputSource& input, const std::string& outputName,
                            OutputFile& output, Console& console) {
   // Opening the output truncates it, and when it is the input file too that would
   // destroy the data; the names alone can't tell (./a, links, a descriptor that
   // standard input or output already is), the file identity can.
   const FileIdentity target =
       outputName == "-" ? identityOf(STDOUT_FILENO) : identityOf(outputName.c_str());
-  if (sameFile(input.source(), target)) {
+  if (sameFile(input.identity(), target)) {
     console.fail(message::kSameFiles);
     return false;
   }

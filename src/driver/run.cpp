@@ -45,7 +45,9 @@ class Run {
     for (const auto stage : {&Run::chooseFiles, &Run::readInput, &Run::openOutput, &Run::parse,
                              &Run::indexWhileCopying, &Run::reportParse, &Run::planJoin,
                              &Run::indexTables, &Run::joinAndWrite}) {
-      if ((status = (this->*stage)())) {
+      status = (this->*stage)();
+      noticeInputChange();
+      if (status) {
         break;
       }
     }
@@ -90,25 +92,26 @@ class Run {
   // input can cost the output file its previous content.
   Next readInput() {
     console_.tell(std::string(message::kOpeningInput) + inputName_ + "\n");
-    if (!files_.readInput(inputName_, input_, console_)) {
+    input_ = files_.readInput(inputName_, console_);
+    if (input_ == nullptr) {
       // "prg" alone, in a folder without the default input.
       if (line_.files.empty()) {
         console_.hint("prg --help shows how to name the files");
       }
       return kFilesFailed;
     }
-    lines_ = LineReader(input_.view());
+    lines_ = LineReader(input_->text());
     return kGoOn;
   }
 
   Next openOutput() {
     console_.tell(std::string(message::kOpeningOutput) + outputName_ + "\n");
-    if (!files_.openOutput(input_, outputName_, output_, console_)) {
+    if (!files_.openOutput(*input_, outputName_, output_, console_)) {
       return kFilesFailed;
     }
     outputOpened_ = true;
     if (line_.result.followsCopy()) {
-      output_.writeCopy(input_.view());
+      output_.writeCopy(input_->text());
     }
     return kGoOn;
   }
@@ -150,7 +153,7 @@ class Run {
       console_.tell(message::kParsed);
     }
     if (parsed_ == kHeaderFailed) {
-      hintAtHeader(input_.view(), console_.diagnostics());
+      hintAtHeader(input_->text(), console_.diagnostics());
     }
     console_.diagnostics() << parsingHints_.str();
     if (parsed_) {
@@ -168,7 +171,7 @@ class Run {
       ++timesJoined[name];
     }
     const TablesOutcome outcome =
-        ::readTables(input_.view(), lines_.position(), tables_, messages,
+        ::readTables(input_->text(), lines_.position(), tables_, messages,
                      ParseSpread{settings_.parallelism.threads, settings_.pieceBytes},
                      kMaxTableRows, [&timesJoined](std::string_view name) {
                        const auto found = timesJoined.find(name);
@@ -177,12 +180,12 @@ class Run {
     switch (outcome.kind) {
       case TablesOutcome::kBadDescriptor:
         messages << message::kBadDescriptor << outcome.descriptor << '\n';
-        hintAtRefusedLine(shownName(inputName_), input_.view(), outcome.refusedLine, nullptr,
+        hintAtRefusedLine(shownName(inputName_), input_->text(), outcome.refusedLine, nullptr,
                           hints);
         return kDescriptorFailed;
       case TablesOutcome::kBadData:
         messages << message::kBadTableData << outcome.table->name << '\n';
-        hintAtRefusedLine(shownName(inputName_), input_.view(), outcome.refusedLine, outcome.table,
+        hintAtRefusedLine(shownName(inputName_), input_->text(), outcome.refusedLine, outcome.table,
                           hints);
         return kTableDataFailed;
       case TablesOutcome::kRead:
@@ -206,7 +209,7 @@ class Run {
         console_.tell(std::string(i == 0 ? 0 : i - 1, '.'));
         console_.fail(std::string(message::kTableMissingBefore) + joinList_[i] +
                       std::string(message::kTableMissingAfter));
-        hintAtMissingTable(shownName(inputName_), joinList_[i], tables_, input_.view(),
+        hintAtMissingTable(shownName(inputName_), joinList_[i], tables_, input_->text(),
                            console_.diagnostics());
         return kTableNotFound;
       }
@@ -289,7 +292,7 @@ class Run {
     JoinProgress progress;
     ProgressLine* line = console_.progress();
     if (line != nullptr) {
-      line->watch(&output_, line_.result.followsCopy() ? input_.view().size() : 0, &progress);
+      line->watch(&output_, line_.result.followsCopy() ? input_->text().size() : 0, &progress);
     }
     enter(ProgressLine::Stage::kWriting);
     ResultWriter writer(plan_, line_.result, output_);
@@ -309,7 +312,8 @@ class Run {
       return failedWrite();
     }
     resultRows_ = progress.rows.load();
-    resultBytes_ = output_.bytesWritten() - (line_.result.followsCopy() ? input_.view().size() : 0);
+    resultBytes_ =
+        output_.bytesWritten() - (line_.result.followsCopy() ? input_->text().size() : 0);
     if (progress.rows.load() == 0) {
       warnOfEmptyResult(plan_, report.levelsWithRows, console_.diagnostics());
     }
@@ -347,8 +351,15 @@ class Run {
     return status;
   }
 
+  // Asked after every stage, so that a change between two of them is known whatever
+  // the file looks like by the time it is told.
+  void noticeInputChange() {
+    inputChanged_ = inputChanged_ || (input_ != nullptr && input_->changedSinceTaken());
+  }
+
   void hintIfInputChanged() {
-    if (!inputChangeTold_ && input_.changedSinceMapped()) {
+    noticeInputChange();
+    if (!inputChangeTold_ && inputChanged_) {
       inputChangeTold_ = true;
       console_.hint("the input file changed during the run; the run uses the text as it read it");
     }
@@ -411,10 +422,11 @@ class Run {
   const RunSettings& settings_;
   std::string inputName_;
   std::string outputName_;
-  InputText input_;
+  std::unique_ptr<InputSource> input_;
   LineReader lines_{std::string_view()};
   OutputFile output_;
   bool outputOpened_ = false;
+  bool inputChanged_ = false;
   bool inputChangeTold_ = false;
   std::vector<std::string> joinList_;
   std::vector<Table> tables_;

@@ -41,17 +41,18 @@ inline constexpr std::nullopt_t kGoOn = std::nullopt;
 class RunFiles {
  public:
   virtual ~RunFiles() = default;
-  // Captures the whole input; a failure's message and hints go to console.
-  virtual bool readInput(const std::string& name, InputText& text, Console& console) = 0;
+  // The whole input, taken; null on a failure, whose message and hints go to
+  // console.
+  virtual std::unique_ptr<InputSource> readInput(const std::string& name, Console& console) = 0;
   // Opens the output, unless it is the file the input was read from.
-  virtual bool openOutput(const InputText& input, const std::string& name, OutputFile& output,
+  virtual bool openOutput(const InputSource& input, const std::string& name, OutputFile& output,
                           Console& console) = 0;
 };
 
 class DiskFiles : public RunFiles {
  public:
-  bool readInput(const std::string& name, InputText& text, Console& console) override;
-  bool openOutput(const InputText& input, const std::string& name, OutputFile& output,
+  std::unique_ptr<InputSource> readInput(const std::string& name, Console& console) override;
+  bool openOutput(const InputSource& input, const std::string& name, OutputFile& output,
                   Console& console) override;
 };
 

@@ -21,11 +21,15 @@ constexpr std::size_t kReadBlock = std::size_t{1} << 20;
 std::atomic<std::uintptr_t> mappedBegin{0};
 std::atomic<std::uintptr_t> mappedEnd{0};
 std::atomic<int> mappedDescriptor{-1};
-std::atomic<bool> changedUnderRun{false};
+std::atomic<unsigned> changesNoted{0};
 }  // namespace
 
 void noteInputChangedUnderRun() {
-  changedUnderRun.store(true, std::memory_order_relaxed);
+  changesNoted.fetch_add(1, std::memory_order_relaxed);
+}
+
+unsigned inputChangesNoted() {
+  return changesNoted.load(std::memory_order_relaxed);
 }
 
 InputFault faultInMappedInput(const void* address) {
@@ -77,40 +81,43 @@ bool fileChangedSince(int descriptor, const struct stat& seen) {
          now.st_mtim.tv_nsec != seen.st_mtim.tv_nsec;
 }
 
-bool InputText::map(int descriptor, const struct stat& seen) {
+std::unique_ptr<MappedFile> MappedFile::map(int descriptor, const struct stat& seen) {
   const auto size = static_cast<std::size_t>(seen.st_size);
   if (size == 0) {
-    return false;
+    return nullptr;
   }
   void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptor, 0);
   if (mapped == MAP_FAILED) {
-    return false;
+    return nullptr;
   }
   ::madvise(mapped, size, MADV_SEQUENTIAL);
-  mapped_ = static_cast<const char*>(mapped);
-  size_ = size;
-  descriptor_ = descriptor;
-  seen_ = seen;
+  return std::unique_ptr<MappedFile>(
+      new MappedFile(static_cast<const char*>(mapped), descriptor, seen));
+}
+
+MappedFile::MappedFile(const char* mapped, int descriptor, const struct stat& seen)
+    : mapped_(mapped),
+      size_(static_cast<std::size_t>(seen.st_size)),
+      descriptor_(descriptor),
+      seen_(seen),
+      identity_{true, seen.st_dev, seen.st_ino},
+      changesNotedBefore_(inputChangesNoted()) {
   mappedDescriptor.store(descriptor);
   mappedBegin.store(reinterpret_cast<std::uintptr_t>(mapped));
-  mappedEnd.store(reinterpret_cast<std::uintptr_t>(mapped) + size);
-  return true;
+  mappedEnd.store(reinterpret_cast<std::uintptr_t>(mapped) + size_);
 }
 
-bool InputText::changedSinceMapped() const {
-  return mapped_ != nullptr &&
-         (changedUnderRun.load(std::memory_order_relaxed) || fileChangedSince(descriptor_, seen_));
+bool MappedFile::changedSinceTaken() const {
+  return inputChangesNoted() != changesNotedBefore_ || fileChangedSince(descriptor_, seen_);
 }
 
-InputText::~InputText() {
-  if (mapped_ != nullptr) {
-    mappedEnd.store(0);
-    ::munmap(const_cast<char*>(mapped_), size_);
-    ::close(descriptor_);
-  }
+MappedFile::~MappedFile() {
+  mappedEnd.store(0);
+  ::munmap(const_cast<char*>(mapped_), size_);
+  ::close(descriptor_);
 }
 
-void InputText::grow(std::size_t capacity) {
+void HeldText::grow(std::size_t capacity) {
   // Only the pages read into are ever touched.
   void* grown = reallocOrFail(bytes_.get(), capacity);
   [[maybe_unused]] char* moved = bytes_.release();
@@ -133,7 +140,7 @@ std::ptrdiff_t readWhenReady(int descriptor, char* into, std::size_t count) {
   }
 }
 
-InputText::Read InputText::readFrom(int descriptor, std::size_t expectedSize, std::size_t limit) {
+HeldText::Read HeldText::readFrom(int descriptor, std::size_t expectedSize, std::size_t limit) {
   size_ = 0;
   if (expectedSize > limit) {
     return Read::kTooLarge;
@@ -159,7 +166,7 @@ InputText::Read InputText::readFrom(int descriptor, std::size_t expectedSize, st
   }
 }
 
-void InputText::assign(std::string_view text) {
+void HeldText::assign(std::string_view text) {
   size_ = 0;
   grow(text.size() + 1);
   std::memcpy(bytes_.get(), text.data(), text.size());

@@ -1,5 +1,6 @@
-// The whole input file, held in memory for the length of a run, and the reader that
-// walks it line by line. Every cell of every table is a view into this text.
+// The whole input, held for the length of a run by the source it came from, and
+// the reader that walks it line by line. Every cell of every table is a view into
+// this text.
 #pragma once
 
 #include <sys/stat.h>
@@ -31,7 +32,53 @@ inline bool sameFile(const FileIdentity& one, const FileIdentity& other) {
   return one.regular && other.regular && one.device == other.device && one.inode == other.inode;
 }
 
-class InputText {
+// Where a run's text comes from: a mapped file, a stream read whole, or text held
+// in memory. The run reads the text more than once (it is checked, copied, then read
+// again where tables are indexed and joined) and a file can change in between, so
+// the run asks its source, stage after stage, whether the text is still the one
+// it took.
+class InputSource {
+ public:
+  virtual ~InputSource() = default;
+  // The whole text, at the same place for the length of the run.
+  virtual std::string_view text() const = 0;
+  // The regular file the text came from; not regular for a pipe or a terminal.
+  virtual const FileIdentity& identity() const = 0;
+  // Whether the text has been found other than it was when taken: its file cut,
+  // grown or written since, or a read again that found other lines or fields.
+  virtual bool changedSinceTaken() const = 0;
+};
+
+// A regular file mapped read-only: its pages stay the system's file cache, so a
+// text of any size costs the process no memory of its own. A part cut off the file
+// while it is mapped reads as zero bytes (see faultInMappedInput).
+class MappedFile : public InputSource {
+ public:
+  // Takes the descriptor, of a file that was seen as it was when its size was
+  // taken; null, with the descriptor left open, when it can't be mapped.
+  static std::unique_ptr<MappedFile> map(int descriptor, const struct stat& seen);
+  ~MappedFile() override;
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  std::string_view text() const override { return std::string_view(mapped_, size_); }
+  const FileIdentity& identity() const override { return identity_; }
+  bool changedSinceTaken() const override;
+
+ private:
+  MappedFile(const char* mapped, int descriptor, const struct stat& seen);
+
+  const char* mapped_;
+  std::size_t size_;
+  int descriptor_;
+  struct stat seen_;
+  FileIdentity identity_;
+  unsigned changesNotedBefore_;
+};
+
+// Bytes the process holds: read whole from a descriptor (a pipe, a terminal, a file
+// that can't be mapped), or given.
+class HeldText : public InputSource {
  public:
   enum class Read { kWhole, kFailed, kTooLarge };
   // Reads descriptor to its end in large blocks; expectedSize is a hint (0:
@@ -39,24 +86,13 @@ class InputText {
   // bytes, so that a pipe or a device that never ends can't take all the memory
   // there is.
   Read readFrom(int descriptor, std::size_t expectedSize, std::size_t limit);
-  // Maps a regular file of size bytes read-only: its pages stay the system's file
-  // cache, so a text of any size costs the process no memory of its own. A part cut
-  // off the file while it is mapped reads as zero bytes (see faultInMappedInput).
-  // Takes the descriptor; seen is what the file was when its size was taken. False
-  // when the file can't be mapped.
-  bool map(int descriptor, const struct stat& seen);
   void assign(std::string_view text);
-  ~InputText();
+  void setIdentity(const FileIdentity& identity) { identity_ = identity; }
 
-  std::string_view view() const {
-    return mapped_ != nullptr ? std::string_view(mapped_, size_)
-                              : std::string_view(bytes_.get(), size_);
-  }
-  const FileIdentity& source() const { return source_; }
-  void setSource(const FileIdentity& source) { source_ = source; }
-  // A mapped file that has changed since it was mapped: cut, grown or written, or
-  // found other by a read again.
-  bool changedSinceMapped() const;
+  std::string_view text() const override { return std::string_view(bytes_.get(), size_); }
+  const FileIdentity& identity() const override { return identity_; }
+  // Held bytes change under no one.
+  bool changedSinceTaken() const override { return false; }
 
  private:
   // Moves the text to a buffer of the given, larger capacity.
@@ -69,10 +105,7 @@ class InputText {
   std::unique_ptr<char, Free> bytes_;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
-  const char* mapped_ = nullptr;
-  int descriptor_ = -1;  // of the mapped file
-  struct stat seen_ {};  // what that file was as it was mapped
-  FileIdentity source_;
+  FileIdentity identity_;
 };
 
 // Whether the file of descriptor is no longer what seen says it was: cut, grown,
@@ -83,6 +116,9 @@ bool fileChangedSince(int descriptor, const struct stat& seen);
 // lines, other fields): it changed under the run, whatever its file's times say.
 // From any thread.
 void noteInputChangedUnderRun();
+// How many times that was said in this process, so that a source tells the changes
+// noted since it was taken from those of an earlier run.
+unsigned inputChangesNoted();
 
 // What a SIGBUS at an address means for the run.
 enum class InputFault {

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
+#include "support/changing_input.h"
 #include "support/in_memory_run.h"
 
 namespace {
@@ -165,6 +167,72 @@ TEST(HostileInputTest, NoLineEndAtAll) {
     EXPECT_EQ(run.consoleText(), c.console);
     EXPECT_EQ(run.output(), c.input);
   }
+}
+
+const char kInputChanged[] =
+    "prg: hint: the input file changed during the run; the run uses the text as it read it\n";
+
+// A table of rows rows with ", " between its cells, each cell its own: a text
+// rewritten into other rows still joins in a moment.
+std::string table(const std::string& name, int rows, int step = 1) {
+  std::string text = name + "(id, v)\n";
+  for (int i = 0; i < rows * step; i += step) {
+    text.append(std::to_string(i)).append(", v ").append(std::to_string(i)).append("\n");
+  }
+  return text;
+}
+
+// A run on input, on two threads and in small pieces, that change makes other at
+// the asking-th time the run asks whether it changed.
+InMemoryRun runOnChangingInput(const std::string& input, int asking, ChangingInput::Change change) {
+  return InMemoryRun(
+      [input, asking, change] { return std::make_unique<ChangingInput>(input, asking, change); },
+      spreadOver(2, 1 << 16, 4096));
+}
+
+// Rewritten in place between any two stages with other bytes of the same size, the
+// input is read again only as far as its check reserved: the run ends with a
+// status of its own, says once that the input changed, and its output copies the
+// text as the copy read it.
+TEST(HostileInputTest, InputRewrittenBetweenStages) {
+  const std::string input = "join(A, B, A)\n\n" + table("A", 40000) + "\n" + table("B", 5000, 7);
+  const struct {
+    const char* name;
+    ChangingInput::Change change;
+  } kinds[] = {{"commas", ChangingInput::commasDoubled},
+               {"lines", ChangingInput::commasToLineEnds},
+               {"cut", ChangingInput::cutInHalf}};
+  for (const auto& kind : kinds) {
+    std::string changed = input;
+    kind.change(changed);
+    for (int asking = 1; asking <= 10; ++asking) {
+      SCOPED_TRACE(std::string(kind.name) + " at asking " + std::to_string(asking));
+      InMemoryRun run = runOnChangingInput(input, asking, kind.change);
+      const int status = run.run();
+      EXPECT_GE(status, 0);
+      EXPECT_LE(status, 8);
+      const std::string errors = run.diagnostics();
+      EXPECT_NE(errors.find(kInputChanged), std::string::npos) << errors;
+      EXPECT_EQ(errors.find(kInputChanged), errors.rfind(kInputChanged)) << errors;
+      // Only a change before the copy is written is in it.
+      const std::string& copied = asking == 1 ? changed : input;
+      EXPECT_TRUE(run.output().compare(0, copied.size(), copied) == 0);
+    }
+  }
+}
+
+// An input cut before it is checked: the run goes on with the text as it read it,
+// the part cut off as zero bytes, says so, and gives what a run on that text gives.
+TEST(HostileInputTest, InputCutBeforeItIsCheckedIsUsedAsRead) {
+  const std::string input = "join(A, B)\n\n" + table("A", 400) + "\n" + table("B", 400, 3);
+  std::string seen = input;
+  ChangingInput::cutInHalf(seen);
+  InMemoryRun cut = runOnChangingInput(input, 1, ChangingInput::cutInHalf);
+  InMemoryRun again(seen, spreadOver(2, 1 << 16, 4096));
+  EXPECT_EQ(cut.run(), again.run());
+  EXPECT_EQ(cut.consoleBytes(), again.consoleBytes());
+  EXPECT_EQ(cut.diagnostics(), kInputChanged + again.diagnostics());
+  EXPECT_TRUE(cut.output() == again.output());
 }
 
 }  // namespace

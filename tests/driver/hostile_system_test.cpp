@@ -1,7 +1,7 @@
-// The system acting against a run: another program rewriting the input, descriptors
-// set not to block, a control group's memory limit, a tiny stack, a pipe nobody
-// reads, a run through the dynamic loader. Each must end with a status of the
-// program, never a signal it did not get, and nothing left beside the output.
+// The system acting against a run: descriptors set not to block, a control group's
+// memory limit, a tiny stack, a pipe nobody reads, a run through the dynamic loader.
+// Each must end with a status of the program, never a signal it did not get, and
+// nothing left beside the output.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -22,45 +22,13 @@
 
 namespace {
 
-const char kInputChanged[] =
-    "prg: hint: the input file changed during the run; the run uses the text as it read it\n";
-
-// A table of rows rows with ", " between its cells, each cell its own: a text
-// rewritten into other rows still joins in a moment.
+// A table of rows rows with ", " between its cells, each cell its own.
 std::string table(const std::string& name, int rows, int step = 1) {
   std::string text = name + "(id, v)\n";
   for (int i = 0; i < rows * step; i += step) {
     text.append(std::to_string(i)).append(", v ").append(std::to_string(i)).append("\n");
   }
   return text;
-}
-
-// Rewritten in place just before each of the run's thread starts, with other bytes
-// of the same size, the input is read again only as far as its check reserved: the
-// run ends with a status of its own, says the input changed when it did, and
-// leaves nothing beside the output.
-TEST(HostileSystemTest, InputRewrittenUnderTheRun) {
-  const std::string input = "join(A, B, A)\n\n" + table("A", 400000) + "\n" + table("B", 50000, 7);
-  Folder folder;
-  for (const char* kind : {"commas", "lines"}) {
-    for (int thread = 2; thread <= 8; ++thread) {
-      SCOPED_TRACE(std::string(kind) + " before thread " + std::to_string(thread));
-      folder.write("in.txt", input);
-      folder.write("out.txt", "before");
-      const Folder::Outcome outcome = folder.runShell(
-          "timeout -s KILL 60 env PRG_REWRITE_AT_THREAD=" + std::to_string(thread) +
-          " PRG_REWRITE_KIND=" + kind + " " + Folder::preloading(PRG_REWRITING_INPUT) +
-          Folder::program() + " in.txt out.txt > /dev/null 2> err.txt; echo $?");
-      const int status = std::stoi(outcome.console);
-      EXPECT_GE(status, 0);
-      EXPECT_LE(status, 8);
-      const std::string errors = folder.read("err.txt").value_or("");
-      if (folder.read("in.txt") != input) {
-        EXPECT_NE(errors.find(kInputChanged), std::string::npos) << errors;
-      }
-      EXPECT_EQ(folder.names(), (std::vector<std::string>{"err.txt", "in.txt", "out.txt"}));
-    }
-  }
 }
 
 // A child process of the test with the given descriptor as its standard input,

@@ -38,15 +38,6 @@ class Folder {
     return quoted;
   }
 
-  // The words before a command that preload library into it; a sanitizer's runtime
-  // is then told not to insist on being loaded first.
-  static std::string preloading(const char* library) {
-    return std::string(
-               "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 "
-               "LD_PRELOAD='") +
-           library + "' ";
-  }
-
   void write(const std::string& name, const std::string& content) const {
     std::filesystem::create_directories((path_ / name).parent_path());
     std::ofstream(path_ / name, std::ios::binary) << content;

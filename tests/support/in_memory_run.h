@@ -19,6 +19,9 @@ inline RunSettings spreadOver(unsigned threads, std::size_t pieceBytes = 0,
 struct InMemoryRun {
   explicit InMemoryRun(std::string text, RunSettings runSettings = RunSettings{Parallelism{}})
       : input(std::move(text)), settings(runSettings), files(input) {}
+  // A run on the text that source gives.
+  InMemoryRun(MemoryFiles::Source source, RunSettings runSettings)
+      : settings(runSettings), files(std::move(source)) {}
 
   // options come before the default file names.
   int run(std::vector<const char*> options = {}) {

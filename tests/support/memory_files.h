@@ -2,6 +2,8 @@
 // collect in a string; no file is touched.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -22,12 +24,19 @@ class StringSink : public Sink {
 
 class MemoryFiles : public RunFiles {
  public:
+  using Source = std::function<std::unique_ptr<InputSource>()>;
+  // The input is text held, or what source makes for each run.
   explicit MemoryFiles(std::string_view input) : input_(input) {}
-  bool readInput(const std::string&, InputText& text, Console&) override {
-    text.assign(input_);
-    return true;
+  explicit MemoryFiles(Source source) : source_(std::move(source)) {}
+  std::unique_ptr<InputSource> readInput(const std::string&, Console&) override {
+    if (source_) {
+      return source_();
+    }
+    auto text = std::make_unique<HeldText>();
+    text->assign(input_);
+    return text;
   }
-  bool openOutput(const InputText&, const std::string&, OutputFile& output, Console&) override {
+  bool openOutput(const InputSource&, const std::string&, OutputFile& output, Console&) override {
     output.openOn(output_);
     return true;
   }
@@ -35,5 +44,6 @@ class MemoryFiles : public RunFiles {
 
  private:
   std::string_view input_;
+  Source source_;
   StringSink output_;
 };

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 
 #include "support/folder.h"
@@ -12,7 +13,9 @@
 namespace {
 
 // A fault in the mapped input is a cut only past the end its file now has; inside
-// it, the system failed to read the page, which must never read as zero bytes.
+// it, the system failed to read the page, which must never read as zero bytes. A
+// change noted before the file was mapped, by an earlier run of the process, is not
+// this file's.
 TEST(InputTextTest, TellsAReadErrorFromACut) {
   Folder folder;
   const long page = sysconf(_SC_PAGESIZE);
@@ -22,10 +25,12 @@ TEST(InputTextTest, TellsAReadErrorFromACut) {
   ASSERT_NE(descriptor, -1);
   struct stat seen {};
   ASSERT_EQ(fstat(descriptor, &seen), 0);
-  InputText text;
-  ASSERT_TRUE(text.map(descriptor, seen));
+  noteInputChangedUnderRun();
+  const std::unique_ptr<MappedFile> text = MappedFile::map(descriptor, seen);
+  ASSERT_NE(text, nullptr);
+  EXPECT_FALSE(text->changedSinceTaken());
   ASSERT_EQ(truncate(path.c_str(), 2 * page), 0);
-  const char* const begin = text.view().data();
+  const char* const begin = text->text().data();
   const struct {
     const void* address;
     InputFault fault;
@@ -39,8 +44,8 @@ TEST(InputTextTest, TellsAReadErrorFromACut) {
     EXPECT_EQ(faultInMappedInput(c.address), c.fault);
   }
   // The cut page now reads as zero bytes.
-  EXPECT_EQ(text.view()[static_cast<std::size_t>(3 * page + 10)], '\0');
-  EXPECT_TRUE(text.changedSinceMapped());
+  EXPECT_EQ(text->text()[static_cast<std::size_t>(3 * page + 10)], '\0');
+  EXPECT_TRUE(text->changedSinceTaken());
 }
 
 }  // namespace
