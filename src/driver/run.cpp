@@ -134,7 +134,7 @@ class Run {
   // the console says what it would have said, in the same order.
   Next indexWhileCopying() {
     JoinPlan plan;
-    if (parsed_ || !planQuietly(plan)) {
+    if (!settings_.indexWhileCopying || parsed_ || !planQuietly(plan)) {
       return kGoOn;
     }
     enter(ProgressLine::Stage::kIndexing);

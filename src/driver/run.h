@@ -81,6 +81,10 @@ struct RunSettings {
   std::size_t pieceBytes = 0;  // of the text parsed at once; 0: chosen from its size
   std::size_t partRows = 0;    // of the first table joined at once; 0: chosen
   JoinWorkBudget* joinWork = nullptr;
+  // The indexes are built while the copy of the input is written; off, after it,
+  // in the order the stages say what they found. Either way the run says and
+  // writes the same.
+  bool indexWhileCopying = true;
 };
 
 // The whole command line: the help, the version, an export or a run; its status.

@@ -87,4 +87,41 @@ TEST(JoinOutputTest, ParallelParsingReportsTheFirstFailure) {
   }
 }
 
+// The indexes built while the copy is written are the ones built after it: the run
+// says the same, in the same order, and writes the same, whatever it finds.
+TEST(JoinOutputTest, IndexingWhileCopyingChangesNothing) {
+  std::vector<std::string> inputs = {
+      "join(A, B, A)\nA(k, a)\n1, x\n2, y\n\nB(k, b)\n1, p\n1, q\n",
+      "join(A, B)\nA(a)\n1\n2\n\nB(b)\n3\n4\n",
+      "join(A, C)\nA(k)\n1\n\nB(k)\n1\n",
+      "join(A, B)\nA(k, a)\n1, x\n\nB(k, b)\n1\n",
+      "join(A, B\nA(k)\n1\n",
+      "join()\nA(k)\n1\n",
+      "join(A, B, B)\nA(k, a)\n1, 'x, y'\n\nB(k, a)\n1, 'x, y'\n\nB(k)\n2\n",
+  };
+  RandomTables generator(7);
+  for (int round = 0; round < 200; ++round) {
+    std::string header = "join(";
+    std::string body;
+    for (int t = 0; t < 1 + round % 4; ++t) {
+      const PlainTable table = generator.table(std::string("T").append(std::to_string(t)), true);
+      header.append(t == 0 ? "" : ", ").append(table.name);
+      body.append("\n").append(generator.input(table));
+    }
+    inputs.push_back(header + ")\n" + body);
+  }
+  for (const std::string& input : inputs) {
+    SCOPED_TRACE(input);
+    RunSettings overlapped = spreadOver(2, 64, 2);
+    RunSettings inOrder = overlapped;
+    inOrder.indexWhileCopying = false;
+    InMemoryRun whileCopying(input, overlapped);
+    InMemoryRun afterCopy(input, inOrder);
+    EXPECT_EQ(whileCopying.run(), afterCopy.run());
+    EXPECT_EQ(whileCopying.consoleBytes(), afterCopy.consoleBytes());
+    EXPECT_EQ(whileCopying.diagnostics(), afterCopy.diagnostics());
+    EXPECT_TRUE(whileCopying.output() == afterCopy.output());
+  }
+}
+
 }  // namespace
