@@ -73,9 +73,11 @@ class Enumerator {
     for (std::size_t level = 0; level < wanted.size(); ++level) {
       rowsKept_[level] = level == 0 || wanted[level] == LevelPositions::kRows;
     }
+    keysRead_.assign(plan.tables.size(), false);
     for (std::size_t step = 0; step < plan.steps.size(); ++step) {
       for (const ColumnSource source : plan.leftKeysOf(step)) {
         rowsKept_[source.level] = true;
+        keysRead_[source.level] = keysRead_[source.level] || source.level > 0;
         tracksOrigins_ = tracksOrigins_ || (source.level == 0 && step > 1);
       }
     }
@@ -129,8 +131,7 @@ class Enumerator {
     return std::clamp(kChunkRowsBudget / levels, kFewestChunkRows, kMostChunkRows);
   }
 
-  static constexpr std::size_t kKeyCellsAhead = 32;
-  static constexpr std::size_t kKeyTextAhead = 16;
+  static constexpr std::size_t kKeysReadAhead = 16;
 
   // Where the filling of a level stopped: the next entry of the level before to
   // probe, and the matches of an entry that did not all fit.
@@ -193,18 +194,24 @@ class Enumerator {
     return key_;
   }
 
-  // The key of an entry ahead is fetched in two stages, its row's cells and then
-  // the text they point to: the rows of a level past the first are met in no
-  // order, so each key would otherwise wait for memory before its probe can even
-  // be hashed.
-  void prefetchKeyCells(std::size_t stepNumber, std::size_t from, std::uint32_t e) const {
+  // The rows of a level past the first are met in no order, so each key would
+  // wait for memory before its probe can even be hashed. Their cells were fetched
+  // as the rows were appended; the text they point to lies in the mapped input,
+  // whose small pages a prefetch does not reach in time (it made no measured
+  // difference), so the first bytes of a batch of keys ahead are read instead, in a
+  // loop whose loads wait for memory side by side.
+  void readKeysAhead(std::size_t stepNumber, std::size_t from, std::size_t begin,
+                     std::size_t end) const {
     const ColumnSource source = plan_.leftKeysOf(stepNumber).front();
-    __builtin_prefetch(rowsAt(source.level)[rowAt(from, e, source.level)].storage());
-  }
-  void prefetchKeyText(std::size_t stepNumber, std::size_t from, std::uint32_t e) const {
-    const ColumnSource source = plan_.leftKeysOf(stepNumber).front();
-    const Row row = rowsAt(source.level)[rowAt(from, e, source.level)];
-    __builtin_prefetch(row[source.column].data());
+    unsigned char seen = 0;
+    for (std::size_t e = begin; e < end; ++e) {
+      const auto entry = static_cast<std::uint32_t>(e);
+      const std::string_view cell =
+          rowsAt(source.level)[rowAt(from, entry, source.level)][source.column];
+      seen |= cell.empty() ? 0 : static_cast<unsigned char>(cell.front());
+    }
+    // Kept, so that the loads are not dropped as unused.
+    asm volatile("" : : "r"(seen));
   }
 
   // Takes up to room of match's rows into out, and leaves match with the others.
@@ -214,6 +221,14 @@ class Enumerator {
     const std::size_t take = std::min<std::size_t>(match.count, room);
     if (rowsKept_[level]) {
       out.rows.insert(out.rows.end(), match.rows, match.rows + take);
+    }
+    // A later step's key lies in these rows' cells, met in no order: fetched now,
+    // into the outer caches, they are there by the time this level is probed.
+    if (keysRead_[level]) {
+      const RowList& rows = rowsAt(level);
+      for (std::size_t k = 0; k < take; ++k) {
+        __builtin_prefetch(rows[match.rows[k]].storage(), 0, 2);
+      }
     }
     out.parents.insert(out.parents.end(), take, parent);
     if (tracksOrigins_) {
@@ -244,13 +259,11 @@ class Enumerator {
     if (out.parents.size() < room && count > 0) {
       const bool keyed = plan_.steps[stepNumber].keyCount != 0 && level > 1;
       const auto probeOf = [&](std::size_t i) {
-        if (keyed && i + kKeyCellsAhead < count) {
-          prefetchKeyCells(stepNumber, level - 1,
-                           static_cast<std::uint32_t>(start + i + kKeyCellsAhead));
-        }
-        if (keyed && i + kKeyTextAhead < count) {
-          prefetchKeyText(stepNumber, level - 1,
-                          static_cast<std::uint32_t>(start + i + kKeyTextAhead));
+        if (keyed && i % kKeysReadAhead == 0) {
+          // The first batch just before it is probed, each later one a batch ahead.
+          const std::size_t first = i == 0 ? 0 : i + kKeysReadAhead;
+          readKeysAhead(stepNumber, level - 1, start + first,
+                        std::min(start + count, start + i + 2 * kKeysReadAhead));
         }
         return index.probeFor(keyOf(stepNumber, level - 1, static_cast<std::uint32_t>(start + i)));
       };
@@ -282,6 +295,7 @@ class Enumerator {
   std::vector<ChunkLevel> levels_;
   std::vector<Resume> resume_;
   std::vector<bool> rowsKept_;
+  std::vector<bool> keysRead_;  // by level: a later step takes its key from its cells
   bool tracksOrigins_ = false;
   std::vector<std::string_view> key_;
   HashIndex::ProbeRing probes_{};
