@@ -51,65 +51,6 @@ char* writeBytes(char* to, std::string_view bytes) {
 
 namespace {
 
-// Bytes that grow at their end, never cleared: every byte is written before it
-// is read. They may start in memory lent to them, and move to their own when they
-// outgrow it.
-class Bytes {
- public:
-  Bytes() = default;
-  Bytes(const Bytes&) = delete;
-  Bytes& operator=(const Bytes&) = delete;
-  ~Bytes() { release(); }
-
-  std::size_t size() const { return size_; }
-  const char* data() const { return data_; }
-  void lend(char* memory, std::size_t capacity) {
-    release();
-    data_ = memory;
-    capacity_ = capacity;
-    lent_ = true;
-  }
-  void reserve(std::size_t bytes) {
-    if (bytes <= capacity_) {
-      return;
-    }
-    if (lent_) {
-      char* const own = static_cast<char*>(reallocOrFail(nullptr, bytes));
-      std::memcpy(own, data_, size_);
-      data_ = own;
-      lent_ = false;
-    } else {
-      data_ = static_cast<char*>(reallocOrFail(data_, bytes));
-    }
-    capacity_ = bytes;
-  }
-  // Room for count more bytes; the caller writes them all.
-  char* extend(std::size_t count) {
-    if (size_ + count > capacity_) {
-      // Sized well at first, so grown by a little: its memory counts twice meanwhile.
-      reserve(std::max(size_ + count, capacity_ + capacity_ / 4 + 64));
-    }
-    char* const at = data_ + size_;
-    size_ += count;
-    return at;
-  }
-  void release() {
-    char* const data = std::exchange(data_, nullptr);
-    if (!lent_) {
-      std::free(data);
-    }
-    lent_ = false;
-    size_ = 0;
-    capacity_ = 0;
-  }
-
- private:
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
-  bool lent_ = false;
-};
-
 // The first room of every thread's entries of a run of neighbouring partitions,
 // taken from the heap at once. Taken a partition at a time, the heap's lock would
 // be held while each fresh page is first touched, and a thread would wait for the
@@ -165,16 +106,70 @@ class ScatterBlocks {
 };
 
 // The rows one thread scattered into one partition: the entries of the stretches
-// it took, one after another, and where each stretch's begin.
-struct Scattered {
+// it took, one after another, and where each stretch's lie. They start in the room
+// lent to them; when that is full they go on in chunks of their own, so that no
+// entry is ever moved and no byte counts twice. Every byte is written before it is
+// read.
+class Scattered {
+ public:
   struct StretchEntries {
     std::size_t number;
-    std::size_t begin;
-    std::size_t end;
+    const char* begin;
+    const char* end;
   };
-  Bytes bytes;
-  std::vector<StretchEntries> stretches;
-  std::size_t entries = 0;
+  Scattered() = default;
+  Scattered(const Scattered&) = delete;
+  Scattered& operator=(const Scattered&) = delete;
+  Scattered(Scattered&&) = default;
+  Scattered& operator=(Scattered&&) = default;
+
+  bool empty() const { return stretches_.empty(); }
+  void lend(char* memory, std::size_t capacity) {
+    at_ = memory;
+    left_ = capacity;
+  }
+  // Room for count more bytes of an entry of stretch number; the caller writes
+  // them all.
+  char* extend(std::size_t number, std::size_t count) {
+    if (count > left_) {
+      // Past the room the estimate gave, by a little, as a rule: a chunk a quarter
+      // of what came before is seldom outgrown.
+      const std::size_t capacity = std::max(count, written_ / 4 + 64);
+      chunks_.emplace_back(static_cast<char*>(reallocOrFail(nullptr, capacity)));
+      at_ = chunks_.back().get();
+      left_ = capacity;
+      stretches_.push_back({number, at_, at_});
+    } else if (stretches_.empty() || stretches_.back().number != number) {
+      stretches_.push_back({number, at_, at_});
+    }
+    char* const to = at_;
+    at_ += count;
+    left_ -= count;
+    written_ += count;
+    stretches_.back().end = at_;
+    ++entries_;
+    return to;
+  }
+  // In the order scattered; a stretch may have more than one when it went on in a
+  // chunk.
+  const std::vector<StretchEntries>& stretches() const { return stretches_; }
+  std::size_t entries() const { return entries_; }
+  // Once the partition is built.
+  void release() {
+    std::vector<std::unique_ptr<char, Free>>().swap(chunks_);
+    std::vector<StretchEntries>().swap(stretches_);
+  }
+
+ private:
+  struct Free {
+    void operator()(char* bytes) const { std::free(bytes); }
+  };
+  char* at_ = nullptr;
+  std::size_t left_ = 0;
+  std::size_t written_ = 0;
+  std::size_t entries_ = 0;
+  std::vector<std::unique_ptr<char, Free>> chunks_;
+  std::vector<StretchEntries> stretches_;
 };
 
 template <typename T>
@@ -330,6 +325,7 @@ class PartitionedBuild : HashIndexLayout {
     // The partition's entries of each stretch, in table order.
     struct StretchSpan {
       std::size_t number;
+      std::size_t piece;  // of its stretch, which goes on in a chunk when it outgrows one
       const char* begin;
       const char* end;
     };
@@ -362,19 +358,14 @@ class PartitionedBuild : HashIndexLayout {
       const KeyProbe probe = index_.hash.probe(key);
       const std::size_t partition = (probe.hash >> index_.partitionShift) & index_.partitionMask;
       Scattered& into = own[partition];
-      if (into.stretches.empty()) {
-        into.bytes.lend(blocks_->room(thread, partition), blocks_->share());
+      if (into.empty()) {
+        into.lend(blocks_->room(thread, partition), blocks_->share());
       }
-      if (into.stretches.empty() || into.stretches.back().number != number) {
-        into.stretches.push_back({number, into.bytes.size(), into.bytes.size()});
-      }
-      scatterRow(into, row, static_cast<std::uint32_t>(rows.first + r - rows.begin));
-      into.stretches.back().end = into.bytes.size();
-      ++into.entries;
+      scatterRow(into, number, row, static_cast<std::uint32_t>(rows.first + r - rows.begin));
     }
   }
 
-  void scatterRow(Scattered& into, const Row& row, std::uint32_t position) {
+  void scatterRow(Scattered& into, std::size_t stretch, const Row& row, std::uint32_t position) {
     std::size_t length = otherColumns_.empty() ? 0 : otherColumns_.size() - 1;
     for (std::size_t column : otherColumns_) {
       length += encoder_.lengthOf(row[column]);
@@ -386,7 +377,7 @@ class PartitionedBuild : HashIndexLayout {
     for (std::size_t column : keyColumns_) {
       bytes += lengthBytes(row[column].size()) + row[column].size();
     }
-    char* to = into.bytes.extend(bytes);
+    char* to = into.extend(stretch, bytes);
     if (index_.positions) {
       put(to, position);
     }
@@ -453,23 +444,23 @@ class PartitionedBuild : HashIndexLayout {
     grouping.stretches.clear();
     std::size_t entries = 0;
     for (const std::vector<Scattered>& own : scattered_) {
-      entries += own[p].entries;
-      const char* const bytes = own[p].bytes.data();
-      for (const Scattered::StretchEntries& stretch : own[p].stretches) {
-        grouping.stretches.push_back({stretch.number, bytes + stretch.begin, bytes + stretch.end});
+      entries += own[p].entries();
+      // A stretch is one thread's, and its pieces follow each other in its list.
+      std::size_t piece = 0;
+      for (const Scattered::StretchEntries& stretch : own[p].stretches()) {
+        grouping.stretches.push_back({stretch.number, piece++, stretch.begin, stretch.end});
       }
     }
     std::sort(grouping.stretches.begin(), grouping.stretches.end(),
               [](const Grouping::StretchSpan& a, const Grouping::StretchSpan& b) {
-                return a.number < b.number;
+                return a.number != b.number ? a.number < b.number : a.piece < b.piece;
               });
     groupEntries(grouping, entries);
     Partition& partition = index_.partitions[p];
     layOutRecords(partition, grouping, entries);
     placeSlots(partition, grouping.groups);
     for (std::vector<Scattered>& own : scattered_) {
-      own[p].bytes.release();
-      own[p].stretches = {};
+      own[p].release();
     }
     blocks_->built(p);
     return grouping.groups.size();
