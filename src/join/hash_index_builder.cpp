@@ -138,8 +138,9 @@ class Scattered {
       chunks_.emplace_back(static_cast<char*>(reallocOrFail(nullptr, capacity)));
       at_ = chunks_.back().get();
       left_ = capacity;
-      stretches_.push_back({number, at_, at_});
-    } else if (stretches_.empty() || stretches_.back().number != number) {
+    }
+    // A stretch that goes on in a chunk has a piece there.
+    if (stretches_.empty() || stretches_.back().number != number || stretches_.back().end != at_) {
       stretches_.push_back({number, at_, at_});
     }
     char* const to = at_;

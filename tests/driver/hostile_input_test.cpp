@@ -9,6 +9,7 @@
 
 #include "support/changing_input.h"
 #include "support/in_memory_run.h"
+#include "support/spaced_table.h"
 
 namespace {
 
@@ -169,19 +170,6 @@ TEST(HostileInputTest, NoLineEndAtAll) {
   }
 }
 
-const char kInputChanged[] =
-    "prg: hint: the input file changed during the run; the run uses the text as it read it\n";
-
-// A table of rows rows with ", " between its cells, each cell its own: a text
-// rewritten into other rows still joins in a moment.
-std::string table(const std::string& name, int rows, int step = 1) {
-  std::string text = name + "(id, v)\n";
-  for (int i = 0; i < rows * step; i += step) {
-    text.append(std::to_string(i)).append(", v ").append(std::to_string(i)).append("\n");
-  }
-  return text;
-}
-
 // A run on input, on two threads and in small pieces, that change makes other at
 // the asking-th time the run asks whether it changed.
 InMemoryRun runOnChangingInput(const std::string& input, int asking, ChangingInput::Change change) {
@@ -195,7 +183,8 @@ InMemoryRun runOnChangingInput(const std::string& input, int asking, ChangingInp
 // status of its own, says once that the input changed, and its output copies the
 // text as the copy read it.
 TEST(HostileInputTest, InputRewrittenBetweenStages) {
-  const std::string input = "join(A, B, A)\n\n" + table("A", 40000) + "\n" + table("B", 5000, 7);
+  const std::string input =
+      "join(A, B, A)\n\n" + spacedTable("A", 40000) + "\n" + spacedTable("B", 5000, 7);
   const struct {
     const char* name;
     ChangingInput::Change change;
@@ -212,8 +201,8 @@ TEST(HostileInputTest, InputRewrittenBetweenStages) {
       EXPECT_GE(status, 0);
       EXPECT_LE(status, 8);
       const std::string errors = run.diagnostics();
-      EXPECT_NE(errors.find(kInputChanged), std::string::npos) << errors;
-      EXPECT_EQ(errors.find(kInputChanged), errors.rfind(kInputChanged)) << errors;
+      EXPECT_NE(errors.find(kInputChangedHint), std::string::npos) << errors;
+      EXPECT_EQ(errors.find(kInputChangedHint), errors.rfind(kInputChangedHint)) << errors;
       // Only a change before the copy is written is in it.
       const std::string& copied = asking == 1 ? changed : input;
       EXPECT_TRUE(run.output().compare(0, copied.size(), copied) == 0);
@@ -224,14 +213,15 @@ TEST(HostileInputTest, InputRewrittenBetweenStages) {
 // An input cut before it is checked: the run goes on with the text as it read it,
 // the part cut off as zero bytes, says so, and gives what a run on that text gives.
 TEST(HostileInputTest, InputCutBeforeItIsCheckedIsUsedAsRead) {
-  const std::string input = "join(A, B)\n\n" + table("A", 400) + "\n" + table("B", 400, 3);
+  const std::string input =
+      "join(A, B)\n\n" + spacedTable("A", 400) + "\n" + spacedTable("B", 400, 3);
   std::string seen = input;
   ChangingInput::cutInHalf(seen);
   InMemoryRun cut = runOnChangingInput(input, 1, ChangingInput::cutInHalf);
   InMemoryRun again(seen, spreadOver(2, 1 << 16, 4096));
   EXPECT_EQ(cut.run(), again.run());
   EXPECT_EQ(cut.consoleBytes(), again.consoleBytes());
-  EXPECT_EQ(cut.diagnostics(), kInputChanged + again.diagnostics());
+  EXPECT_EQ(cut.diagnostics(), kInputChangedHint + again.diagnostics());
   EXPECT_TRUE(cut.output() == again.output());
 }
 

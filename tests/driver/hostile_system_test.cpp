@@ -19,17 +19,9 @@
 #include <vector>
 
 #include "support/folder.h"
+#include "support/spaced_table.h"
 
 namespace {
-
-// A table of rows rows with ", " between its cells, each cell its own.
-std::string table(const std::string& name, int rows, int step = 1) {
-  std::string text = name + "(id, v)\n";
-  for (int i = 0; i < rows * step; i += step) {
-    text.append(std::to_string(i)).append(", v ").append(std::to_string(i)).append("\n");
-  }
-  return text;
-}
 
 // A child process of the test with the given descriptor as its standard input,
 // output or error, running the tool in folder.
@@ -105,7 +97,8 @@ Folder::Outcome runIntoALateReader(const Folder& folder, std::vector<std::string
 // input whose writer is late, an output and a console whose reader is slow. The
 // tool waits for each and gives the bytes of a run on plain files.
 TEST(HostileSystemTest, DescriptorsSetNotToBlockAreWaitedFor) {
-  const std::string input = "join(A, B)\n\n" + table("A", 100000) + "\n" + table("B", 100000);
+  const std::string input =
+      "join(A, B)\n\n" + spacedTable("A", 100000) + "\n" + spacedTable("B", 100000);
   Folder folder;
   folder.write("in.txt", input);
   ASSERT_EQ(folder.runShell(Folder::program() + " in.txt plain.txt > console.txt").status, 0);
@@ -198,7 +191,8 @@ TEST(HostileSystemTest, TinyStack) {
   if (!kPlainBuild) {
     GTEST_SKIP() << "a sanitizer's frames are larger than a plain build's";
   }
-  const std::string input = "join(A, B)\n\n" + table("A", 200000) + "\n" + table("B", 200000, 3);
+  const std::string input =
+      "join(A, B)\n\n" + spacedTable("A", 200000) + "\n" + spacedTable("B", 200000, 3);
   Folder folder;
   folder.write("in.txt", input);
   const Folder::Outcome plain = folder.runShell(Folder::program() + " in.txt plain.txt");
@@ -424,7 +418,8 @@ namespace {
 // that closes never stops the run.
 TEST(HostileSystemTest, AReaderThatLeavesTheOutputPipe) {
   Folder folder;
-  folder.write("in.txt", "join(A, B)\n\n" + table("A", 200000) + "\n" + table("B", 200000));
+  folder.write("in.txt",
+               "join(A, B)\n\n" + spacedTable("A", 200000) + "\n" + spacedTable("B", 200000));
   const struct {
     const char* what;
     std::string command;

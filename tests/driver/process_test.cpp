@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/changing_input.h"
 #include "support/folder.h"
 #include "support/screen.h"
 
@@ -503,9 +504,6 @@ TEST(ProcessTest, EveryNameHoldsTheOldFileOrAWholeOne) {
   }
 }
 
-const char kInputChanged[] =
-    "prg: hint: the input file changed during the run; the run uses the text as it read it\n";
-
 // Cut to a quarter by another program as the run joins, once the copy is written,
 // the input is read again where the join reads it (the first table, part by part),
 // past the cut as zero bytes: the run neither dies nor leaves a part of a file,
@@ -522,7 +520,7 @@ TEST(ProcessTest, InputCutWhileJoinedEndsTheRunWhole) {
       std::to_string(input.size() / 4) + " in.txt; wait $!; }");
   ASSERT_EQ(folder.read("in.txt").value_or("").size(), input.size() / 4);
   EXPECT_EQ(cut.status, 0);
-  const std::string hint = kInputChanged;
+  const std::string hint = kInputChangedHint;
   const std::string errors = folder.read("err.txt").value_or("");
   EXPECT_NE(errors.find(hint), std::string::npos) << errors;
   EXPECT_EQ(errors.find(hint), errors.rfind(hint)) << errors;

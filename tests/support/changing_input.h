@@ -10,6 +10,10 @@
 
 #include "tables/input_text.h"
 
+// What a run says once it found its input changed under it.
+inline constexpr char kInputChangedHint[] =
+    "prg: hint: the input file changed during the run; the run uses the text as it read it\n";
+
 class ChangingInput : public InputSource {
  public:
   using Change = void (*)(std::string& bytes);
