@@ -1,6 +1,8 @@
 // Cuts arbitrary bytes with both separators the tool uses and checks what every cut
 // must keep: each byte that is not a cut separator lands in exactly one field, in
-// order, an empty line gives no field, and every wide cut is the plain one.
+// order, an empty line gives no field, and every wide cut is the plain one. Read as
+// a text of lines, each line cut with its end found in the same pass is the line
+// found first and cut after.
 
 #include <cstddef>
 #include <cstdint>
@@ -62,6 +64,37 @@ void checkCut(std::string_view line, char separator) {
   check(position == line.size());
 }
 
+// The lines of text as the readers find them, one at a time, against the same
+// lines cut alone.
+void checkLines(std::string_view text) {
+  std::vector<std::string_view> fields;
+  std::vector<std::string_view> alone;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t found = text.find('\n', at);
+    const std::size_t next = found == std::string_view::npos ? text.size() : found + 1;
+    std::string_view expected = text.substr(at, next - at);
+    if (!expected.empty() && expected.back() == '\n') {
+      expected.remove_suffix(1);
+    }
+    if (!expected.empty() && expected.back() == '\r') {
+      expected.remove_suffix(1);
+    }
+    std::string_view line;
+    std::size_t count = 0;
+    check(fieldCountOfLineAt(text, at, ',', count, line) == next);
+    check(line.data() == expected.data() && line.size() == expected.size());
+    check(count == fieldCount(trimmedView(expected), ','));
+    check(splitTrimmedLineAt(text, at, ',', fields, line) == next);
+    check(line.data() == expected.data() && line.size() == expected.size());
+    splitTrimmedInto(expected, ',', alone);
+    check(fields.size() == alone.size());
+    for (std::size_t i = 0; i < alone.size(); ++i) {
+      check(fields[i].data() == alone[i].data() && fields[i].size() == alone[i].size());
+    }
+    at = next;
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -72,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       takeCutPath(path);
       checkCut(line, ',');
       checkCut(line, ' ');
+      checkLines(line);
     }
   }
   takeCutPath(widestCutPath());

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "tables/cell_array.h"
+#include "text/split.h"
 
 namespace {
 constexpr std::size_t kReadBlock = std::size_t{1} << 20;
@@ -171,6 +172,23 @@ void HeldText::assign(std::string_view text) {
   grow(text.size() + 1);
   std::memcpy(bytes_.get(), text.data(), text.size());
   size_ = text.size();
+}
+
+bool LineReader::nextFields(std::string_view& line, char separator,
+                            std::vector<std::string_view>& fields) {
+  if (position_ >= text_.size()) {
+    return false;
+  }
+  position_ = splitTrimmedLineAt(text_, position_, separator, fields, line);
+  return true;
+}
+
+bool LineReader::nextFieldCount(std::string_view& line, char separator, std::size_t& count) {
+  if (position_ >= text_.size()) {
+    return false;
+  }
+  position_ = fieldCountOfLineAt(text_, position_, separator, count, line);
+  return true;
 }
 
 bool LineReader::next(std::string_view& line) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 // read(2) that waits for a descriptor set not to block (O_NONBLOCK) to have bytes,
 // and reads again when a signal interrupted it: the bytes read, 0 at the end, -1
@@ -140,6 +141,11 @@ class LineReader {
 
   // The next line; false once the text is exhausted.
   bool next(std::string_view& line);
+  // The same, with the line's fields as splitTrimmedInto cuts them, found in the
+  // same pass as the line's end.
+  bool nextFields(std::string_view& line, char separator, std::vector<std::string_view>& fields);
+  // The same, with only the count of those fields.
+  bool nextFieldCount(std::string_view& line, char separator, std::size_t& count);
   // Where the next line starts.
   std::size_t position() const { return position_; }
 

@@ -40,13 +40,13 @@ bool readRowsAgain(std::string_view lines, RowList& rows, std::size_t most) {
   LineReader reader(lines);
   std::string_view line;
   bool asChecked = true;
-  while (reader.next(line)) {
+  while (reader.nextFields(line, ',', fields)) {
     if (rows.size() == most) {
       asChecked = false;
       break;
     }
     // The run goes on with what it reads, in rows of the table's width.
-    asChecked = readFieldsOfWidth(line, rows.width(), fields) && asChecked;
+    asChecked = fitToWidth(line, rows.width(), fields) && asChecked;
     rows.push_back(fields);
   }
   if (!asChecked) {
@@ -81,6 +81,10 @@ void readFields(std::string_view line, std::vector<std::string_view>& fields) {
 bool readFieldsOfWidth(std::string_view line, std::size_t width,
                        std::vector<std::string_view>& fields) {
   readFields(line, fields);
+  return fitToWidth(line, width, fields);
+}
+
+bool fitToWidth(std::string_view line, std::size_t width, std::vector<std::string_view>& fields) {
   if (fields.size() == width) {
     return true;
   }

@@ -49,6 +49,8 @@ void readFields(std::string_view line, std::vector<std::string_view>& fields);
 // width, and false.
 bool readFieldsOfWidth(std::string_view line, std::size_t width,
                        std::vector<std::string_view>& fields);
+// The second half of that: fields, cut from line, made width fields.
+bool fitToWidth(std::string_view line, std::size_t width, std::vector<std::string_view>& fields);
 
 // Parses lines that were read once already, every one a row, into rows (emptied
 // first; its memory is kept for the next lines), at most most of them. False, and

@@ -81,7 +81,12 @@ class PieceParser {
     LineKinds kinds(piece.begin == start_ || blankLineBefore(text_, piece.begin));
     Table* table = nullptr;
     std::string_view line;
-    for (std::size_t position = lines.position(); lines.next(line); position = lines.position()) {
+    std::size_t counted = 0;  // fields of a line only checked, found with its end
+    const auto nextLine = [&] {
+      return table == nullptr || table->rowsLeftInText ? lines.nextFieldCount(line, ',', counted)
+                                                       : lines.next(line);
+    };
+    for (std::size_t position = lines.position(); nextLine(); position = lines.position()) {
       if ((++linesSinceCheck_ & 4095) == 0 &&
           firstFailed_.load(std::memory_order_relaxed) < number) {
         return;  // an earlier piece ends the reading before this one matters
@@ -107,7 +112,7 @@ class PieceParser {
       }
       // Rows that are only checked here are counted, not cut.
       const bool checkedOnly = table == nullptr || table->rowsLeftInText;
-      const std::size_t width = checkedOnly ? fieldCount(trimmed, ',') : cut(trimmed);
+      const std::size_t width = checkedOnly ? counted : cut(trimmed);
       if (table == nullptr) {
         if (piece.continuedWidth == kNone) {
           piece.continuedWidth = width;
@@ -332,11 +337,12 @@ class Assembler {
     std::string_view line = stretch.lines.substr(stretch.lines.size());
     bool asChecked = true;
     for (std::size_t row = 0; row < stretch.rows; ++row) {
-      if (!lines.next(line)) {
+      if (!lines.nextFields(line, ',', fields)) {
         asChecked = false;
         line = line.substr(line.size());
+        fields.clear();
       }
-      asChecked = readFieldsOfWidth(line, rows.width(), fields) && asChecked;
+      asChecked = fitToWidth(line, rows.width(), fields) && asChecked;
       for (const std::string_view field : fields) {
         if (anywhere) {
           rows.store(to, field);

@@ -46,12 +46,24 @@ struct CutByBytes {
   static void cut(std::string_view line, char separator, Cut&& cut) {
     cutBytes(line, separator, 0, false, cut);
   }
+  template <typename Cut>
+  static std::size_t cutAt(std::string_view text, std::size_t start, char separator, Cut&& cut) {
+    const std::size_t found = text.find(kLineEnd, start);
+    const std::size_t end = found == std::string_view::npos ? text.size() : found;
+    cutBytes(text.substr(start, end - start), separator, 0, false,
+             [&](std::size_t at) { cut(start + at); });
+    return end;
+  }
 };
 
 struct CutBySse2 {
   template <typename Cut>
   static void cut(std::string_view line, char separator, Cut&& cut) {
     cutLineBy<Sse2Block>(line, separator, cut);
+  }
+  template <typename Cut>
+  static std::size_t cutAt(std::string_view text, std::size_t start, char separator, Cut&& cut) {
+    return cutLineAt<Sse2Block>(text, start, separator, cut);
   }
 };
 
@@ -117,6 +129,32 @@ std::size_t fieldCount(std::string_view line, char separator) {
       break;
   }
   return ByteCuts::fieldCount(line, separator);
+}
+
+std::size_t splitTrimmedLineAt(std::string_view text, std::size_t start, char separator,
+                               std::vector<std::string_view>& fields, std::string_view& line) {
+  switch (path()) {
+    case CutPath::kAvx2:
+      return split_paths::splitTrimmedLineAtAvx2(text, start, separator, fields, line);
+    case CutPath::kSse2:
+      return Sse2Cuts::splitTrimmedLineAt(text, start, separator, fields, line);
+    case CutPath::kBytes:
+      break;
+  }
+  return ByteCuts::splitTrimmedLineAt(text, start, separator, fields, line);
+}
+
+std::size_t fieldCountOfLineAt(std::string_view text, std::size_t start, char separator,
+                               std::size_t& count, std::string_view& line) {
+  switch (path()) {
+    case CutPath::kAvx2:
+      return split_paths::fieldCountOfLineAtAvx2(text, start, separator, count, line);
+    case CutPath::kSse2:
+      return Sse2Cuts::fieldCountOfLineAt(text, start, separator, count, line);
+    case CutPath::kBytes:
+      break;
+  }
+  return ByteCuts::fieldCountOfLineAt(text, start, separator, count, line);
 }
 
 void splitIntoPlainly(std::string_view line, char separator,

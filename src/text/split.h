@@ -26,6 +26,17 @@ void splitTrimmedInto(std::string_view line, char separator, std::vector<std::st
 // How many fields splitInto cuts line into, without making them.
 std::size_t fieldCount(std::string_view line, char separator);
 
+// Of the line that starts at start in text, up to its "\n" or text's end (a "\r"
+// right before either belongs to the line end): the line, and its fields as
+// splitTrimmedInto cuts them, its end found in the same pass as its cuts. Returns
+// where the next line starts.
+std::size_t splitTrimmedLineAt(std::string_view text, std::size_t start, char separator,
+                               std::vector<std::string_view>& fields, std::string_view& line);
+// The same, with the count of fields fieldCount finds in the line without the
+// spaces at its ends, instead of the fields.
+std::size_t fieldCountOfLineAt(std::string_view text, std::size_t start, char separator,
+                               std::size_t& count, std::string_view& line);
+
 // Same cut, returning owned copies of the fields.
 std::vector<std::string> split(const std::string& line, char separator);
 

@@ -24,4 +24,8 @@ void splitIntoAvx2(std::string_view line, char separator, std::vector<std::strin
 void splitTrimmedIntoAvx2(std::string_view line, char separator,
                           std::vector<std::string_view>& fields);
 std::size_t fieldCountAvx2(std::string_view line, char separator);
+std::size_t splitTrimmedLineAtAvx2(std::string_view text, std::size_t start, char separator,
+                                   std::vector<std::string_view>& fields, std::string_view& line);
+std::size_t fieldCountOfLineAtAvx2(std::string_view text, std::size_t start, char separator,
+                                   std::size_t& count, std::string_view& line);
 }  // namespace split_paths
