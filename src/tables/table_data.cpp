@@ -78,12 +78,6 @@ void readFields(std::string_view line, std::vector<std::string_view>& fields) {
   splitTrimmedInto(line, ',', fields);
 }
 
-bool readFieldsOfWidth(std::string_view line, std::size_t width,
-                       std::vector<std::string_view>& fields) {
-  readFields(line, fields);
-  return fitToWidth(line, width, fields);
-}
-
 bool fitToWidth(std::string_view line, std::size_t width, std::vector<std::string_view>& fields) {
   if (fields.size() == width) {
     return true;

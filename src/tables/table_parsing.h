@@ -44,12 +44,9 @@ class LineKinds {
 
 // Cuts a data line into its fields, each trimmed.
 void readFields(std::string_view line, std::vector<std::string_view>& fields);
-// The same for a line that was checked to hold width fields: a line of another
-// width (the text changed since) gives fields cut or filled with empty cells to
-// width, and false.
-bool readFieldsOfWidth(std::string_view line, std::size_t width,
-                       std::vector<std::string_view>& fields);
-// The second half of that: fields, cut from line, made width fields.
+// The fields cut from a line that was checked to hold width of them, made width
+// fields: a line of another width (the text changed since) gives fields cut or
+// filled with empty cells to width, and false.
 bool fitToWidth(std::string_view line, std::size_t width, std::vector<std::string_view>& fields);
 
 // Parses lines that were read once already, every one a row, into rows (emptied
