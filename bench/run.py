@@ -152,10 +152,10 @@ def main():
         commands = {
             "prg": "'%s' --stats input.txt output.txt 2> prg.stats" % prg,
             "floor": "cat input.txt output.copy > floor.out",
-            # As a tool that places its output whole must: beside the old one, which
-            # stays until the new one is renamed over it.
+            # As a tool that places its output whole must: beside the old one (the
+            # floor's), which stays until the new one is renamed over it.
             "placed-floor": "cat input.txt output.copy > floor.placing && "
-                            "mv floor.placing floor.placed",
+                            "mv floor.placing floor.out",
             "base": "'%s' --stats input.txt base.txt 2> base.stats" % args.baseline,
             "duckdb": "node '%s/duckdb_join.mjs' . duckdb.csv" % HERE,
             "polars": "node '%s/polars_join.mjs' . polars.csv" % HERE,
@@ -203,7 +203,7 @@ def main():
                            system, (user + system) / wall, ratio, stage_medians))
         print("\n".join(report[-len(peers) - 1:]), " (%d result rows, checksums agree)" %
               expected[0], flush=True)
-        for name in ("output.txt", "output.copy", "floor.out", "floor.placed", "base.txt",
+        for name in ("output.txt", "output.copy", "floor.out", "floor.placing", "base.txt",
                      "duckdb.csv",
                      "polars.csv", "sqlite.csv", "prg.stats", "base.stats"):
             path = os.path.join(folder, name)
