@@ -214,24 +214,13 @@ struct LineCuts {
       --last;
     }
     const std::string_view trimmed = line.substr(first, last - first);
-    const auto emit = [&fields, &trimmed](std::size_t from, std::size_t to) {
-      std::size_t end = to;
-      while (from < end && trimmed[from] == ' ') {
-        ++from;
-      }
-      while (end > from && trimmed[end - 1] == ' ') {
-        --end;
-      }
-      // A field of spaces alone is the empty cell at its end, as trimmedView gives it.
-      fields.emplace_back(trimmed.data() + (from == end ? to : from), end - from);
-    };
     std::size_t fieldStart = 0;
     CutLine::cut(trimmed, separator, [&](std::size_t at) {
-      emit(fieldStart, at);
+      emitTrimmed(fields, trimmed, fieldStart, at);
       fieldStart = at + 1;
     });
     if (fieldStart < trimmed.size()) {
-      emit(fieldStart, trimmed.size());
+      emitTrimmed(fields, trimmed, fieldStart, trimmed.size());
     }
   }
 
@@ -250,45 +239,62 @@ struct LineCuts {
                                         std::vector<std::string_view>& fields,
                                         std::string_view& line) {
     fields.clear();
-    // Each field without the spaces at its ends; one of spaces alone is the empty
-    // view at its end.
-    const auto emit = [&fields, &text](std::size_t from, std::size_t to) {
-      std::size_t end = to;
-      while (from < end && text[from] == ' ') {
-        ++from;
-      }
-      while (end > from && text[end - 1] == ' ') {
-        --end;
-      }
-      fields.emplace_back(text.data() + (from == end ? to : from), end - from);
-    };
-    std::size_t fieldStart = start;
-    const std::size_t end = CutLine::cutAt(text, start, separator, [&](std::size_t at) {
-      emit(fieldStart, at);
-      fieldStart = at + 1;
-    });
-    line = lineBetween(text, start, end);
-    const std::size_t last = lastNonSpaceEnd(text, fieldStart, start + line.size());
-    if (fieldStart < last) {
-      emit(fieldStart, last);
+    const LineFields cut =
+        cutFieldsAt(text, start, separator, line,
+                    [&](std::size_t from, std::size_t to) { emitTrimmed(fields, text, from, to); });
+    if (cut.lastStart < cut.trimmedEnd) {
+      emitTrimmed(fields, text, cut.lastStart, cut.trimmedEnd);
     }
-    return end < text.size() ? end + 1 : end;
+    return cut.next;
   }
 
   static std::size_t fieldCountOfLineAt(std::string_view text, std::size_t start, char separator,
                                         std::size_t& count, std::string_view& line) {
     std::size_t cuts = 0;
-    std::size_t fieldStart = start;
-    const std::size_t end = CutLine::cutAt(text, start, separator, [&](std::size_t at) {
-      ++cuts;
-      fieldStart = at + 1;
-    });
-    line = lineBetween(text, start, end);
-    count = cuts + (fieldStart < lastNonSpaceEnd(text, fieldStart, start + line.size()) ? 1 : 0);
-    return end < text.size() ? end + 1 : end;
+    const LineFields cut =
+        cutFieldsAt(text, start, separator, line, [&cuts](std::size_t, std::size_t) { ++cuts; });
+    count = cuts + (cut.lastStart < cut.trimmedEnd ? 1 : 0);
+    return cut.next;
   }
 
  private:
+  // The field of bytes from..to without the spaces at its ends; one of spaces
+  // alone is the empty view at its end, as trimmedView gives it.
+  static void emitTrimmed(std::vector<std::string_view>& fields, std::string_view bytes,
+                          std::size_t from, std::size_t to) {
+    std::size_t end = to;
+    while (from < end && bytes[from] == ' ') {
+      ++from;
+    }
+    while (end > from && bytes[end - 1] == ' ') {
+      --end;
+    }
+    fields.emplace_back(bytes.data() + (from == end ? to : from), end - from);
+  }
+
+  // Of a line cut with its end found: where its last field starts and where the
+  // spaces after it begin (the field is empty when it starts there or later), and
+  // where the next line starts.
+  struct LineFields {
+    std::size_t lastStart;
+    std::size_t trimmedEnd;
+    std::size_t next;
+  };
+  // Cuts the line that starts at start in text, calling field(from, to) for each
+  // field but the last; line is set to the line without its line end.
+  template <typename Field>
+  static LineFields cutFieldsAt(std::string_view text, std::size_t start, char separator,
+                                std::string_view& line, Field&& field) {
+    std::size_t fieldStart = start;
+    const std::size_t end = CutLine::cutAt(text, start, separator, [&](std::size_t at) {
+      field(fieldStart, at);
+      fieldStart = at + 1;
+    });
+    line = lineBetween(text, start, end);
+    return {fieldStart, lastNonSpaceEnd(text, fieldStart, start + line.size()),
+            end < text.size() ? end + 1 : end};
+  }
+
   // The line from start to the line end at end, without a "\r" right before it.
   static std::string_view lineBetween(std::string_view text, std::size_t start, std::size_t end) {
     std::string_view line = text.substr(start, end - start);

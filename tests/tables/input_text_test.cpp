@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/cut_paths.h"
 #include "support/folder.h"
 #include "text/split.h"
 #include "text/split_paths.h"
@@ -59,14 +60,8 @@ TEST(InputTextTest, TellsAReadErrorFromACut) {
 // escapes at every place of a block, and lines that run into the text's end, which
 // is never read past.
 TEST(InputTextTest, LinesCutWithTheirEndsAgreeWithLinesCutAfter) {
-  const CutPath taken = widestCutPath();
   const char bytes[] = {'a', ',', ' ', '\'', '\\', '\r', '\n', '\n', 'x'};
-  for (const CutPath path : {CutPath::kBytes, CutPath::kSse2, CutPath::kAvx2}) {
-    SCOPED_TRACE(static_cast<int>(path));
-    if (path > widestCutPath()) {
-      continue;  // said at the end
-    }
-    takeCutPath(path);
+  onEveryCutPath([&] {
     std::mt19937 random(12);
     for (int round = 0; round < 20000; ++round) {
       const std::size_t size = random() % 300;
@@ -107,8 +102,7 @@ TEST(InputTextTest, LinesCutWithTheirEndsAgreeWithLinesCutAfter) {
         }
       }
     }
-  }
-  takeCutPath(taken);
+  });
   if (widestCutPath() < CutPath::kAvx2) {
     GTEST_SKIP() << "this CPU has no AVX2: its cut was not taken";
   }

@@ -1,6 +1,7 @@
 #include "text/split.h"
 #include "text/split_paths.h"
 
+#include "support/cut_paths.h"
 #include "text/string_helpers.h"
 
 #include <gtest/gtest.h>
@@ -80,16 +81,10 @@ TEST(SplitTest, BackslashEscapesApostrophe) {
 // length, with separators, apostrophes, backslashes and CRs at every place of a
 // block and across its borders.
 TEST(SplitTest, EveryCutPathAgreesWithThePlainOne) {
-  const CutPath taken = widestCutPath();
   std::vector<std::string_view> wide;
   std::vector<std::string_view> plain;
   const char bytes[] = {'a', ',', ' ', '\'', '\\', '\r', 'x', '\0'};
-  for (const CutPath path : {CutPath::kBytes, CutPath::kSse2, CutPath::kAvx2}) {
-    SCOPED_TRACE(static_cast<int>(path));
-    if (path > widestCutPath()) {
-      continue;  // said at the end
-    }
-    takeCutPath(path);
+  onEveryCutPath([&] {
     std::mt19937 random(11);
     for (int round = 0; round < 20000; ++round) {
       std::string line(random() % 140, 'a');
@@ -118,8 +113,7 @@ TEST(SplitTest, EveryCutPathAgreesWithThePlainOne) {
         }
       }
     }
-  }
-  takeCutPath(taken);
+  });
   if (widestCutPath() < CutPath::kAvx2) {
     GTEST_SKIP() << "this CPU has no AVX2: its cut was not taken";
   }
